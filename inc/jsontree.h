@@ -1,0 +1,193 @@
+/*
+ * jsontree: a small, self-contained JSON library.
+ *
+ * A document is a tree of JSON_Value records. Objects and arrays own their
+ * members; a value handed to a container belongs to it from then on. Every
+ * block the library obtains goes through the allocation hooks, which start
+ * out as the C library's malloc and free.
+ *
+ * Results: operations that change something return JSON_Status; constructors,
+ * parsers and lookups return a pointer that is null on failure; typed getters
+ * return a neutral result (null, 0.0, -1, JSONError) for missing input.
+ */
+#ifndef JSONTREE_H
+#define JSONTREE_H
+
+#include <stddef.h>
+
+#if defined(__GNUC__)
+#define JSONTREE_API __attribute__((visibility("default")))
+#else
+#define JSONTREE_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct json_object_t JSON_Object;
+typedef struct json_array_t JSON_Array;
+typedef struct json_value_t JSON_Value;
+
+enum json_value_type {
+    JSONError = -1,
+    JSONNull = 1,
+    JSONString = 2,
+    JSONNumber = 3,
+    JSONObject = 4,
+    JSONArray = 5,
+    JSONBoolean = 6
+};
+typedef int JSON_Value_Type;
+
+enum json_result_t {
+    JSONSuccess = 0,
+    JSONFailure = -1
+};
+typedef int JSON_Status;
+
+typedef void *(*JSON_Malloc_Function)(size_t);
+typedef void (*JSON_Free_Function)(void *);
+
+/* Replaces both hooks. A null hook falls back to the C library's malloc or
+ * free. Blocks alive at the time of the call are later released through the
+ * new release hook, so change hooks only while no tree is alive. */
+JSONTREE_API void json_set_allocation_functions(JSON_Malloc_Function malloc_fun,
+                                                JSON_Free_Function free_fun);
+
+/* ---- Parsing ---------------------------------------------------------- */
+
+JSONTREE_API JSON_Value *json_parse_file(const char *filename);
+JSONTREE_API JSON_Value *json_parse_file_with_comments(const char *filename);
+JSONTREE_API JSON_Value *json_parse_string(const char *string);
+JSONTREE_API JSON_Value *json_parse_string_with_comments(const char *string);
+
+/* ---- Serialization ---------------------------------------------------- */
+
+/* Sizes count the terminating NUL; 0 means the value cannot be serialized. */
+JSONTREE_API size_t json_serialization_size(const JSON_Value *value);
+JSONTREE_API JSON_Status json_serialize_to_buffer(const JSON_Value *value, char *buf,
+                                                  size_t buf_size_in_bytes);
+JSONTREE_API JSON_Status json_serialize_to_file(const JSON_Value *value, const char *filename);
+JSONTREE_API char *json_serialize_to_string(const JSON_Value *value);
+
+JSONTREE_API size_t json_serialization_size_pretty(const JSON_Value *value);
+JSONTREE_API JSON_Status json_serialize_to_buffer_pretty(const JSON_Value *value, char *buf,
+                                                         size_t buf_size_in_bytes);
+JSONTREE_API JSON_Status json_serialize_to_file_pretty(const JSON_Value *value,
+                                                       const char *filename);
+JSONTREE_API char *json_serialize_to_string_pretty(const JSON_Value *value);
+
+JSONTREE_API void json_free_serialized_string(char *string);
+
+/* ---- Objects ---------------------------------------------------------- */
+
+JSONTREE_API JSON_Value *json_object_get_value(const JSON_Object *object, const char *name);
+JSONTREE_API const char *json_object_get_string(const JSON_Object *object, const char *name);
+JSONTREE_API JSON_Object *json_object_get_object(const JSON_Object *object, const char *name);
+JSONTREE_API JSON_Array *json_object_get_array(const JSON_Object *object, const char *name);
+JSONTREE_API double json_object_get_number(const JSON_Object *object, const char *name);
+JSONTREE_API int json_object_get_boolean(const JSON_Object *object, const char *name);
+
+/* Dotted paths: "outer.inner.leaf" steps through member objects only. */
+JSONTREE_API JSON_Value *json_object_dotget_value(const JSON_Object *object, const char *name);
+JSONTREE_API const char *json_object_dotget_string(const JSON_Object *object, const char *name);
+JSONTREE_API JSON_Object *json_object_dotget_object(const JSON_Object *object, const char *name);
+JSONTREE_API JSON_Array *json_object_dotget_array(const JSON_Object *object, const char *name);
+JSONTREE_API double json_object_dotget_number(const JSON_Object *object, const char *name);
+JSONTREE_API int json_object_dotget_boolean(const JSON_Object *object, const char *name);
+
+JSONTREE_API size_t json_object_get_count(const JSON_Object *object);
+JSONTREE_API const char *json_object_get_name(const JSON_Object *object, size_t index);
+
+JSONTREE_API JSON_Status json_object_set_value(JSON_Object *object, const char *name,
+                                               JSON_Value *value);
+JSONTREE_API JSON_Status json_object_set_string(JSON_Object *object, const char *name,
+                                                const char *string);
+JSONTREE_API JSON_Status json_object_set_number(JSON_Object *object, const char *name,
+                                                double number);
+JSONTREE_API JSON_Status json_object_set_boolean(JSON_Object *object, const char *name,
+                                                 int boolean);
+JSONTREE_API JSON_Status json_object_set_null(JSON_Object *object, const char *name);
+
+/* A failed dotset leaves the value with the caller; the typed forms release
+ * the value they made. Objects created on the way stay after a failure. */
+JSONTREE_API JSON_Status json_object_dotset_value(JSON_Object *object, const char *name,
+                                                  JSON_Value *value);
+JSONTREE_API JSON_Status json_object_dotset_string(JSON_Object *object, const char *name,
+                                                   const char *string);
+JSONTREE_API JSON_Status json_object_dotset_number(JSON_Object *object, const char *name,
+                                                   double number);
+JSONTREE_API JSON_Status json_object_dotset_boolean(JSON_Object *object, const char *name,
+                                                    int boolean);
+JSONTREE_API JSON_Status json_object_dotset_null(JSON_Object *object, const char *name);
+
+/* Removal moves the last member into the gap. */
+JSONTREE_API JSON_Status json_object_remove(JSON_Object *object, const char *name);
+JSONTREE_API JSON_Status json_object_dotremove(JSON_Object *object, const char *name);
+JSONTREE_API JSON_Status json_object_clear(JSON_Object *object);
+
+/* ---- Arrays ----------------------------------------------------------- */
+
+JSONTREE_API JSON_Value *json_array_get_value(const JSON_Array *array, size_t index);
+JSONTREE_API const char *json_array_get_string(const JSON_Array *array, size_t index);
+JSONTREE_API JSON_Object *json_array_get_object(const JSON_Array *array, size_t index);
+JSONTREE_API JSON_Array *json_array_get_array(const JSON_Array *array, size_t index);
+JSONTREE_API double json_array_get_number(const JSON_Array *array, size_t index);
+JSONTREE_API int json_array_get_boolean(const JSON_Array *array, size_t index);
+JSONTREE_API size_t json_array_get_count(const JSON_Array *array);
+
+/* Removal moves the last item into the gap. */
+JSONTREE_API JSON_Status json_array_remove(JSON_Array *array, size_t ix);
+
+JSONTREE_API JSON_Status json_array_replace_value(JSON_Array *array, size_t ix, JSON_Value *value);
+JSONTREE_API JSON_Status json_array_replace_string(JSON_Array *array, size_t i, const char *string);
+JSONTREE_API JSON_Status json_array_replace_number(JSON_Array *array, size_t i, double number);
+JSONTREE_API JSON_Status json_array_replace_boolean(JSON_Array *array, size_t i, int boolean);
+JSONTREE_API JSON_Status json_array_replace_null(JSON_Array *array, size_t i);
+
+JSONTREE_API JSON_Status json_array_clear(JSON_Array *array);
+
+JSONTREE_API JSON_Status json_array_append_value(JSON_Array *array, JSON_Value *value);
+JSONTREE_API JSON_Status json_array_append_string(JSON_Array *array, const char *string);
+JSONTREE_API JSON_Status json_array_append_number(JSON_Array *array, double number);
+JSONTREE_API JSON_Status json_array_append_boolean(JSON_Array *array, int boolean);
+JSONTREE_API JSON_Status json_array_append_null(JSON_Array *array);
+
+/* ---- Values ----------------------------------------------------------- */
+
+JSONTREE_API JSON_Value *json_value_init_object(void);
+JSONTREE_API JSON_Value *json_value_init_array(void);
+JSONTREE_API JSON_Value *json_value_init_string(const char *string);
+JSONTREE_API JSON_Value *json_value_init_number(double number);
+JSONTREE_API JSON_Value *json_value_init_boolean(int boolean);
+JSONTREE_API JSON_Value *json_value_init_null(void);
+JSONTREE_API JSON_Value *json_value_deep_copy(const JSON_Value *value);
+JSONTREE_API void json_value_free(JSON_Value *value);
+
+/* Types only: scalars in the schema match any value of their type, the first
+ * item of a schema array is the schema of every item, and empty schema
+ * containers accept any container of their kind. */
+JSONTREE_API JSON_Status json_validate(const JSON_Value *schema, const JSON_Value *value);
+/* Returns 1 when equal, 0 when not (numbers within an absolute 1e-6). */
+JSONTREE_API JSON_Status json_value_equals(const JSON_Value *a, const JSON_Value *b);
+
+JSONTREE_API JSON_Value_Type json_value_get_type(const JSON_Value *value);
+JSONTREE_API JSON_Object *json_value_get_object(const JSON_Value *value);
+JSONTREE_API JSON_Array *json_value_get_array(const JSON_Value *value);
+JSONTREE_API const char *json_value_get_string(const JSON_Value *value);
+JSONTREE_API double json_value_get_number(const JSON_Value *value);
+JSONTREE_API int json_value_get_boolean(const JSON_Value *value);
+
+JSONTREE_API JSON_Value_Type json_type(const JSON_Value *value);
+JSONTREE_API JSON_Object *json_object(const JSON_Value *value);
+JSONTREE_API JSON_Array *json_array(const JSON_Value *value);
+JSONTREE_API const char *json_string(const JSON_Value *value);
+JSONTREE_API double json_number(const JSON_Value *value);
+JSONTREE_API int json_boolean(const JSON_Value *value);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* JSONTREE_H */

@@ -1,0 +1,285 @@
+// Values, the allocation hooks, text duplication and UTF-8 validation.
+#include "internal.h"
+
+#include <cstdlib>
+#include <cstring>
+
+JSON_Malloc_Function jsontree_malloc = malloc;
+JSON_Free_Function jsontree_free = free;
+
+void json_set_allocation_functions(JSON_Malloc_Function malloc_fun, JSON_Free_Function free_fun)
+{
+    // A null hook could only crash later; the C library's function is the
+    // one meaningful stand-in.
+    jsontree_malloc = malloc_fun ? malloc_fun : malloc;
+    jsontree_free = free_fun ? free_fun : free;
+}
+
+namespace {
+
+template <typename Record>
+Record *allocate_record()
+{
+    return static_cast<Record *>(jsontree_malloc(sizeof(Record)));
+}
+
+JSON_Value *allocate_value(JSON_Value_Type type)
+{
+    JSON_Value *value = allocate_record<JSON_Value>();
+    if (value)
+        value->type = type;
+    return value;
+}
+
+}  // namespace
+
+char *jsontree_strndup(const char *string, size_t n)
+{
+    char *copy = static_cast<char *>(jsontree_malloc(n + 1));
+    if (!copy)
+        return nullptr;
+    // strncpy's contract: stop at the text's NUL and pad with NULs up to n.
+    size_t length = strnlen(string, n);
+    memcpy(copy, string, length);
+    memset(copy + length, '\0', n + 1 - length);
+    return copy;
+}
+
+char *jsontree_strdup(const char *string)
+{
+    return jsontree_strndup(string, strlen(string));
+}
+
+// ---- UTF-8 validation
+
+int num_bytes_in_utf8_sequence(unsigned char c)
+{
+    if (c == 0xC0 || c == 0xC1 || c > 0xF4 || (c & 0xC0) == 0x80)
+        return 0;
+    if ((c & 0x80) == 0)
+        return 1;
+    if ((c & 0xE0) == 0xC0)
+        return 2;
+    if ((c & 0xF0) == 0xE0)
+        return 3;
+    if ((c & 0xF8) == 0xF0)
+        return 4;
+    return 0;
+}
+
+int verify_utf8_sequence(const unsigned char *string, int *len)
+{
+    *len = num_bytes_in_utf8_sequence(string[0]);
+    if (*len == 0)
+        return 0;
+    // Lead-byte payload bits by sequence length (index 1 to 4).
+    static constexpr unsigned char lead_mask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    unsigned int code_point = string[0] & lead_mask[*len];
+    for (int i = 1; i < *len; i++) {
+        // Stops at the first non-continuation byte, the terminating NUL
+        // included, so nothing past the end of the text is read.
+        if ((string[i] & 0xC0) != 0x80)
+            return 0;
+        code_point = (code_point << 6) | (string[i] & 0x3F);
+    }
+    if ((code_point < 0x80 && *len > 1) || (code_point < 0x800 && *len > 2) ||
+        (code_point < 0x10000 && *len > 3))
+        return 0;
+    if (code_point > 0x10FFFF)
+        return 0;
+    if (code_point >= 0xD800 && code_point <= 0xDFFF)
+        return 0;
+    return 1;
+}
+
+int is_valid_utf8(const char *string, size_t string_len)
+{
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(string);
+    const unsigned char *end = bytes + string_len;
+    while (bytes < end) {
+        if (*bytes < 0x80) {  // ASCII needs no decoding
+            bytes++;
+            continue;
+        }
+        int len = 0;
+        if (!verify_utf8_sequence(bytes, &len))
+            return 0;
+        bytes += len;
+    }
+    return 1;
+}
+
+// ---- Constructors
+
+JSON_Object *json_object_init()
+{
+    JSON_Object *object = allocate_record<JSON_Object>();
+    if (!object)
+        return nullptr;
+    object->names = nullptr;
+    object->values = nullptr;
+    object->count = 0;
+    object->capacity = 0;
+    return object;
+}
+
+JSON_Array *json_array_init()
+{
+    JSON_Array *array = allocate_record<JSON_Array>();
+    if (!array)
+        return nullptr;
+    array->items = nullptr;
+    array->count = 0;
+    array->capacity = 0;
+    return array;
+}
+
+JSON_Value *json_value_init_object(void)
+{
+    JSON_Value *value = allocate_value(JSONObject);
+    if (!value)
+        return nullptr;
+    value->value.object = json_object_init();
+    if (!value->value.object) {
+        jsontree_free(value);
+        return nullptr;
+    }
+    return value;
+}
+
+JSON_Value *json_value_init_array(void)
+{
+    JSON_Value *value = allocate_value(JSONArray);
+    if (!value)
+        return nullptr;
+    value->value.array = json_array_init();
+    if (!value->value.array) {
+        jsontree_free(value);
+        return nullptr;
+    }
+    return value;
+}
+
+JSON_Value *json_value_init_string_no_copy(char *string)
+{
+    JSON_Value *value = allocate_value(JSONString);
+    if (value)
+        value->value.string = string;
+    return value;
+}
+
+JSON_Value *json_value_init_string(const char *string)
+{
+    if (!string)
+        return nullptr;
+    size_t length = strlen(string);
+    if (!is_valid_utf8(string, length))
+        return nullptr;
+    TextPtr copy(jsontree_strndup(string, length));
+    if (!copy)
+        return nullptr;
+    JSON_Value *value = json_value_init_string_no_copy(copy.get());
+    if (value)
+        copy.release();
+    return value;
+}
+
+JSON_Value *json_value_init_number(double number)
+{
+    JSON_Value *value = allocate_value(JSONNumber);
+    if (value)
+        value->value.number = number;
+    return value;
+}
+
+JSON_Value *json_value_init_boolean(int boolean)
+{
+    JSON_Value *value = allocate_value(JSONBoolean);
+    if (value)
+        value->value.boolean = boolean ? 1 : 0;
+    return value;
+}
+
+JSON_Value *json_value_init_null(void)
+{
+    return allocate_value(JSONNull);
+}
+
+// ---- Release
+
+void json_object_free(JSON_Object *object)
+{
+    for (size_t i = object->count; i-- > 0;) {
+        jsontree_free(object->names[i]);
+        json_value_free(object->values[i]);
+    }
+    jsontree_free(object->names);
+    jsontree_free(object->values);
+    jsontree_free(object);
+}
+
+void json_array_free(JSON_Array *array)
+{
+    for (size_t i = array->count; i-- > 0;)
+        json_value_free(array->items[i]);
+    jsontree_free(array->items);
+    jsontree_free(array);
+}
+
+void json_value_free(JSON_Value *value)
+{
+    switch (json_value_get_type(value)) {
+    case JSONObject:
+        json_object_free(value->value.object);
+        break;
+    case JSONArray:
+        json_array_free(value->value.array);
+        break;
+    case JSONString:
+        if (value->value.string)
+            jsontree_free(value->value.string);
+        break;
+    default:
+        break;
+    }
+    jsontree_free(value);
+}
+
+// ---- Typed access: null pointer first, then type, then payload.
+
+JSON_Value_Type json_value_get_type(const JSON_Value *value)
+{
+    return value ? value->type : JSONError;
+}
+
+JSON_Object *json_value_get_object(const JSON_Value *value)
+{
+    return json_value_get_type(value) == JSONObject ? value->value.object : nullptr;
+}
+
+JSON_Array *json_value_get_array(const JSON_Value *value)
+{
+    return json_value_get_type(value) == JSONArray ? value->value.array : nullptr;
+}
+
+const char *json_value_get_string(const JSON_Value *value)
+{
+    return json_value_get_type(value) == JSONString ? value->value.string : nullptr;
+}
+
+double json_value_get_number(const JSON_Value *value)
+{
+    return json_value_get_type(value) == JSONNumber ? value->value.number : 0.0;
+}
+
+int json_value_get_boolean(const JSON_Value *value)
+{
+    return json_value_get_type(value) == JSONBoolean ? value->value.boolean : -1;
+}
+
+JSON_Value_Type json_type(const JSON_Value *value) { return json_value_get_type(value); }
+JSON_Object *json_object(const JSON_Value *value) { return json_value_get_object(value); }
+JSON_Array *json_array(const JSON_Value *value) { return json_value_get_array(value); }
+const char *json_string(const JSON_Value *value) { return json_value_get_string(value); }
+double json_number(const JSON_Value *value) { return json_value_get_number(value); }
+int json_boolean(const JSON_Value *value) { return json_value_get_boolean(value); }

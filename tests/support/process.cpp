@@ -1,0 +1,141 @@
+#include "process.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char **environ;
+
+RunResult run_program(const std::string &program, const std::vector<std::string> &args,
+                      const RunOptions &options)
+{
+    int out_pipe[2], err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
+        throw std::runtime_error("pipe failed");
+
+    std::vector<std::string> argv_text;
+    argv_text.push_back(options.argv0.empty() ? program : options.argv0);
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (auto &arg : argv_text)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    std::vector<std::string> env_text;
+    for (char **entry = environ; *entry; entry++)
+        env_text.emplace_back(*entry);
+    env_text.insert(env_text.end(), options.env.begin(), options.env.end());
+    std::vector<char *> envp;
+    for (auto &entry : env_text)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
+            _exit(126);
+        execve(program.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+
+    RunResult result;
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string *sinks[2] = {&result.out, &result.err};
+    int open_fds = 2;
+    while (open_fds > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        for (int i = 0; i < 2; i++) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char buffer[4096];
+            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, size_t(n));
+            } else if (n == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                open_fds--;
+            }
+        }
+    }
+    int wait_status = 0;
+    while (waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
+    }
+    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+    return result;
+}
+
+TempDir::TempDir()
+{
+    const char *base = getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/jsontree-test-XXXXXX";
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    nftw(
+        path_.c_str(),
+        [](const char *path, const struct stat *, int, struct FTW *) { return remove(path); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+}
+
+std::string TempDir::write(const std::string &name, const std::string &contents) const
+{
+    std::string full = file(name);
+    std::ofstream stream(full, std::ios::binary | std::ios::trunc);
+    stream << contents;
+    if (!stream)
+        throw std::runtime_error("cannot write " + full);
+    return full;
+}
+
+std::string read_file_bytes(const std::string &path)
+{
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << stream.rdbuf();
+    return contents.str();
+}
+
+std::vector<std::string> directory_entries(const std::string &dir)
+{
+    std::vector<std::string> names;
+    if (DIR *handle = opendir(dir.c_str())) {
+        while (dirent *entry = readdir(handle)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        closedir(handle);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}

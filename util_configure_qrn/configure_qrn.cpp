@@ -1,0 +1,374 @@
+// configure_qrn: prints or changes one value inside a JSON configuration file.
+//
+// One request per run: with JSON_PATH alone the value found there is printed;
+// with JSON_PATH and VALUE the value is stored and the whole file rewritten.
+#include "jsontree.h"
+
+#include <getopt.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+enum logger_level : unsigned {
+    LOGGER_CRITICAL = 0,
+    LOGGER_ERROR = 1,
+    LOGGER_WARNING = 2,
+    LOGGER_NOTICE = 3,
+    LOGGER_INFO = 4,
+    LOGGER_DEBUG = 5,
+};
+
+logger_level logger_glevel = LOGGER_DEBUG;
+
+namespace {
+
+constexpr const char DEFAULT_FILENAME[] = "/mnt/fsuser-1/qrn/etc/global_conf.json";
+constexpr const char VERSION_LINE[] = "configure_qrn 3.1.0-zbt16\n";
+constexpr const char USAGE_TEXT[] =
+    "Usage: configure_qrn [OPTION...] JSON_PATH [VALUE]\n"
+    "\n"
+    "-f, --file FILE           Read this file instead of the default one.\n"
+    "-v, --verbose             Turn on verbose output.\n"
+    "                          This option can be used multiple times.\n"
+    "    --version             Print version information and exit.\n"
+    "-h, --help                Print this help message and exit.\n";
+
+// The parser refuses values at this depth or deeper (the root is depth 0), so
+// a store must never put anything there: the file could not be loaded again.
+constexpr size_t UNLOADABLE_DEPTH = 20;
+
+const struct option opts[] = {
+    {"file", required_argument, nullptr, 'f'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"version", no_argument, nullptr, 0},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// Every log line is one formatted write whose format starts with "<%u> ",
+// the line's own level.
+template <typename... Args>
+void log_line(logger_level level, const char *format, Args... args)
+{
+    if (logger_glevel >= level)
+        fprintf(stderr, format, static_cast<unsigned>(level), args...);
+}
+
+struct CFree {
+    void operator()(char *text) const { free(text); }
+};
+using CString = std::unique_ptr<char, CFree>;
+
+struct ValueFree {
+    void operator()(JSON_Value *value) const { json_value_free(value); }
+};
+using ValueOwner = std::unique_ptr<JSON_Value, ValueFree>;
+
+// ---- Reading
+
+JSON_Value *json_value_dotget_value(JSON_Value *value, const char *name)
+{
+    if (json_type(value) != JSONObject) {
+        log_line(LOGGER_ERROR, "<%u> Invalid value type\n");
+        return nullptr;
+    }
+    JSON_Value *found = json_object_dotget_value(json_object(value), name);
+    if (!found)
+        log_line(LOGGER_ERROR, "<%u> Failed to get json value: %s\n", name ? name : "(null)");
+    return found;
+}
+
+int json_value_print(JSON_Value *value)
+{
+    switch (json_type(value)) {
+    case JSONNull:
+        return 0;
+    case JSONString:
+        printf("%s\n", json_string(value));
+        return 0;
+    case JSONNumber:
+        printf("%1.17g\n", json_number(value));
+        return 0;
+    case JSONObject:
+    case JSONArray: {
+        char *text = json_serialize_to_string(value);
+        if (!text) {
+            log_line(LOGGER_ERROR, "<%u> Failed to serialize json value\n");
+            return 1;
+        }
+        printf("%s\n", text);
+        json_free_serialized_string(text);
+        return 0;
+    }
+    case JSONBoolean:
+        printf("%s\n", json_boolean(value) ? "true" : "false");
+        return 0;
+    default:
+        log_line(LOGGER_ERROR, "<%u> Invalid value type\n");
+        return 1;
+    }
+}
+
+int json_get_and_print(JSON_Value *value, const char *name)
+{
+    JSON_Value *found = json_value_dotget_value(value, name);
+    return found ? json_value_print(found) : 1;
+}
+
+// ---- Writing
+
+char *unquote_string(const char *string)
+{
+    char *copy;
+    if (string[0] == '"') {
+        // No escapes: the text ends at the next double quote, whatever
+        // precedes it, or at the end of the argument.
+        const char *start = string + 1;
+        const char *closing = strchr(start, '"');
+        copy = strndup(start, closing ? size_t(closing - start) : strlen(start));
+    } else {
+        copy = strdup(string);
+    }
+    if (!copy)
+        log_line(LOGGER_ERROR, "<%u> Failed to duplicate string: %s\n", strerror(errno));
+    return copy;
+}
+
+// Types VALUE by its shape: number, array or object, boolean, null, string.
+JSON_Value *json_parse_value(const char *string)
+{
+    const char *rest = string;
+    while (isspace(static_cast<unsigned char>(*rest)))
+        rest++;
+
+    char *number_end = nullptr;
+    double number = strtod(rest, &number_end);
+    if (number_end != rest && *number_end == '\0') {
+        // inf, nan and overflowing numbers have no JSON text: storing one
+        // would leave a file that can never be loaded again.
+        JSON_Value *value = std::isfinite(number) ? json_value_init_number(number) : nullptr;
+        if (!value)
+            log_line(LOGGER_ERROR, "<%u> Failed to init json number\n");
+        return value;
+    }
+    if (rest[0] == '[' || rest[0] == '{') {
+        JSON_Value *value = json_parse_string(rest);
+        if (!value)
+            log_line(LOGGER_ERROR, "<%u> Failed to parse json string\n");
+        return value;
+    }
+    if (strcmp(rest, "true") == 0 || strcmp(rest, "false") == 0) {
+        JSON_Value *value = json_value_init_boolean(rest[0] == 't');
+        if (!value)
+            log_line(LOGGER_ERROR, "<%u> Failed to init json boolean\n");
+        return value;
+    }
+    if (strcmp(rest, "null") == 0) {
+        JSON_Value *value = json_value_init_null();
+        if (!value)
+            log_line(LOGGER_ERROR, "<%u> Failed to init json null\n");
+        return value;
+    }
+    CString copy(unquote_string(rest));
+    if (!copy)
+        return nullptr;
+    JSON_Value *value = json_value_init_string(copy.get());
+    if (!value)
+        log_line(LOGGER_ERROR, "<%u> Failed to init json string\n");
+    return value;
+}
+
+// Depth of the deepest value inside `value`, `value` itself being depth 0.
+// Values here come from the parser or a constructor, so recursion is bounded.
+size_t nested_depth(const JSON_Value *value)
+{
+    size_t deepest = 0;
+    if (const JSON_Object *object = json_object(value)) {
+        for (size_t i = 0; i < json_object_get_count(object); i++) {
+            const JSON_Value *member = json_object_get_value(object, json_object_get_name(object, i));
+            size_t depth = 1 + nested_depth(member);
+            deepest = depth > deepest ? depth : deepest;
+        }
+    } else if (const JSON_Array *array = json_array(value)) {
+        for (size_t i = 0; i < json_array_get_count(array); i++) {
+            size_t depth = 1 + nested_depth(json_array_get_value(array, i));
+            deepest = depth > deepest ? depth : deepest;
+        }
+    }
+    return deepest;
+}
+
+size_t path_segments(const char *name)
+{
+    size_t segments = 1;
+    for (const char *dot = strchr(name, '.'); dot; dot = strchr(dot + 1, '.'))
+        segments++;
+    return segments;
+}
+
+int json_value_dotset_value(JSON_Value *value, const char *name, JSON_Value *val)
+{
+    if (json_type(value) != JSONObject) {
+        log_line(LOGGER_ERROR, "<%u> Invalid value type\n");
+        return 1;
+    }
+    bool loadable = path_segments(name) + nested_depth(val) < UNLOADABLE_DEPTH;
+    if (!loadable || json_object_dotset_value(json_object(value), name, val) < 0) {
+        log_line(LOGGER_ERROR, "<%u> Failed to set json value: %s\n", name);
+        return 1;
+    }
+    return 0;
+}
+
+int json_set_and_write(JSON_Value *value, const char *name, const char *string,
+                       const char *filename)
+{
+    ValueOwner new_value(json_parse_value(string));
+    if (!new_value)
+        return 1;
+    if (json_value_dotset_value(value, name, new_value.get()) != 0)
+        return 1;
+    new_value.release();  // the document owns it now
+    if (json_serialize_to_file_pretty(value, filename) != JSONSuccess) {
+        log_line(LOGGER_ERROR, "<%u> Failed to serialize json value\n");
+        return 1;
+    }
+    return 0;
+}
+
+// ---- The configuration file
+
+// Holds an exclusive advisory lock on the configuration file for a whole
+// read-modify-write, so two writers never rewrite from the same stale copy.
+class FileLock {
+public:
+    explicit FileLock(const char *filename)
+    {
+        // A writer that held the lock may have renamed a new file over the
+        // name meanwhile; the lock must be on the file the name holds now.
+        for (int attempt = 0; attempt < 100; attempt++) {
+            fd_ = open(filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd_ < 0)
+                return;  // loading will report the file
+            struct stat locked, named;
+            if (flock(fd_, LOCK_EX) != 0 || fstat(fd_, &locked) != 0 ||
+                stat(filename, &named) != 0)
+                return;  // no locking here; carry on unprotected
+            if (locked.st_dev == named.st_dev && locked.st_ino == named.st_ino)
+                return;
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~FileLock()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+int load_and_serve(const char *filename, const char *json_path, const char *json_value,
+                   ValueOwner &root)
+{
+    log_line(LOGGER_INFO, "<%u> Parsing file: %s\n", filename);
+    root.reset(json_parse_file_with_comments(filename));
+    if (!root) {
+        log_line(LOGGER_CRITICAL, "<%u> Invalid json file\n");
+        return 1;
+    }
+    if (!json_value)
+        return json_get_and_print(root.get(), json_path);
+    return json_set_and_write(root.get(), json_path, json_value, filename);
+}
+
+// Everything between start and clean-up; the owners release, in this order,
+// the document, the canonical name and the given name on every way out.
+int run(int argc, char **argv)
+{
+    CString linkname(strdup(DEFAULT_FILENAME));
+    if (!linkname) {
+        log_line(LOGGER_CRITICAL, "<%u> Failed to duplicate default filename: %s\n", strerror(errno));
+        return 1;
+    }
+    CString filename;
+    ValueOwner root;
+
+    unsigned verbosity = LOGGER_WARNING;
+    int opt;
+    int iopt = 0;
+    while ((opt = getopt_long(argc, argv, "f:vh", opts, &iopt)) != -1) {
+        switch (opt) {
+        case 'f':
+            linkname.reset(strdup(optarg));
+            if (!linkname) {
+                log_line(LOGGER_CRITICAL, "<%u> Failed to duplicate filename: %s\n", strerror(errno));
+                return 1;
+            }
+            break;
+        case 'v':
+            verbosity++;
+            break;
+        case 0:
+            if (strcmp(opts[iopt].name, "version") == 0) {
+                fputs(VERSION_LINE, stdout);
+                return 0;
+            }
+            [[fallthrough]];
+        default:
+            fputs(USAGE_TEXT, stderr);
+            return 1;
+        }
+    }
+
+    const char *json_path = nullptr;
+    const char *json_value = nullptr;
+    switch (argc - optind) {
+    case 0:
+        fprintf(stderr, "%s: requires at least one argument\n", argv[0]);
+        fputs(USAGE_TEXT, stderr);
+        return 1;
+    case 2:
+        json_value = argv[optind + 1];
+        [[fallthrough]];
+    case 1:
+        json_path = argv[optind];
+        break;
+    default:  // three or more: a read with no path, which finds nothing
+        break;
+    }
+
+    logger_glevel = verbosity >= LOGGER_DEBUG ? LOGGER_DEBUG : static_cast<logger_level>(verbosity);
+
+    filename.reset(realpath(linkname.get(), nullptr));
+    if (!filename) {
+        log_line(LOGGER_CRITICAL, "<%u> Failed to get canonical filename: %s: %s\n", linkname.get(),
+                 strerror(errno));
+        return 1;
+    }
+
+    if (!json_value)
+        return load_and_serve(filename.get(), json_path, json_value, root);
+    FileLock lock(filename.get());
+    return load_and_serve(filename.get(), json_path, json_value, root);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    return run(argc, argv);
+}
