@@ -9,8 +9,6 @@
 #include <cstddef>
 #include <memory>
 
-#pragma GCC visibility push(hidden)
-
 typedef union json_value_value {
     char *string;
     double number;
@@ -43,6 +41,9 @@ constexpr size_t OBJECT_MAX_CAPACITY = 960;
 constexpr size_t ARRAY_MAX_CAPACITY = 122880;
 // Deepest value the parser accepts; a value at depth MAX_NESTING + 1 fails.
 constexpr size_t MAX_NESTING = 19;
+
+// Functions and globals below are hidden from the shared library.
+#pragma GCC visibility push(hidden)
 
 extern JSON_Malloc_Function jsontree_malloc;
 extern JSON_Free_Function jsontree_free;

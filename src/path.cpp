@@ -61,7 +61,8 @@ JSON_Value *json_object_dotget_value(const JSON_Object *object, const char *name
 {
     if (!name)
         return nullptr;
-    return json_object_get_value(parent_of_last_segment(object, &name), name);
+    const JSON_Object *parent = parent_of_last_segment(object, &name);
+    return json_object_get_value(parent, name);
 }
 
 const char *json_object_dotget_string(const JSON_Object *object, const char *name)
@@ -128,5 +129,6 @@ JSON_Status json_object_dotremove(JSON_Object *object, const char *name)
 {
     if (!name)
         return JSONFailure;
-    return json_object_remove(parent_of_last_segment(object, &name), name);
+    JSON_Object *parent = parent_of_last_segment(object, &name);
+    return json_object_remove(parent, name);
 }
