@@ -2,12 +2,17 @@
 BUILD_DIR      ?= build
 ASAN_BUILD_DIR ?= build-asan
 RELEASE_DIR    ?= build-release
+ARM_BUILD_DIR  ?= build-arm
+INSTALL_CHECK_DIR ?= build-install-check
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_SECONDS   ?= 60
+FUZZERS        := parse_fuzzer parse_comments_fuzzer roundtrip_fuzzer path_fuzzer
 JOBS           ?= $(shell nproc)
 CMAKE          ?= cmake
 EXAMPLE        ?= examples/global_conf.json
 EXAMPLE_PATH   ?= network.lora.frequency_hz
 
-.PHONY: all release run check test test-asan clean
+.PHONY: all release run check test test-asan arm check-arm install-check fuzz fuzz-run clean
 
 all: release
 
@@ -31,5 +36,35 @@ test-asan:
 
 check: test test-asan
 
+# 32-bit ARM build of the library, the tool and the tests (run under qemu-arm).
+arm:
+	$(CMAKE) -S . -B $(ARM_BUILD_DIR) -DCMAKE_BUILD_TYPE=MinSizeRel \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-gnueabihf.cmake
+	$(CMAKE) --build $(ARM_BUILD_DIR) -j $(JOBS)
+
+check-arm: arm
+	cd $(ARM_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	.ci/check-arm-binary $(ARM_BUILD_DIR)/configure_qrn
+
+# libFuzzer targets (clang); fuzz-run runs each for FUZZ_SECONDS on a copy of
+# the committed seed corpus.
+fuzz:
+	CC=clang CXX=clang++ $(CMAKE) -S . -B $(FUZZ_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DJSONTREE_FUZZ=ON -DJSONTREE_TESTS=OFF
+	$(CMAKE) --build $(FUZZ_BUILD_DIR) -j $(JOBS)
+
+fuzz-run: fuzz
+	set -e; for fuzzer in $(FUZZERS); do \
+	  corpus=$(FUZZ_BUILD_DIR)/corpus/$$fuzzer; log=$(FUZZ_BUILD_DIR)/$$fuzzer.log; \
+	  mkdir -p $$corpus; cp fuzz/corpus/$$fuzzer/* $$corpus/; \
+	  ./$(FUZZ_BUILD_DIR)/fuzz/$$fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -max_len=4096 $$corpus > $$log 2>&1 || { tail -40 $$log; exit 1; }; \
+	  echo "$$fuzzer: $$(grep stat::number_of_executed_units $$log)"; \
+	done
+
+# Installs into a scratch prefix and builds two small consumers against it.
+install-check: release
+	.ci/check-install $(RELEASE_DIR) $(INSTALL_CHECK_DIR)
+
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR) $(RELEASE_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR) $(RELEASE_DIR) $(ARM_BUILD_DIR) $(INSTALL_CHECK_DIR) $(FUZZ_BUILD_DIR)

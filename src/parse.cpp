@@ -1,7 +1,542 @@
-// Placeholder until the parser lands.
+// The parser: one forward recursive-descent pass over NUL-terminated text,
+// plus the comment blanking and the file reader in front of it.
 #include "internal.h"
 
-JSON_Value *json_parse_string(const char *) { return nullptr; }
-JSON_Value *json_parse_file(const char *) { return nullptr; }
-JSON_Value *json_parse_string_with_comments(const char *) { return nullptr; }
-JSON_Value *json_parse_file_with_comments(const char *) { return nullptr; }
+#include <sys/stat.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// ---- Byte classes, looked up once per byte in the hot loops.
+
+constexpr unsigned char WHITE_SPACE = 1;  // the C locale's isspace
+constexpr unsigned char STRING_STOP = 2;  // ends a run of plain string bytes
+
+constexpr std::array<unsigned char, 256> BYTE_CLASSES = [] {
+    std::array<unsigned char, 256> classes{};
+    classes[' '] = WHITE_SPACE;
+    for (unsigned char c = '\t'; c <= '\r'; c++)
+        classes[c] = WHITE_SPACE;
+    // Raw control bytes (the text's NUL included) are never plain content.
+    for (unsigned char c = 0; c < 0x20; c++)
+        classes[c] |= STRING_STOP;
+    classes['"'] |= STRING_STOP;
+    classes['\\'] |= STRING_STOP;
+    return classes;
+}();
+
+// Value of a hexadecimal digit, -1 for any other byte.
+constexpr std::array<signed char, 256> HEX_VALUES = [] {
+    std::array<signed char, 256> values{};
+    for (auto &value : values)
+        value = -1;
+    for (int c = '0'; c <= '9'; c++)
+        values[c] = static_cast<signed char>(c - '0');
+    for (int c = 'a'; c <= 'f'; c++) {
+        values[c] = static_cast<signed char>(c - 'a' + 10);
+        values[c - 'a' + 'A'] = static_cast<signed char>(c - 'a' + 10);
+    }
+    return values;
+}();
+
+// Byte written for the letter after a backslash; 0 where no escape exists.
+// "\u" is decoded separately.
+constexpr std::array<char, 256> SIMPLE_ESCAPES = [] {
+    std::array<char, 256> escapes{};
+    escapes['"'] = '"';
+    escapes['\\'] = '\\';
+    escapes['/'] = '/';
+    escapes['b'] = '\b';
+    escapes['f'] = '\f';
+    escapes['n'] = '\n';
+    escapes['r'] = '\r';
+    escapes['t'] = '\t';
+    return escapes;
+}();
+
+inline unsigned char byte_at(const char *position)
+{
+    return static_cast<unsigned char>(*position);
+}
+
+inline void skip_white_space(const char **string)
+{
+    const char *cursor = *string;
+    while (BYTE_CLASSES[byte_at(cursor)] & WHITE_SPACE)
+        cursor++;
+    *string = cursor;
+}
+
+// ---- Files
+
+struct FileCloser {
+    void operator()(FILE *file) const { fclose(file); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+// Only a regular file has a meaningful size: a directory opens fine but
+// reports a seek end far beyond any text, which would become an absurd
+// allocation request.
+bool regular_file_size(FILE *file, size_t *size)
+{
+    struct stat status;
+    if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0)
+        return false;
+    if (static_cast<unsigned long long>(status.st_size) >= SIZE_MAX)
+        return false;
+    *size = static_cast<size_t>(status.st_size);
+    return true;
+}
+
+// The whole file as NUL-terminated text, read with a single fread. A file
+// that shrank after it was measured ends at the bytes actually read.
+char *read_file(const char *filename)
+{
+    if (!filename)
+        return nullptr;
+    FilePtr file(fopen(filename, "r"));
+    size_t size = 0;
+    if (!file || !regular_file_size(file.get(), &size))
+        return nullptr;
+    TextPtr text(static_cast<char *>(jsontree_malloc(size + 1)));
+    if (!text)
+        return nullptr;
+    size_t bytes_read = fread(text.get(), 1, size, file.get());
+    if (bytes_read < size && ferror(file.get()))
+        return nullptr;
+    text.get()[bytes_read] = '\0';
+    return text.release();
+}
+
+// ---- Strings
+
+int is_utf16_hex(const unsigned char *s)
+{
+    // Stops at the first non-digit, so the text's NUL ends the test.
+    for (int i = 0; i < 4; i++) {
+        if (HEX_VALUES[s[i]] < 0)
+            return 0;
+    }
+    return 1;
+}
+
+// The code unit spelled by four digits that is_utf16_hex accepted.
+unsigned int utf16_code_unit(const unsigned char *s)
+{
+    unsigned int unit = 0;
+    for (int i = 0; i < 4; i++)
+        unit = (unit << 4) | static_cast<unsigned int>(HEX_VALUES[s[i]]);
+    return unit;
+}
+
+char *append_utf8(char *out, unsigned int code_point)
+{
+    if (code_point < 0x80) {
+        *out++ = static_cast<char>(code_point);
+    } else if (code_point < 0x800) {
+        *out++ = static_cast<char>(0xC0 | (code_point >> 6));
+        *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
+    } else if (code_point < 0x10000) {
+        *out++ = static_cast<char>(0xE0 | (code_point >> 12));
+        *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
+    } else {
+        *out++ = static_cast<char>(0xF0 | (code_point >> 18));
+        *out++ = static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+        *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
+    }
+    return out;
+}
+
+bool is_high_surrogate(unsigned int unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_low_surrogate(unsigned int unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Decodes "\uXXXX", or a surrogate pair of them, with `unprocessed` on the
+// "u"; appends the UTF-8 bytes at `processed`. Both positions move on.
+int parse_utf_16(const char **unprocessed, char **processed)
+{
+    const unsigned char *digits = reinterpret_cast<const unsigned char *>(*unprocessed) + 1;
+    if (!is_utf16_hex(digits))
+        return 0;
+    unsigned int code_point = utf16_code_unit(digits);
+    digits += 4;
+    if (is_low_surrogate(code_point))
+        return 0;
+    if (is_high_surrogate(code_point)) {
+        // Each test stops at the first mismatch, never past the closing quote.
+        if (digits[0] != '\\' || digits[1] != 'u' || !is_utf16_hex(digits + 2))
+            return 0;
+        unsigned int low = utf16_code_unit(digits + 2);
+        if (!is_low_surrogate(low))
+            return 0;
+        code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
+        digits += 6;
+    }
+    *processed = append_utf8(*processed, code_point);
+    *unprocessed = reinterpret_cast<const char *>(digits);
+    return 1;
+}
+
+// Decodes the `len` raw bytes of a string that skip_quotes accepted: no raw
+// control byte, and every backslash is followed by a byte of the content.
+// Decoding never lengthens the text, so the working buffer bounds it; the
+// result is then copied to its exact size.
+char *process_string(const char *input, size_t len)
+{
+    TextPtr decoded(static_cast<char *>(jsontree_malloc(len + 1)));
+    if (!decoded)
+        return nullptr;
+    const char *end = input + len;
+    char *out = decoded.get();
+    while (input < end) {
+        if (*input != '\\') {
+            *out++ = *input++;
+            continue;
+        }
+        input++;
+        if (*input == 'u') {
+            if (!parse_utf_16(&input, &out))
+                return nullptr;
+            continue;
+        }
+        char escaped = SIMPLE_ESCAPES[byte_at(input)];
+        if (!escaped)
+            return nullptr;
+        *out++ = escaped;
+        input++;
+    }
+    *out = '\0';
+    // A "\u0000" cuts the text short; the copy keeps the decoded size anyway.
+    return jsontree_strndup(decoded.get(), size_t(out - decoded.get()));
+}
+
+enum class QuotedContent { invalid, plain, escaped };
+
+// Moves the cursor past the quoted string it stands on. Content holding a raw
+// control byte, or running into the end of the text, is invalid: decoding
+// would refuse it anyway, so it is refused while scanning.
+QuotedContent skip_quotes(const char **string)
+{
+    const char *cursor = *string + 1;
+    QuotedContent content = QuotedContent::plain;
+    for (;;) {
+        while (!(BYTE_CLASSES[byte_at(cursor)] & STRING_STOP))
+            cursor++;
+        if (*cursor == '"')
+            break;
+        // A backslash hides the byte after it: neither a control byte nor the end.
+        if (*cursor != '\\' || byte_at(cursor + 1) < 0x20)
+            return QuotedContent::invalid;
+        content = QuotedContent::escaped;
+        cursor += 2;
+    }
+    *string = cursor + 1;
+    return content;
+}
+
+// The decoded content of the quoted string at the cursor. Text without
+// escapes is copied straight into a block of its final size.
+char *get_quoted_string(const char **string)
+{
+    const char *raw = *string + 1;
+    QuotedContent content = skip_quotes(string);
+    if (content == QuotedContent::invalid)
+        return nullptr;
+    size_t len = size_t(*string - raw) - 1;
+    return content == QuotedContent::plain ? jsontree_strndup(raw, len) : process_string(raw, len);
+}
+
+JSON_Value *parse_string_value(const char **string)
+{
+    TextPtr text(get_quoted_string(string));
+    if (!text)
+        return nullptr;
+    JSON_Value *value = json_value_init_string_no_copy(text.get());
+    if (value)
+        text.release();
+    return value;
+}
+
+// ---- Numbers and literals
+
+// Refuses what strtod reads but JSON does not allow: leading zeros and the
+// hexadecimal forms.
+int is_decimal(const char *string, size_t length)
+{
+    if (length >= 2 && string[0] == '0' && string[1] != '.')
+        return 0;
+    if (length >= 3 && string[0] == '-' && string[1] == '0' && string[2] != '.')
+        return 0;
+    for (size_t i = length; i-- > 0;) {
+        if (string[i] == 'x' || string[i] == 'X')
+            return 0;
+    }
+    return 1;
+}
+
+JSON_Value *parse_number_value(const char **string)
+{
+    char *end = nullptr;
+    double number = strtod(*string, &end);
+    size_t length = size_t(end - *string);
+    // Nothing read (a lone "-") would leave the cursor on the "-", where the
+    // enclosing container fails anyway.
+    if (length == 0 || !is_decimal(*string, length))
+        return nullptr;
+    *string = end;
+    return json_value_init_number(number);
+}
+
+// strncmp stops at the text's NUL, so a short text is never over-read.
+bool skip_literal(const char **string, const char *literal, size_t length)
+{
+    if (strncmp(*string, literal, length) != 0)
+        return false;
+    *string += length;
+    return true;
+}
+
+JSON_Value *parse_boolean_value(const char **string)
+{
+    if (skip_literal(string, "true", 4))
+        return json_value_init_boolean(1);
+    if (skip_literal(string, "false", 5))
+        return json_value_init_boolean(0);
+    return nullptr;
+}
+
+JSON_Value *parse_null_value(const char **string)
+{
+    return skip_literal(string, "null", 4) ? json_value_init_null() : nullptr;
+}
+
+// ---- Containers
+
+JSON_Value *parse_value(const char **string, size_t nesting);
+
+// A closed container keeps no slack: its capacity becomes its count.
+bool trim_object(JSON_Object *object)
+{
+    return object->capacity == object->count ||
+           json_object_resize(object, object->count) == JSONSuccess;
+}
+
+bool trim_array(JSON_Array *array)
+{
+    return array->capacity == array->count ||
+           json_array_resize(array, array->count) == JSONSuccess;
+}
+
+// Reads one "name": value pair and adds it; a duplicate name is refused by
+// the add, after decoding, so "a" and "\u0061" collide.
+bool parse_member(JSON_Object *object, const char **string, size_t nesting)
+{
+    if (**string != '"')
+        return false;
+    TextPtr name(get_quoted_string(string));
+    if (!name)
+        return false;
+    skip_white_space(string);
+    if (**string != ':')
+        return false;
+    ++*string;
+    ValuePtr value(parse_value(string, nesting));
+    if (!value || json_object_add(object, name.get(), value.get()) != JSONSuccess)
+        return false;
+    value.release();
+    return true;
+}
+
+// `nesting` is the depth of the members; the cursor is on the "{".
+JSON_Value *parse_object_value(const char **string, size_t nesting)
+{
+    ValuePtr value(json_value_init_object());
+    if (!value)
+        return nullptr;
+    JSON_Object *object = value->value.object;
+    ++*string;
+    skip_white_space(string);
+    if (**string != '}') {
+        for (;;) {
+            if (!parse_member(object, string, nesting))
+                return nullptr;
+            skip_white_space(string);
+            if (**string != ',')
+                break;
+            ++*string;
+            skip_white_space(string);
+        }
+        if (**string != '}' || !trim_object(object))
+            return nullptr;
+    }
+    ++*string;
+    return value.release();
+}
+
+// `nesting` is the depth of the items; the cursor is on the "[".
+JSON_Value *parse_array_value(const char **string, size_t nesting)
+{
+    ValuePtr value(json_value_init_array());
+    if (!value)
+        return nullptr;
+    JSON_Array *array = value->value.array;
+    ++*string;
+    skip_white_space(string);
+    if (**string != ']') {
+        for (;;) {
+            ValuePtr item(parse_value(string, nesting));
+            if (!item || json_array_add(array, item.get()) != JSONSuccess)
+                return nullptr;
+            item.release();
+            skip_white_space(string);
+            if (**string != ',')
+                break;
+            ++*string;
+            skip_white_space(string);
+        }
+        if (**string != ']' || !trim_array(array))
+            return nullptr;
+    }
+    ++*string;
+    return value.release();
+}
+
+// Recursion happens only through containers, and each level adds one to
+// `nesting`, so the depth limit bounds the stack whatever the input.
+JSON_Value *parse_value(const char **string, size_t nesting)
+{
+    if (nesting > MAX_NESTING)
+        return nullptr;
+    skip_white_space(string);
+    switch (**string) {
+    case '{':
+        return parse_object_value(string, nesting + 1);
+    case '[':
+        return parse_array_value(string, nesting + 1);
+    case '"':
+        return parse_string_value(string);
+    case '-':
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
+        return parse_number_value(string);
+    case 't':
+    case 'f':
+        return parse_boolean_value(string);
+    case 'n':
+        return parse_null_value(string);
+    default:
+        return nullptr;
+    }
+}
+
+// A document's root is an object or an array; whatever follows it is ignored.
+JSON_Value *parse_root(const char *text)
+{
+    skip_white_space(&text);
+    if (*text != '{' && *text != '[')
+        return nullptr;
+    return parse_value(&text, 0);
+}
+
+// ---- Comments
+
+// Overwrites with spaces every comment from `start_token` to the next
+// `end_token` outside string literals, so comments become white space and
+// every other byte keeps its position. A comment without its end token loses
+// only its start token, and the scan stops there.
+void remove_comments(char *string, const char *start_token, const char *end_token)
+{
+    const size_t start_length = strlen(start_token);
+    const size_t end_length = strlen(end_token);
+    if (start_length == 0 || end_length == 0)
+        return;
+    // Bytes other than these only clear `escaped`, so runs of them are skipped whole.
+    bool stops[256] = {};
+    stops[0] = stops['\\'] = stops['"'] = stops[byte_at(start_token)] = true;
+    bool in_string = false;
+    bool escaped = false;
+    char *cursor = string;
+    for (;;) {
+        char *run_end = cursor;
+        while (!stops[byte_at(run_end)])
+            run_end++;
+        if (run_end != cursor) {
+            escaped = false;
+            cursor = run_end;
+        }
+        if (*cursor == '\0')
+            return;
+        if (*cursor == '\\' && !escaped) {
+            escaped = true;
+            cursor++;
+        } else if (*cursor == '"' && !escaped) {
+            in_string = !in_string;
+            cursor++;
+        } else if (!in_string && strncmp(cursor, start_token, start_length) == 0) {
+            escaped = false;
+            char *end = strstr(cursor + start_length, end_token);
+            if (!end) {
+                memset(cursor, ' ', start_length);
+                return;
+            }
+            end += end_length;
+            memset(cursor, ' ', size_t(end - cursor));
+            cursor = end;
+        } else {
+            escaped = false;
+            cursor++;
+        }
+    }
+}
+
+// Block comments go first: a "//" inside one must not cut it short, while a
+// "/*" inside a line comment does open a block comment (a known quirk).
+JSON_Value *parse_without_comments(char *text)
+{
+    remove_comments(text, "/*", "*/");
+    remove_comments(text, "//", "\n");
+    return parse_root(text);
+}
+
+}  // namespace
+
+JSON_Value *json_parse_string(const char *string)
+{
+    return string ? parse_root(string) : nullptr;
+}
+
+JSON_Value *json_parse_file(const char *filename)
+{
+    TextPtr text(read_file(filename));
+    return text ? parse_root(text.get()) : nullptr;
+}
+
+JSON_Value *json_parse_string_with_comments(const char *string)
+{
+    if (!string)
+        return nullptr;
+    TextPtr copy(jsontree_strdup(string));
+    return copy ? parse_without_comments(copy.get()) : nullptr;
+}
+
+JSON_Value *json_parse_file_with_comments(const char *filename)
+{
+    // The buffer just read is private, so it is blanked in place: one copy
+    // of the text alive, not two.
+    TextPtr text(read_file(filename));
+    return text ? parse_without_comments(text.get()) : nullptr;
+}

@@ -17,6 +17,26 @@
 
 extern char **environ;
 
+namespace {
+
+// The words that start `program`: under a cross build, the emulator that runs
+// the tests runs the tool too, told the argv[0] the tool should see.
+std::vector<std::string> command_words(const std::string &program, const std::string &argv0)
+{
+    std::vector<std::string> words;
+#ifdef TEST_PROGRAM_EMULATOR
+    std::istringstream emulator(TEST_PROGRAM_EMULATOR);
+    for (std::string word; emulator >> word;)
+        words.push_back(word);
+    words.insert(words.end(), {"-0", argv0.empty() ? program : argv0, program});
+#else
+    words.push_back(argv0.empty() ? program : argv0);
+#endif
+    return words;
+}
+
+}  // namespace
+
 RunResult run_program(const std::string &program, const std::vector<std::string> &args,
                       const RunOptions &options)
 {
@@ -24,8 +44,7 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
         throw std::runtime_error("pipe failed");
 
-    std::vector<std::string> argv_text;
-    argv_text.push_back(options.argv0.empty() ? program : options.argv0);
+    std::vector<std::string> argv_text = command_words(program, options.argv0);
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (auto &arg : argv_text)
@@ -53,7 +72,11 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
         close(err_pipe[0]);
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
             _exit(126);
+#ifdef TEST_PROGRAM_EMULATOR
+        execvpe(argv[0], argv.data(), envp.data());
+#else
         execve(program.c_str(), argv.data(), envp.data());
+#endif
         _exit(127);
     }
     close(out_pipe[1]);

@@ -1,0 +1,29 @@
+# Install layout for integrators: the tool, both libraries, the header, a
+# pkg-config file, CMake package files and the manual page.
+include(CMakePackageConfigHelpers)
+
+install(TARGETS configure_qrn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS jsontree jsontree_shared EXPORT jsontreeTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES inc/jsontree.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES docs/configure_qrn.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+configure_file(cmake/jsontree.pc.in ${CMAKE_CURRENT_BINARY_DIR}/jsontree.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/jsontree.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+set(JSONTREE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/jsontree)
+install(EXPORT jsontreeTargets NAMESPACE jsontree:: DESTINATION ${JSONTREE_CMAKE_DIR})
+configure_package_config_file(cmake/jsontreeConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/jsontreeConfig.cmake
+  INSTALL_DESTINATION ${JSONTREE_CMAKE_DIR})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/jsontreeConfigVersion.cmake
+  VERSION ${PROJECT_VERSION}
+  COMPATIBILITY SameMajorVersion)
+install(FILES
+  ${CMAKE_CURRENT_BINARY_DIR}/jsontreeConfig.cmake
+  ${CMAKE_CURRENT_BINARY_DIR}/jsontreeConfigVersion.cmake
+  DESTINATION ${JSONTREE_CMAKE_DIR})

@@ -1,0 +1,15 @@
+// Arbitrary bytes through the strict parser: it must never crash, leak or
+// accept a document it cannot serialize back.
+#include "jsontree.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    std::string text(reinterpret_cast<const char *>(data), size);
+    JSON_Value *root = json_parse_string(text.c_str());
+    json_value_free(root);
+    return 0;
+}

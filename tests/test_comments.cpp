@@ -1,0 +1,99 @@
+// Comment-tolerant parsing: what the two blanking passes leave, their quirks,
+// the caller's text, allocation failures and files.
+#include "internal.h"
+#include "process.h"
+#include "recording_hooks.h"
+
+#include <algorithm>
+#include <string>
+
+namespace {
+
+using CommentsTest = HookedTest;
+
+TEST_F(CommentsTest, CommentsBecomeWhiteSpace)
+{
+    struct Case {
+        const char *commented;
+        const char *plain;  // the same document without comments
+    } cases[] = {
+        {"{\"a\":1 /* note */}", "{\"a\":1}"},
+        {"{\"a\":1, // note\n\"b\":2}", "{\"a\":1,\"b\":2}"},
+        {"{\"a\":1, // note\r\n\"b\":2}", "{\"a\":1,\"b\":2}"},
+        {"/* header */ {\"a\":1}", "{\"a\":1}"},
+        {"// header\n{\"a\":1}", "{\"a\":1}"},
+        {"{\"a\"/*x*/:/*y*/1}", "{\"a\":1}"},
+        {"[1 /* a // b */, 2]", "[1,2]"},
+        {"{\"path\":\"a//b/*c*/\"}", "{\"path\":\"a//b/*c*/\"}"},
+        {"{\"a\":\"q\\\"//\"}", "{\"a\":\"q\\\"//\"}"},
+        {"{\"a\":\"x\\\\\" // c\n}", "{\"a\":\"x\\\\\"}"},
+        {"{\"a\":1 /* \"*/ }", "{\"a\":1}"},
+        // Unterminated comments lose only their start token.
+        {"{\"a\":1} // end", "{\"a\":1}"},
+        {"{\"a\": // 1}", "{\"a\":1}"},
+        {"{\"a\": /* 1}", "{\"a\":1}"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.commented);
+        const std::string text = c.commented;
+        ValuePtr parsed(json_parse_string_with_comments(text.c_str()));
+        ValuePtr expected(json_parse_string(c.plain));
+        ASSERT_NE(parsed, nullptr);
+        EXPECT_EQ(json_value_equals(parsed.get(), expected.get()), 1);
+        EXPECT_EQ(text, c.commented) << "the caller's text changed";
+    }
+}
+
+TEST_F(CommentsTest, RefusesWhatIsNoDocumentOnceBlanked)
+{
+    EXPECT_EQ(json_parse_string_with_comments(nullptr), nullptr);
+    const char *texts[] = {
+        "", "/* only */", "// only",
+        "[1/**/2]",  // a comment separates tokens
+        // The "/*" inside the line comment swallows the line feed and "b".
+        "{\"a\":1, // x /* y\n\"b\":2} */",
+        // The quotation mark inside the line comment hides the block comment.
+        "{\"a\":1, // it\"s\n\"b\": /* c */ 2}",
+        "{\"a\":[1,2,{\"b\":\"c\"}] /* c */ ,\"a\":2}",
+    };
+    for (const char *text : texts) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(json_parse_string_with_comments(text), nullptr);
+        EXPECT_EQ(recording_hooks::live_blocks(), 0u);
+    }
+}
+
+TEST_F(CommentsTest, EveryAllocationFailureReleasesEverything)
+{
+    const char *text = "// config\n{\"a\":[1,\"x\\u00e9\",{\"b\":null}], /* c */ \"d\":{\"e\":true}}";
+    size_t failing = 1;
+    for (;; failing++) {
+        recording_hooks::fail_allocation(failing);
+        ValuePtr value(json_parse_string_with_comments(text));
+        if (!recording_hooks::failure_fired()) {
+            EXPECT_NE(value, nullptr);
+            break;
+        }
+        EXPECT_EQ(value, nullptr) << "allocation " << failing;
+        EXPECT_EQ(recording_hooks::live_blocks(), 0u) << "allocation " << failing;
+    }
+    EXPECT_GT(failing, 15u);
+}
+
+TEST_F(CommentsTest, FileIsBlankedInItsOwnBuffer)
+{
+    TempDir dir;
+    const std::string text = "/* " + std::string(4000, '*') + " */\n{\"a\":1} // end\n";
+    std::string path = dir.write("conf.json", text);
+    ValuePtr value(json_parse_file_with_comments(path.c_str()));
+    EXPECT_EQ(json_object_get_number(json_object(value.get()), "a"), 1.0);
+    // Only the buffer read from the file is large enough to hold the text.
+    const auto &sizes = recording_hooks::allocation_sizes();
+    EXPECT_EQ(std::count_if(sizes.begin(), sizes.end(), [&](size_t size) { return size > 4000; }), 1);
+
+    EXPECT_EQ(json_parse_file_with_comments(nullptr), nullptr);
+    EXPECT_EQ(json_parse_file_with_comments(dir.file("missing").c_str()), nullptr);
+    EXPECT_EQ(json_parse_file_with_comments(dir.write("only", "// nothing\n").c_str()), nullptr);
+}
+
+}  // namespace

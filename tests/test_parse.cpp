@@ -1,0 +1,350 @@
+// The parser: accepted and refused texts, decoded strings and numbers, the
+// depth and capacity limits, allocation failures and file input.
+#include "internal.h"
+#include "process.h"
+#include "recording_hooks.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+using ParseTest = HookedTest;
+
+ValuePtr parse(const std::string &text) { return ValuePtr(json_parse_string(text.c_str())); }
+
+// `containers` nested containers cycling through `kinds` from the outside in
+// ('[' an array, '{' an object with the member "k"); the innermost holds
+// `inner`, or nothing when `inner` is empty.
+std::string nested(size_t containers, const std::string &kinds, const std::string &inner)
+{
+    std::string open, close;
+    for (size_t i = 0; i < containers; i++) {
+        bool array = kinds[i % kinds.size()] == '[';
+        bool holds_value = i + 1 < containers || !inner.empty();
+        open += array ? "[" : (holds_value ? "{\"k\":" : "{");
+        close.insert(0, array ? "]" : "}");
+    }
+    return open + inner + close;
+}
+
+size_t container_depth(const JSON_Value *value)
+{
+    size_t depth = 0;
+    for (; json_type(value) == JSONObject || json_type(value) == JSONArray; depth++) {
+        value = json_type(value) == JSONObject ? json_object_get_value(json_object(value), "k")
+                                               : json_array_get_value(json_array(value), 0);
+    }
+    return depth;
+}
+
+std::string object_text(size_t members)
+{
+    std::string text = "{";
+    for (size_t i = 0; i < members; i++)
+        text += (i ? ",\"k" : "\"k") + std::to_string(i) + "\":0";
+    return text + "}";
+}
+
+std::string array_text(size_t items)
+{
+    std::string text = "[";
+    for (size_t i = 0; i < items; i++)
+        text += i ? ",0" : "0";
+    return text + "]";
+}
+
+TEST_F(ParseTest, RefusesInvalidTextsLeavingNothingAlive)
+{
+    EXPECT_EQ(json_parse_string(nullptr), nullptr);
+    const char *texts[] = {
+        "", " \n ", "1", "\"text\"", "true", "null", "\xEF\xBB\xBF{}", "\xA0[]", "{", "[1",
+        "[1,]", "[,1]", "{\"a\":1,}", "{,}", "{\"a\" 1}", "{\"a\":1 \"b\":2}", "[1 2]", "{\"a\":1]",
+        "[1}", "{a\":1}", "{'a':1}", "{\"a\"}", "{\"a\":}", "{\"a\":1,\"a\":2}",
+        "{\"a\":1,\"\\u0061\":2}", "{\"a\":[1,{\"b\":\"c\"}],\"a\":[2,{\"d\":\"e\"}]}",
+        "[\"\\ud83d\"]", "[\"\\ude00\"]", "[\"\\ud83dx\"]", "[\"\\ud83d\\u0041\"]", "[\"\\u12\"]",
+        "[\"\\u12g4\"]", "[\"a\\qb\"]", "[\"a\tb\"]", "[\"a\nb\"]", "[\"a\\\x01\"]",
+        "{\"a\x1f\":1}", "[\"abc", "[\"abc\\", "[\"ok\",\"x\\\"]", "[01]", "[00]", "[0e5]",
+        "[0E1]", "[-01]", "[-00]", "[-0e5]", "[0x10]", "[-0x10]", "[-nan(x)]", "[inf]", "[nan]",
+        "[+1]", "[.5]", "[-]", "[- 1]", "[1e]", "[True]", "[nul]", "[truex]", "[fals]",
+        "[1,2,{\"a\":[\"x\",\"y\\u00\"]}]",
+    };
+    for (const char *text : texts) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(json_parse_string(text), nullptr);
+        EXPECT_EQ(recording_hooks::live_blocks(), 0u);
+    }
+}
+
+TEST_F(ParseTest, AcceptsRootContainersAndIgnoresWhatFollows)
+{
+    struct Case {
+        const char *text;
+        JSON_Value_Type type;
+        size_t count;
+    } cases[] = {
+        {"{}", JSONObject, 0},
+        {"[]", JSONArray, 0},
+        {" \t\r\n\v\f{}", JSONObject, 0},
+        {"{} trailing words", JSONObject, 0},
+        {"[1] ]]{", JSONArray, 1},
+        {"[1 , 2 ]", JSONArray, 2},
+        {"{ \"a\" : 1 , \"b\" : [ ] }", JSONObject, 2},
+        {"{\"a\":1,\"A\":2}", JSONObject, 2},
+        {"[true,false,null]", JSONArray, 3},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        ValuePtr value = parse(c.text);
+        ASSERT_EQ(json_type(value.get()), c.type);
+        EXPECT_EQ(c.type == JSONObject ? json_object_get_count(json_object(value.get()))
+                                       : json_array_get_count(json_array(value.get())),
+                  c.count);
+    }
+}
+
+TEST_F(ParseTest, KeepsTextOrderAndTrimsClosedContainers)
+{
+    ValuePtr value = parse("{\"z\":[true,false,null,\"s\"],\"a\":{},\"m\":[]}");
+    JSON_Object *root = json_object(value.get());
+    ASSERT_NE(root, nullptr);
+    EXPECT_STREQ(json_object_get_name(root, 0), "z");
+    EXPECT_STREQ(json_object_get_name(root, 1), "a");
+    EXPECT_STREQ(json_object_get_name(root, 2), "m");
+    EXPECT_EQ(root->capacity, 3u);
+    JSON_Array *items = json_object_get_array(root, "z");
+    EXPECT_EQ(items->capacity, 4u);
+    EXPECT_EQ(json_array_get_boolean(items, 0), 1);
+    EXPECT_EQ(json_array_get_boolean(items, 1), 0);
+    EXPECT_EQ(json_type(json_array_get_value(items, 2)), JSONNull);
+    EXPECT_STREQ(json_array_get_string(items, 3), "s");
+    JSON_Object *empty_object = json_object_get_object(root, "a");
+    EXPECT_EQ(empty_object->capacity, 0u);
+    EXPECT_EQ(empty_object->names, nullptr);
+    EXPECT_EQ(json_object_get_array(root, "m")->items, nullptr);
+}
+
+TEST_F(ParseTest, DecodesStringsToExactBytes)
+{
+    struct Case {
+        const char *text;
+        std::string bytes;
+    } cases[] = {
+        {"[\"hello\"]", "hello"},
+        {"[\"\"]", ""},
+        {"[\"a\\u00e9\"]", "a\xC3\xA9"},
+        {"[\"a\\u00E9\"]", "a\xC3\xA9"},
+        {"[\"\\u0041\\u007f\"]", "A\x7F"},
+        {"[\"\\u0080\\u07ff\"]", "\xC2\x80\xDF\xBF"},
+        {"[\"\\u20ac\\uffff\"]", "\xE2\x82\xAC\xEF\xBF\xBF"},
+        {"[\"\\ud83d\\ude00\"]", "\xF0\x9F\x98\x80"},
+        {"[\"\\udbff\\udfff\"]", "\xF4\x8F\xBF\xBF"},
+        {"[\"\\\"\\\\\\/\\b\\f\\n\\r\\t\"]", "\"\\/\b\f\n\r\t"},
+        {"[\"\xFF\xFE\x7F\"]", "\xFF\xFE\x7F"},
+        {"[\"ab\\u0000cd\"]", "ab"},
+        {"[\"a\\\"b\"]", "a\"b"},
+        {"[\"a\\\\\"]", "a\\"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        ValuePtr value = parse(c.text);
+        const char *text = json_array_get_string(json_array(value.get()), 0);
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(std::string(text), c.bytes);
+    }
+    ValuePtr named = parse("{\"\\u00e9t\\u00e9\":1}");
+    EXPECT_STREQ(json_object_get_name(json_object(named.get()), 0), "\xC3\xA9t\xC3\xA9");
+}
+
+TEST_F(ParseTest, StringTextIsOneBlockOfItsFinalSize)
+{
+    auto sizes_of = [](const char *text) {
+        recording_hooks::reset_records();
+        ValuePtr value = parse(text);
+        EXPECT_NE(value, nullptr);
+        return recording_hooks::allocation_sizes();
+    };
+    std::vector<size_t> number = sizes_of("[1]");
+    std::vector<size_t> plain = sizes_of("[\"hello\"]");
+    std::vector<size_t> escaped = sizes_of("[\"h\\u00e9llo\"]");
+    // Without escapes the text is copied once, straight into 6 bytes.
+    ASSERT_EQ(plain.size(), number.size() + 1);
+    EXPECT_EQ(std::count(plain.begin(), plain.end(), 6u), 1);
+    // With escapes a working buffer of raw length + 1 precedes the exact copy.
+    ASSERT_EQ(escaped.size(), number.size() + 2);
+    EXPECT_EQ(std::count(escaped.begin(), escaped.end(), 11u), 1);
+    EXPECT_EQ(std::count(escaped.begin(), escaped.end(), 7u), 1);
+}
+
+TEST_F(ParseTest, ReadsNumbersExactlyAsStrtod)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        const char *text;
+        double number;
+    } cases[] = {
+        {"[0]", 0.0},         {"[-0]", -0.0},          {"[-0.0]", -0.0},
+        {"[0.5]", 0.5},       {"[-0.5]", -0.5},        {"[12]", 12.0},
+        {"[1.5e3]", 1500.0},  {"[2E-2]", 0.02},        {"[1.]", 1.0},
+        {"[1.e3]", 1000.0},   {"[-.5]", -0.5},         {"[0.1]", 0.1},
+        {"[1e400]", inf},     {"[-1e400]", -inf},      {"[-inf]", -inf},
+        {"[-Infinity]", -inf}, {"[1e-400]", 0.0},      {"[4.9e-324]", 4.9e-324},
+        {"[2.2250738585072011e-308]", 2.2250738585072011e-308},
+        {"[123456789012345678901234567890]", 123456789012345678901234567890.0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        ValuePtr value = parse(c.text);
+        JSON_Value *number = json_array_get_value(json_array(value.get()), 0);
+        ASSERT_EQ(json_type(number), JSONNumber);
+        EXPECT_EQ(json_number(number), c.number);
+        EXPECT_EQ(std::signbit(json_number(number)), std::signbit(c.number));
+    }
+    for (const char *text : {"[-nan]", "[-nan(1)]"}) {
+        SCOPED_TRACE(text);
+        ValuePtr value = parse(text);
+        EXPECT_TRUE(std::isnan(json_array_get_number(json_array(value.get()), 0)));
+    }
+}
+
+TEST_F(ParseTest, NestingLimitHoldsForArraysObjectsAndMixtures)
+{
+    for (const std::string kinds : {"[", "{", "[{", "{["}) {
+        SCOPED_TRACE(kinds);
+        ValuePtr deepest_empty = parse(nested(20, kinds, ""));
+        EXPECT_EQ(container_depth(deepest_empty.get()), 20u);
+        EXPECT_EQ(parse(nested(21, kinds, "")), nullptr);
+        ValuePtr deepest_scalar = parse(nested(19, kinds, "1"));
+        EXPECT_EQ(container_depth(deepest_scalar.get()), 19u);
+        EXPECT_EQ(parse(nested(20, kinds, "1")), nullptr);
+    }
+}
+
+TEST_F(ParseTest, CapacityLimitsRefuseTheWholeText)
+{
+    ValuePtr object = parse(object_text(960));
+    EXPECT_EQ(json_object_get_count(json_object(object.get())), 960u);
+    EXPECT_EQ(parse(object_text(961)), nullptr);
+    ValuePtr array = parse(array_text(122880));
+    EXPECT_EQ(json_array_get_count(json_array(array.get())), 122880u);
+    EXPECT_EQ(parse(array_text(122881)), nullptr);
+}
+
+// A closed container is trimmed to its count, so one more entry must double
+// that count, which fits only up to half the capacity limit.
+TEST_F(ParseTest, TrimmedContainersGrowOnlyWithinTheLimit)
+{
+    for (size_t members : {480u, 481u}) {
+        SCOPED_TRACE(members);
+        ValuePtr value = parse(object_text(members));
+        JSON_Object *object = json_object(value.get());
+        ASSERT_EQ(object->capacity, members);
+        EXPECT_EQ(json_object_set_null(object, "extra"), members == 480 ? JSONSuccess : JSONFailure);
+    }
+    for (size_t items : {61440u, 61441u}) {
+        SCOPED_TRACE(items);
+        ValuePtr value = parse(array_text(items));
+        JSON_Array *array = json_array(value.get());
+        ASSERT_EQ(array->capacity, items);
+        EXPECT_EQ(json_array_append_null(array), items == 61440 ? JSONSuccess : JSONFailure);
+    }
+}
+
+TEST_F(ParseTest, EveryAllocationFailureReleasesEverything)
+{
+    const std::string text =
+        "{\"name\":\"gw\",\"radio\":{\"freq\":868.1,\"chans\":[1,2,{\"on\":true,"
+        "\"id\":\"\\u00e9x\"}]},\"list\":[[],{},null,false,-0.5],\"big\":" +
+        object_text(20) + "}";
+    size_t failing = 1;
+    for (;; failing++) {
+        recording_hooks::fail_allocation(failing);
+        ValuePtr value = parse(text);
+        if (!recording_hooks::failure_fired()) {
+            EXPECT_NE(value, nullptr);
+            break;
+        }
+        EXPECT_EQ(value, nullptr) << "allocation " << failing;
+        EXPECT_EQ(recording_hooks::live_blocks(), 0u) << "allocation " << failing;
+    }
+    EXPECT_GT(failing, 40u);
+}
+
+// ---- Files
+
+TEST_F(ParseTest, FilesThatHoldNoDocumentGiveNull)
+{
+    TempDir dir;
+    EXPECT_EQ(json_parse_file(nullptr), nullptr);
+    EXPECT_EQ(json_parse_file(dir.file("missing").c_str()), nullptr);
+    EXPECT_EQ(json_parse_file(dir.path().c_str()), nullptr);
+    EXPECT_EQ(json_parse_file(dir.write("empty", "").c_str()), nullptr);
+    EXPECT_EQ(json_parse_file(dir.write("nul", std::string("{\0}", 3)).c_str()), nullptr);
+    EXPECT_EQ(json_parse_file(dir.write("bad", "{\"a\":01}").c_str()), nullptr);
+}
+
+TEST_F(ParseTest, FileParsesAndReleasesItsBuffer)
+{
+    TempDir dir;
+    std::string path = dir.write("doc.json", "\n{\"a\":[1,2]} trailing\n");
+    ValuePtr value(json_parse_file(path.c_str()));
+    EXPECT_EQ(json_array_get_count(json_object_get_array(json_object(value.get()), "a")), 2u);
+    value.reset();
+    recording_hooks::fail_allocation(1);
+    EXPECT_EQ(json_parse_file(path.c_str()), nullptr);
+    EXPECT_TRUE(recording_hooks::failure_fired());
+}
+
+// Hooks that rewrite the file being read, shorter, at the first allocation
+// (read_file's buffer, after the file was measured) and fill every block with
+// "]", so a text not cut at the bytes actually read would show stale bytes.
+namespace shrinking {
+std::string path;
+std::string contents;
+bool armed = false;
+
+void *allocate(size_t size)
+{
+    if (armed) {
+        armed = false;
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
+    }
+    void *block = std::malloc(size);
+    if (block)
+        memset(block, ']', size);
+    return block;
+}
+}  // namespace shrinking
+
+TEST_F(ParseTest, FileThatShrinksBeforeTheReadEndsAtTheBytesRead)
+{
+    struct RestoreRecordingHooks {
+        ~RestoreRecordingHooks() { recording_hooks::install(); }
+    } restore;
+    TempDir dir;
+    struct Case {
+        const char *shrunk;
+        bool parses;
+    } cases[] = {{"[1,2", false}, {"[7]", true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.shrunk);
+        shrinking::path = dir.write("shrinks.json", "[1,2,3,4,5,6,7,8,9]");
+        shrinking::contents = c.shrunk;
+        shrinking::armed = true;
+        json_set_allocation_functions(shrinking::allocate, std::free);
+        ValuePtr value(json_parse_file(shrinking::path.c_str()));
+        EXPECT_FALSE(shrinking::armed);
+        EXPECT_EQ(value != nullptr, c.parses);
+        if (c.parses) {
+            EXPECT_EQ(json_array_get_number(json_array(value.get()), 0), 7.0);
+        }
+    }
+}
+
+}  // namespace

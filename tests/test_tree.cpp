@@ -1,0 +1,177 @@
+// Deep copy, equality and schema validation.
+#include "recording_hooks.h"
+
+#include "jsontree.h"
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace rh = recording_hooks;
+
+namespace {
+
+struct Free {
+    void operator()(JSON_Value *value) const { json_value_free(value); }
+};
+using Value = std::unique_ptr<JSON_Value, Free>;
+
+Value parse(const char *text)
+{
+    Value value(json_parse_string(text));
+    EXPECT_NE(value, nullptr) << text;
+    return value;
+}
+
+using TreeTest = HookedTest;
+
+const char *const DOCUMENT = R"({"name":"gw\/1","port":1700,"gain":2.5,"on":true,
+    "items":[{"id":7,"tag":null},false,"x"],"opts":{},"list":[],"deep":{"a":{"b":[1,[2,{"c":"d"}]]}}})";
+
+TEST_F(TreeTest, DeepCopySerializesLikeItsSourceAndOutlivesIt)
+{
+    Value source = parse(DOCUMENT);
+    Value copy(json_value_deep_copy(source.get()));
+    ASSERT_NE(copy, nullptr);
+    char *source_text = json_serialize_to_string_pretty(source.get());
+    char *copy_text = json_serialize_to_string_pretty(copy.get());
+    ASSERT_NE(source_text, nullptr);
+    ASSERT_NE(copy_text, nullptr);
+    EXPECT_STREQ(source_text, copy_text);
+    EXPECT_EQ(json_value_equals(source.get(), copy.get()), 1);
+    json_free_serialized_string(source_text);
+    source.reset();  // the copy shares nothing, as the sanitizer build checks
+    EXPECT_EQ(json_object_dotget_number(json_object(copy.get()), "port"), 1700.0);
+    EXPECT_STREQ(json_object_dotget_string(json_object(copy.get()), "name"), "gw/1");
+    char *again = json_serialize_to_string_pretty(copy.get());
+    EXPECT_STREQ(again, copy_text);
+    json_free_serialized_string(again);
+    json_free_serialized_string(copy_text);
+}
+
+TEST_F(TreeTest, DeepCopyKeepsNumbersBitForBit)
+{
+    for (double number : {-0.0, double(INFINITY), -double(INFINITY), double(NAN), 5e-324}) {
+        Value source(json_value_init_number(number));
+        Value copy(json_value_deep_copy(source.get()));
+        ASSERT_NE(copy, nullptr);
+        double copied = json_number(copy.get());
+        EXPECT_EQ(std::memcmp(&copied, &number, sizeof number), 0) << number;
+    }
+    Value nan(json_value_init_number(NAN));
+    Value nan_copy(json_value_deep_copy(nan.get()));
+    EXPECT_EQ(json_value_equals(nan.get(), nan_copy.get()), 0) << "NaN equals nothing";
+    EXPECT_EQ(json_value_deep_copy(nullptr), nullptr);
+}
+
+TEST_F(TreeTest, DeepCopyFailsCleanlyAtEveryAllocation)
+{
+    Value source = parse(DOCUMENT);
+    size_t failures = 0;
+    for (size_t k = 1;; k++) {
+        rh::fail_allocation(k);
+        size_t live_before = rh::live_blocks();
+        Value copy(json_value_deep_copy(source.get()));
+        bool fired = rh::failure_fired();
+        rh::fail_allocation(0);
+        if (copy) {
+            EXPECT_FALSE(fired);
+            EXPECT_EQ(json_value_equals(source.get(), copy.get()), 1);
+            break;
+        }
+        ASSERT_TRUE(fired) << "null without a failed allocation at k=" << k;
+        EXPECT_EQ(rh::live_blocks(), live_before) << "partial copy left at k=" << k;
+        failures++;
+    }
+    EXPECT_GT(failures, 30u);
+}
+
+struct EqualityCase {
+    const char *a;
+    const char *b;
+    int equal;
+};
+
+TEST_F(TreeTest, EqualityCompares)
+{
+    const EqualityCase cases[] = {
+        {"[0]", "[0.0000009]", 1},
+        {"[0]", "[0.000001]", 0},  // the tolerance is strict
+        {"[1]", "[1.0000005]", 1},
+        {"[1]", "[1.00001]", 0},
+        {"[1]", "[\"1\"]", 0},
+        {R"({"a":1,"b":2})", R"({"b":2,"a":1})", 1},
+        {R"({"a":1})", R"({"a":1,"b":2})", 0},
+        {R"({"a":1,"c":2})", R"({"a":1,"b":2})", 0},
+        {"[1,2]", "[2,1]", 0},
+        {"[\"abc\"]", "[\"ABC\"]", 0},
+        {"[null]", "[null]", 1},
+        {"[true]", "[false]", 0},
+        {"{}", "{}", 1},
+        {"[]", "[]", 1},
+        {"{}", "[]", 0},
+        {"[1e400]", "[1e400]", 0},  // infinities differ by NaN
+    };
+    for (const auto &c : cases) {
+        Value a = parse(c.a);
+        Value b = parse(c.b);
+        EXPECT_EQ(json_value_equals(a.get(), b.get()), c.equal) << c.a << " vs " << c.b;
+        EXPECT_EQ(json_value_equals(b.get(), a.get()), c.equal) << c.b << " vs " << c.a;
+    }
+    Value null_value(json_value_init_null());
+    EXPECT_EQ(json_value_equals(nullptr, nullptr), 1);
+    EXPECT_EQ(json_value_equals(nullptr, null_value.get()), 0);
+}
+
+struct ValidationCase {
+    const char *schema;
+    const char *value;
+    JSON_Status expected;
+};
+
+TEST_F(TreeTest, ValidationChecksTypesOnly)
+{
+    const ValidationCase cases[] = {
+        {R"(["x"])", R"(["anything"])", JSONSuccess},
+        {"[5]", R"(["5"])", JSONFailure},
+        {"[true]", "[false]", JSONSuccess},
+        {"[null]", R"([{"any":"thing"}])", JSONSuccess},
+        {R"({"name":"","port":0})", R"({"name":"gw","port":1700,"extra":true})", JSONSuccess},
+        {R"({"name":"","port":0})", R"({"name":"gw"})", JSONFailure},
+        {R"({"name":"","port":0})", R"({"name":"gw","port":"1700"})", JSONFailure},
+        {R"({"name":"","port":0})", R"({"name":"gw","other":1})", JSONFailure},
+        {"{}", R"({"a":[1]})", JSONSuccess},
+        {"{}", "[]", JSONFailure},
+        {"[]", "[1,\"x\",{}]", JSONSuccess},
+        {"[]", "{}", JSONFailure},
+        {"[0]", "[1,2,3]", JSONSuccess},
+        {"[0]", "[1,\"x\"]", JSONFailure},
+        {"[0]", "[]", JSONSuccess},
+        {R"(["",0])", R"(["a","b"])", JSONSuccess},
+        {R"(["",0])", R"(["a",1])", JSONFailure},
+        {R"([{"id":0}])", R"([{"id":1},{"id":2,"x":null}])", JSONSuccess},
+        {R"([{"id":0}])", R"([{"id":1},{}])", JSONFailure},
+    };
+    for (const auto &c : cases) {
+        Value schema = parse(c.schema);
+        Value value = parse(c.value);
+        EXPECT_EQ(json_validate(schema.get(), value.get()), c.expected) << c.schema << " / " << c.value;
+    }
+}
+
+TEST_F(TreeTest, ValidationOfNullPointersAndTheNullSchema)
+{
+    Value value(json_value_init_number(1));
+    Value null_schema(json_value_init_null());
+    EXPECT_EQ(json_validate(nullptr, value.get()), JSONFailure);
+    EXPECT_EQ(json_validate(null_schema.get(), nullptr), JSONFailure);
+    for (JSON_Value *any : {json_value_init_number(1), json_value_init_string("s"),
+                            json_value_init_boolean(0), json_value_init_object(),
+                            json_value_init_array(), json_value_init_null()}) {
+        EXPECT_EQ(json_validate(null_schema.get(), any), JSONSuccess) << json_type(any);
+        json_value_free(any);
+    }
+}
+
+}  // namespace
