@@ -1,12 +1,601 @@
-// Placeholder until the serializer lands.
+// Serializer: JSON text in compact or indented form, always measured first and
+// then written into a buffer of exactly the measured size; and the safe
+// replacement of a file by that text.
 #include "internal.h"
 
-size_t json_serialization_size(const JSON_Value *) { return 0; }
-JSON_Status json_serialize_to_buffer(const JSON_Value *, char *, size_t) { return JSONFailure; }
-JSON_Status json_serialize_to_file(const JSON_Value *, const char *) { return JSONFailure; }
-char *json_serialize_to_string(const JSON_Value *) { return nullptr; }
-size_t json_serialization_size_pretty(const JSON_Value *) { return 0; }
-JSON_Status json_serialize_to_buffer_pretty(const JSON_Value *, char *, size_t) { return JSONFailure; }
-JSON_Status json_serialize_to_file_pretty(const JSON_Value *, const char *) { return JSONFailure; }
-char *json_serialize_to_string_pretty(const JSON_Value *) { return nullptr; }
-void json_free_serialized_string(char *string) { jsontree_free(string); }
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+// Scratch for the text of one number. "%f" of the largest double needs 317
+// characters; every other form is shorter.
+constexpr int NUMBER_BUFFER_SIZE = 1100;
+
+int json_serialize_to_buffer_r(const JSON_Value *value, char *buf, int level, int is_pretty,
+                               char *num_buf);
+
+// Running count of the text one call produces. Each added piece moves the
+// write position past it; nothing moves while only measuring (null buffer).
+struct Output {
+    char *buf;
+    int count = 0;
+
+    bool add(int piece)
+    {
+        if (piece < 0 || piece > INT_MAX - count)
+            return false;
+        count += piece;
+        if (buf)
+            buf += piece;
+        return true;
+    }
+};
+
+// ---- Pieces. Each returns its length (-1 on failure) and, given a buffer,
+// stores its characters there followed by a NUL that the next piece overwrites.
+
+int append_string(char *buf, const char *string)
+{
+    size_t length = strlen(string);
+    if (length > INT_MAX)
+        return -1;
+    if (buf)
+        memcpy(buf, string, length + 1);
+    return static_cast<int>(length);
+}
+
+int append_indent(char *buf, int level)
+{
+    if (level <= 0)
+        return 0;
+    if (level > INT_MAX / 4)
+        return -1;
+    int length = 4 * level;
+    if (buf) {
+        memset(buf, ' ', static_cast<size_t>(length));
+        buf[length] = '\0';
+    }
+    return length;
+}
+
+// For each byte, the character that follows the backslash of its escape:
+// 0 for a byte written as it is, 'u' for a control byte written as \u00XX.
+struct EscapeTable {
+    char after_backslash[256];
+};
+
+constexpr EscapeTable make_escape_table()
+{
+    EscapeTable table{};
+    for (int byte = 0; byte < 0x20; byte++)
+        table.after_backslash[byte] = 'u';
+    table.after_backslash[static_cast<unsigned char>('"')] = '"';
+    table.after_backslash[static_cast<unsigned char>('\\')] = '\\';
+    table.after_backslash[static_cast<unsigned char>('/')] = '/';
+    table.after_backslash[static_cast<unsigned char>('\b')] = 'b';
+    table.after_backslash[static_cast<unsigned char>('\f')] = 'f';
+    table.after_backslash[static_cast<unsigned char>('\n')] = 'n';
+    table.after_backslash[static_cast<unsigned char>('\r')] = 'r';
+    table.after_backslash[static_cast<unsigned char>('\t')] = 't';
+    return table;
+}
+
+constexpr EscapeTable ESCAPES = make_escape_table();
+
+size_t escaped_length(unsigned char byte)
+{
+    char escape = ESCAPES.after_backslash[byte];
+    return escape == 0 ? 1 : escape == 'u' ? 6 : 2;
+}
+
+char *append_escaped(char *out, unsigned char byte)
+{
+    static constexpr char HEX_DIGITS[] = "0123456789abcdef";
+    char escape = ESCAPES.after_backslash[byte];
+    if (escape == 0) {
+        *out++ = static_cast<char>(byte);
+        return out;
+    }
+    *out++ = '\\';
+    *out++ = escape;
+    if (escape == 'u') {
+        *out++ = '0';
+        *out++ = '0';
+        *out++ = HEX_DIGITS[byte >> 4];
+        *out++ = HEX_DIGITS[byte & 0x0F];
+    }
+    return out;
+}
+
+// A quoted string literal. Writing assumes the caller measured it first.
+int json_serialize_string(const char *string, char *buf)
+{
+    if (!string)
+        return -1;
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(string);
+    if (!buf) {
+        size_t length = 2;
+        for (const unsigned char *byte = bytes; *byte; byte++)
+            length += escaped_length(*byte);
+        return length > INT_MAX ? -1 : static_cast<int>(length);
+    }
+    char *out = buf;
+    *out++ = '"';
+    for (const unsigned char *byte = bytes; *byte; byte++)
+        out = append_escaped(out, *byte);
+    *out++ = '"';
+    *out = '\0';
+    return static_cast<int>(out - buf);
+}
+
+// ---- Numbers
+
+int checked_length(int printed)
+{
+    return printed >= 0 && printed < NUMBER_BUFFER_SIZE ? printed : -1;
+}
+
+bool reads_back_as(const char *text, double number)
+{
+    char *end = nullptr;
+    double read = strtod(text, &end);
+    return *end == '\0' && read == number;
+}
+
+// The one place that decides how a number looks. Whole numbers in the int
+// range as "%d" (negative zero as 0); other numbers as "%f" when that text
+// reads back exactly, else as the shortest "%.Ng" that does. A normal double
+// whose shortest text has 15 digits or fewer comes out of "%.15g" exactly so,
+// so the search starts there; subnormals carry fewer digits and start at 1.
+// Stores the text at `out` (NUMBER_BUFFER_SIZE bytes) and returns its length;
+// -1 for an infinity or NaN, which have no JSON text.
+int format_number(double number, char *out)
+{
+    if (!std::isfinite(number))
+        return -1;
+    if (number >= INT_MIN && number <= INT_MAX) {
+        int whole = static_cast<int>(number);
+        if (whole == number)
+            return checked_length(snprintf(out, NUMBER_BUFFER_SIZE, "%d", whole));
+    }
+    int length = checked_length(snprintf(out, NUMBER_BUFFER_SIZE, "%f", number));
+    if (length < 0 || reads_back_as(out, number))
+        return length;
+    int first_precision = std::fabs(number) < DBL_MIN ? 1 : 15;
+    for (int precision = first_precision; precision <= 17; precision++) {
+        length = checked_length(snprintf(out, NUMBER_BUFFER_SIZE, "%.*g", precision, number));
+        if (length < 0 || reads_back_as(out, number))
+            return length;
+    }
+    return -1;
+}
+
+// Trial texts stay in the scratch buffer; only the final one reaches `buf`,
+// which has room for no more than that.
+int append_number(char *buf, double number, char *num_buf)
+{
+    int length = format_number(number, num_buf);
+    if (length >= 0 && buf)
+        memcpy(buf, num_buf, static_cast<size_t>(length) + 1);
+    return length;
+}
+
+// ---- Containers
+
+// The layout shared by objects and arrays; `write_entry(i, buf)` produces
+// entry i without its indentation and separators.
+template <typename WriteEntry>
+int serialize_container(char *buf, int level, int is_pretty, size_t count, const char *open,
+                        const char *close, WriteEntry write_entry)
+{
+    Output out{buf};
+    if (!out.add(append_string(out.buf, open)))
+        return -1;
+    if (count > 0 && is_pretty && !out.add(append_string(out.buf, "\n")))
+        return -1;
+    for (size_t i = 0; i < count; i++) {
+        if (is_pretty && !out.add(append_indent(out.buf, level + 1)))
+            return -1;
+        if (!out.add(write_entry(i, out.buf)))
+            return -1;
+        if (i + 1 < count && !out.add(append_string(out.buf, ",")))
+            return -1;
+        if (is_pretty && !out.add(append_string(out.buf, "\n")))
+            return -1;
+    }
+    if (count > 0 && is_pretty && !out.add(append_indent(out.buf, level)))
+        return -1;
+    return out.add(append_string(out.buf, close)) ? out.count : -1;
+}
+
+// Members are walked by index: names are unique, so the value at an index is
+// the one a lookup by that name would find, without the scan.
+int serialize_object(const JSON_Object *object, char *buf, int level, int is_pretty,
+                     char *num_buf)
+{
+    size_t count = object ? object->count : 0;
+    return serialize_container(buf, level, is_pretty, count, "{", "}", [&](size_t i, char *at) {
+        Output out{at};
+        bool written = out.add(json_serialize_string(object->names[i], out.buf)) &&
+                       out.add(append_string(out.buf, is_pretty ? ": " : ":")) &&
+                       out.add(json_serialize_to_buffer_r(object->values[i], out.buf, level + 1,
+                                                          is_pretty, num_buf));
+        return written ? out.count : -1;
+    });
+}
+
+int serialize_array(const JSON_Array *array, char *buf, int level, int is_pretty, char *num_buf)
+{
+    size_t count = array ? array->count : 0;
+    return serialize_container(buf, level, is_pretty, count, "[", "]", [&](size_t i, char *at) {
+        return json_serialize_to_buffer_r(array->items[i], at, level + 1, is_pretty, num_buf);
+    });
+}
+
+// Measures (null `buf`) or writes the text of `value`; -1 when any part of
+// the tree cannot be serialized.
+int json_serialize_to_buffer_r(const JSON_Value *value, char *buf, int level, int is_pretty,
+                               char *num_buf)
+{
+    switch (json_value_get_type(value)) {
+    case JSONNull:
+        return append_string(buf, "null");
+    case JSONBoolean:
+        return append_string(buf, value->value.boolean ? "true" : "false");
+    case JSONString:
+        return json_serialize_string(value->value.string, buf);
+    case JSONNumber:
+        return append_number(buf, value->value.number, num_buf);
+    case JSONObject:
+        return serialize_object(value->value.object, buf, level, is_pretty, num_buf);
+    case JSONArray:
+        return serialize_array(value->value.array, buf, level, is_pretty, num_buf);
+    default:  // a null pointer or a type code that is none of the six
+        return -1;
+    }
+}
+
+// ---- Whole texts
+
+size_t serialization_size(const JSON_Value *value, int is_pretty)
+{
+    char num_buf[NUMBER_BUFFER_SIZE];
+    int count = json_serialize_to_buffer_r(value, nullptr, 0, is_pretty, num_buf);
+    return count < 0 ? 0 : static_cast<size_t>(count) + 1;
+}
+
+// `buf` holds at least the measured size.
+JSON_Status write_measured(const JSON_Value *value, char *buf, int is_pretty)
+{
+    char num_buf[NUMBER_BUFFER_SIZE];
+    return json_serialize_to_buffer_r(value, buf, 0, is_pretty, num_buf) < 0 ? JSONFailure
+                                                                            : JSONSuccess;
+}
+
+JSON_Status serialize_to_buffer(const JSON_Value *value, char *buf, size_t buf_size_in_bytes,
+                                int is_pretty)
+{
+    size_t size = serialization_size(value, is_pretty);
+    if (!buf || size == 0 || buf_size_in_bytes < size)
+        return JSONFailure;
+    return write_measured(value, buf, is_pretty);
+}
+
+char *serialize_to_string(const JSON_Value *value, int is_pretty)
+{
+    size_t size = serialization_size(value, is_pretty);
+    if (size == 0)
+        return nullptr;
+    TextPtr text(static_cast<char *>(jsontree_malloc(size)));
+    if (!text || write_measured(value, text.get(), is_pretty) != JSONSuccess)
+        return nullptr;
+    return text.release();
+}
+
+// ---- Replacing a file
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+bool write_all(int fd, const char *text, size_t length)
+{
+    while (length > 0) {
+        ssize_t written = write(fd, text, length);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        text += written;
+        length -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// For targets that a rename cannot replace: the text goes through the name.
+JSON_Status write_in_place(const char *filename, const char *text)
+{
+    FILE *file = fopen(filename, "w");
+    if (!file)
+        return JSONFailure;
+    bool written = fputs(text, file) != EOF;
+    bool closed = fclose(file) != EOF;
+    return written && closed ? JSONSuccess : JSONFailure;
+}
+
+// Owner and group where this process may give the file away (EPERM, or
+// EINVAL for an owner its user namespace cannot map, leave its own), then
+// the permission bits, which a change of owner may have cleared.
+bool take_owner_and_mode(int fd, const struct stat &replaced)
+{
+    if (fchown(fd, replaced.st_uid, replaced.st_gid) != 0 && errno != EPERM && errno != EINVAL)
+        return false;
+    return fchmod(fd, replaced.st_mode & 07777) == 0;
+}
+
+constexpr unsigned NAME_ATTEMPTS = 100;
+
+// ".<target name>.XXXXXX", the six letters varying with time, process and
+// attempt. Exclusive creation settles any collision.
+void make_temporary_name(char (&name)[NAME_MAX + 1], const char *target_name, unsigned attempt)
+{
+    static constexpr char LETTERS[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    // Multiplying by this odd constant spreads the few changing input bits
+    // over the whole word.
+    constexpr uint64_t SPREAD = 0x9E3779B97F4A7C15u;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    uint64_t seed = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(getpid()) << 32) ^
+                    attempt;
+    int prefix = snprintf(name, sizeof name, ".%.*s.", NAME_MAX - 8, target_name);
+    for (int i = 0; i < 6; i++) {
+        seed *= SPREAD;
+        name[prefix + i] = LETTERS[(seed >> 40) % 62];
+    }
+    name[prefix + 6] = '\0';
+}
+
+// The new file while it is written, in the target's directory. It is removed
+// again unless it was renamed over the target; an unnamed (O_TMPFILE) file
+// vanishes by itself, even when the process is killed.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(int dir_fd) : dir_fd_(dir_fd) {}
+    ~TemporaryFile() { discard(); }
+    TemporaryFile(const TemporaryFile &) = delete;
+    TemporaryFile &operator=(const TemporaryFile &) = delete;
+
+    int fd() const { return fd_; }
+
+    // A file that replaces another starts private and takes the other's
+    // owner and mode before any byte goes in; a new one gets 0666 less the
+    // umask.
+    bool create(const char *target_name, const struct stat *replaced)
+    {
+        mode_t mode = replaced ? S_IRUSR | S_IWUSR : 0666;
+        fd_ = openat(dir_fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+        if (fd_ < 0) {
+            // Kernels and file systems without O_TMPFILE get a named file.
+            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+                return false;
+            bool opened = claim_name(target_name, [&](const char *name) {
+                fd_ = openat(dir_fd_, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                             mode);
+                return fd_ >= 0;
+            });
+            if (!opened)
+                return false;
+        }
+        return !replaced || take_owner_and_mode(fd_, *replaced);
+    }
+
+    // Puts the file under the target's name in one step; errno tells why not.
+    bool rename_over(const char *target_name)
+    {
+        if (!named_ && !claim_name(target_name, [&](const char *name) { return link_as(name); }))
+            return false;
+        if (renameat(dir_fd_, name_, dir_fd_, target_name) != 0)
+            return false;
+        named_ = false;
+        return true;
+    }
+
+    void discard()
+    {
+        if (named_)
+            unlinkat(dir_fd_, name_, 0);
+        named_ = false;
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    // Tries fresh names until `take(name)` succeeds or fails for a reason
+    // other than the name being taken.
+    template <typename Take>
+    bool claim_name(const char *target_name, Take take)
+    {
+        for (unsigned attempt = 0; attempt < NAME_ATTEMPTS; attempt++) {
+            make_temporary_name(name_, target_name, attempt);
+            if (take(name_)) {
+                named_ = true;
+                return true;
+            }
+            if (errno != EEXIST)
+                return false;
+        }
+        return false;
+    }
+
+    bool link_as(const char *name)
+    {
+        if (linkat(fd_, "", dir_fd_, name, AT_EMPTY_PATH) == 0)
+            return true;
+        if (errno == EEXIST)
+            return false;
+        // Older kernels want CAP_DAC_READ_SEARCH for AT_EMPTY_PATH; the link
+        // through /proc needs no privilege.
+        char proc_path[32];
+        snprintf(proc_path, sizeof proc_path, "/proc/self/fd/%d", fd_);
+        return linkat(AT_FDCWD, proc_path, dir_fd_, name, AT_SYMLINK_FOLLOW) == 0;
+    }
+
+    int dir_fd_;
+    int fd_ = -1;
+    bool named_ = false;
+    char name_[NAME_MAX + 1] = {};
+};
+
+// The file to write: its directory and its name in that directory, both
+// kept in `path`.
+struct Target {
+    char path[PATH_MAX];
+    const char *dir;
+    const char *name;
+};
+
+// Symbolic links are resolved, so a link stays a link and the file it points
+// to is replaced. A name that is not there yet is taken as given.
+bool locate_target(const char *filename, Target &target)
+{
+    if (!realpath(filename, target.path)) {
+        size_t length = strlen(filename);
+        if (errno != ENOENT || length >= PATH_MAX)
+            return false;
+        memcpy(target.path, filename, length + 1);
+    }
+    char *slash = strrchr(target.path, '/');
+    if (!slash) {
+        target.dir = ".";
+        target.name = target.path;
+    } else if (slash == target.path) {
+        target.dir = "/";
+        target.name = slash + 1;
+    } else {
+        *slash = '\0';
+        target.dir = target.path;
+        target.name = slash + 1;
+    }
+    return *target.name != '\0';
+}
+
+// Readers see the old file or the new one, never a part: the text goes into
+// a new file beside the target, reaches the disk, and is renamed over it.
+// On failure the target keeps its bytes and its inode.
+JSON_Status replace_file(const char *filename, const char *text)
+{
+    Target target;
+    if (!locate_target(filename, target))
+        return JSONFailure;
+    FileDescriptor dir(open(target.dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0)
+        return JSONFailure;
+    struct stat replaced;
+    bool exists = fstatat(dir.get(), target.name, &replaced, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exists && errno != ENOENT)
+        return JSONFailure;
+    // A FIFO or a device has a reader behind its name, and a link that points
+    // nowhere yet gets its file made: these are written through the name.
+    if (exists && !S_ISREG(replaced.st_mode))
+        return write_in_place(filename, text);
+
+    TemporaryFile temporary(dir.get());
+    // A failed fsync is not retried: the kernel may have dropped the pages.
+    if (!temporary.create(target.name, exists ? &replaced : nullptr) ||
+        !write_all(temporary.fd(), text, strlen(text)) || fsync(temporary.fd()) != 0)
+        return JSONFailure;
+    if (!temporary.rename_over(target.name)) {
+        // A target that is itself a mount point (a bind-mounted file) cannot
+        // be renamed over; writing through it is the last resort.
+        if (errno != EBUSY)
+            return JSONFailure;
+        temporary.discard();
+        return write_in_place(filename, text);
+    }
+    // The rename lasts only once the directory is on disk. File systems that
+    // cannot sync a directory report EINVAL: nothing more can be done there.
+    return fsync(dir.get()) == 0 || errno == EINVAL ? JSONSuccess : JSONFailure;
+}
+
+JSON_Status serialize_to_file(const JSON_Value *value, const char *filename, int is_pretty)
+{
+    if (!filename)
+        return JSONFailure;
+    TextPtr text(serialize_to_string(value, is_pretty));
+    return text ? replace_file(filename, text.get()) : JSONFailure;
+}
+
+}  // namespace
+
+size_t json_serialization_size(const JSON_Value *value)
+{
+    return serialization_size(value, 0);
+}
+
+JSON_Status json_serialize_to_buffer(const JSON_Value *value, char *buf, size_t buf_size_in_bytes)
+{
+    return serialize_to_buffer(value, buf, buf_size_in_bytes, 0);
+}
+
+char *json_serialize_to_string(const JSON_Value *value)
+{
+    return serialize_to_string(value, 0);
+}
+
+JSON_Status json_serialize_to_file(const JSON_Value *value, const char *filename)
+{
+    return serialize_to_file(value, filename, 0);
+}
+
+size_t json_serialization_size_pretty(const JSON_Value *value)
+{
+    return serialization_size(value, 1);
+}
+
+JSON_Status json_serialize_to_buffer_pretty(const JSON_Value *value, char *buf,
+                                            size_t buf_size_in_bytes)
+{
+    return serialize_to_buffer(value, buf, buf_size_in_bytes, 1);
+}
+
+char *json_serialize_to_string_pretty(const JSON_Value *value)
+{
+    return serialize_to_string(value, 1);
+}
+
+JSON_Status json_serialize_to_file_pretty(const JSON_Value *value, const char *filename)
+{
+    return serialize_to_file(value, filename, 1);
+}
+
+void json_free_serialized_string(char *string)
+{
+    jsontree_free(string);
+}

@@ -1,0 +1,447 @@
+// Writing a text over a file: the file is replaced whole or not at all, keeps
+// its mode, owner and links, and special files are written in place.
+#include "internal.h"
+#include "process.h"
+#include "recording_hooks.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+class FileReplaceTest : public HookedTest {
+protected:
+    TempDir dir_;
+};
+
+// {"data": [text, text, ...]}: the text grows with `copies`.
+ValuePtr document(const char *text, size_t copies = 1)
+{
+    ValuePtr root(json_value_init_object());
+    JSON_Value *data = json_value_init_array();
+    for (size_t i = 0; i < copies; i++)
+        EXPECT_EQ(json_array_append_string(json_array(data), text), JSONSuccess);
+    EXPECT_EQ(json_object_set_value(json_object(root.get()), "data", data), JSONSuccess);
+    return root;
+}
+
+std::string text_of(const JSON_Value *value, bool pretty)
+{
+    char *text = pretty ? json_serialize_to_string_pretty(value) : json_serialize_to_string(value);
+    std::string result = text ? text : "<null>";
+    json_free_serialized_string(text);
+    return result;
+}
+
+struct stat lstat_of(const std::string &path)
+{
+    struct stat status {};
+    EXPECT_EQ(lstat(path.c_str(), &status), 0) << path << ": " << strerror(errno);
+    return status;
+}
+
+// Runs `body` in a child process: its result becomes the exit status, and
+// whatever it changes in the process (limits, filters) ends with it.
+int in_child(const std::function<int()> &body)
+{
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(body());
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// 0 when every check holds, else the position (from 1) of the first that fails.
+int first_failed(std::initializer_list<bool> checks)
+{
+    int position = 1;
+    for (bool check : checks) {
+        if (!check)
+            return position;
+        position++;
+    }
+    return 0;
+}
+
+// A write that stops at `limit` bytes: the file size limit, with SIGXFSZ
+// ignored so the write fails instead of killing the process.
+bool limit_file_size(rlim_t limit)
+{
+    rlimit rl{limit, limit};
+    return signal(SIGXFSZ, SIG_IGN) != SIG_ERR && setrlimit(RLIMIT_FSIZE, &rl) == 0;
+}
+
+TEST_F(FileReplaceTest, ReplacedFileKeepsModeAndOwner)
+{
+    std::string path = dir_.write("conf.json", "old text");
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    ASSERT_EQ(chown(path.c_str(), 1234, 5678), 0);
+    ValuePtr doc = document("new");
+
+    ASSERT_EQ(json_serialize_to_file_pretty(doc.get(), path.c_str()), JSONSuccess);
+    EXPECT_EQ(read_file_bytes(path), text_of(doc.get(), true));
+    struct stat status = lstat_of(path);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    EXPECT_EQ(status.st_uid, 1234u);
+    EXPECT_EQ(status.st_gid, 5678u);
+    EXPECT_EQ(directory_entries(dir_.path()), Strings{"conf.json"});
+}
+
+TEST_F(FileReplaceTest, NewFileGetsModeLessUmask)
+{
+    ValuePtr doc = document("new");
+    // Umask and working directory belong to the whole process: a child's own.
+    int result = in_child([&] {
+        umask(027);
+        bool changed = chdir(dir_.path().c_str()) == 0;
+        return first_failed({changed, json_serialize_to_file(doc.get(), "conf.json") == JSONSuccess});
+    });
+    EXPECT_EQ(result, 0) << "check " << result << " failed in the child";
+    std::string path = dir_.file("conf.json");
+    EXPECT_EQ(read_file_bytes(path), text_of(doc.get(), false));
+    EXPECT_EQ(lstat_of(path).st_mode & 07777, 0640u);
+    EXPECT_EQ(directory_entries(dir_.path()), Strings{"conf.json"});
+}
+
+TEST_F(FileReplaceTest, SymbolicLinkStaysAndItsFileIsReplaced)
+{
+    ASSERT_EQ(mkdir(dir_.file("real").c_str(), 0755), 0);
+    std::string real = dir_.write("real/conf.json", "old text");
+    std::string link = dir_.file("conf.json");
+    ASSERT_EQ(symlink("real/conf.json", link.c_str()), 0);
+    ValuePtr doc = document("new");
+
+    ASSERT_EQ(json_serialize_to_file(doc.get(), link.c_str()), JSONSuccess);
+    EXPECT_TRUE(S_ISLNK(lstat_of(link).st_mode));
+    char target[64] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_STREQ(target, "real/conf.json");
+    EXPECT_EQ(read_file_bytes(real), text_of(doc.get(), false));
+    EXPECT_EQ(directory_entries(dir_.path()), (Strings{"conf.json", "real"}));
+    EXPECT_EQ(directory_entries(dir_.file("real")), Strings{"conf.json"});
+}
+
+TEST_F(FileReplaceTest, LongestNameIsReplaced)
+{
+    // The temporary name beside it must shorten the name to stay within NAME_MAX.
+    std::string name(NAME_MAX, 'n');
+    std::string path = dir_.write(name, "old text");
+    ValuePtr doc = document("new");
+    ASSERT_EQ(json_serialize_to_file(doc.get(), path.c_str()), JSONSuccess);
+    EXPECT_EQ(read_file_bytes(path), text_of(doc.get(), false));
+    EXPECT_EQ(directory_entries(dir_.path()), Strings{name});
+}
+
+TEST_F(FileReplaceTest, LinkToNoFileYetGetsItsFileMade)
+{
+    ASSERT_EQ(mkdir(dir_.file("real").c_str(), 0755), 0);
+    std::string link = dir_.file("conf.json");
+    ASSERT_EQ(symlink("real/conf.json", link.c_str()), 0);
+    ValuePtr doc = document("new");
+
+    ASSERT_EQ(json_serialize_to_file(doc.get(), link.c_str()), JSONSuccess);
+    EXPECT_TRUE(S_ISLNK(lstat_of(link).st_mode));
+    EXPECT_EQ(read_file_bytes(dir_.file("real/conf.json")), text_of(doc.get(), false));
+}
+
+// The target's bytes, inode and directory as they were before a failed write.
+struct Snapshot {
+    std::string bytes;
+    ino_t inode;
+    Strings entries;
+
+    static Snapshot of(const std::string &path, const std::string &dir)
+    {
+        return {read_file_bytes(path), lstat_of(path).st_ino, directory_entries(dir)};
+    }
+    bool operator==(const Snapshot &) const = default;
+};
+
+TEST_F(FileReplaceTest, WriteFailingPartWayKeepsOriginal)
+{
+    std::string path = dir_.write("conf.json", "original bytes");
+    Snapshot before = Snapshot::of(path, dir_.path());
+    ValuePtr doc = document("0123456789abcdef", 1000);
+    ASSERT_GT(text_of(doc.get(), true).size(), 8192u);
+
+    int result = in_child([&] {
+        if (!limit_file_size(4096))
+            return 2;
+        return json_serialize_to_file_pretty(doc.get(), path.c_str()) == JSONFailure ? 0 : 1;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Snapshot::of(path, dir_.path()), before);
+}
+
+TEST_F(FileReplaceTest, UnserializableTreeLeavesFileUntouched)
+{
+    std::string path = dir_.write("conf.json", "original bytes");
+    Snapshot before = Snapshot::of(path, dir_.path());
+    ValuePtr with_nan = document("x");
+    ValuePtr with_infinity = document("x");
+    json_array_append_number(json_object_get_array(json_object(with_nan.get()), "data"), NAN);
+    json_array_append_number(json_object_get_array(json_object(with_infinity.get()), "data"),
+                             -INFINITY);
+
+    const JSON_Value *trees[] = {nullptr, with_nan.get(), with_infinity.get()};
+    for (const JSON_Value *tree : trees) {
+        EXPECT_EQ(json_serialize_to_file(tree, path.c_str()), JSONFailure);
+        EXPECT_EQ(json_serialize_to_file_pretty(tree, path.c_str()), JSONFailure);
+        EXPECT_EQ(Snapshot::of(path, dir_.path()), before);
+    }
+    ValuePtr doc = document("x");
+    EXPECT_EQ(json_serialize_to_file(doc.get(), nullptr), JSONFailure);
+    EXPECT_EQ(json_serialize_to_file_pretty(doc.get(), nullptr), JSONFailure);
+}
+
+TEST_F(FileReplaceTest, MissingDirectoryCreatesNothing)
+{
+    dir_.write("plain", "a file, not a directory");
+    ValuePtr doc = document("x");
+    const char *names[] = {"missing/conf.json", "missing/deeper/conf.json", "plain/conf.json",
+                           "conf.json/"};
+    for (const char *name : names) {
+        EXPECT_EQ(json_serialize_to_file(doc.get(), dir_.file(name).c_str()), JSONFailure) << name;
+        EXPECT_EQ(directory_entries(dir_.path()), Strings{"plain"}) << name;
+    }
+}
+
+TEST_F(FileReplaceTest, FifoIsWrittenInPlace)
+{
+    std::string fifo = dir_.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ino_t inode = lstat_of(fifo).st_ino;
+    // The reader is there before the writer, so opening the FIFO for writing
+    // does not wait, and the text (far below the pipe's capacity) is kept for it.
+    int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ValuePtr doc = document("through the pipe");
+
+    EXPECT_EQ(json_serialize_to_file(doc.get(), fifo.c_str()), JSONSuccess);
+    char received[256] = {};
+    ssize_t length = read(reader, received, sizeof received - 1);
+    close(reader);
+    EXPECT_EQ(std::string(received, length > 0 ? size_t(length) : 0), text_of(doc.get(), false));
+    struct stat status = lstat_of(fifo);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    EXPECT_EQ(status.st_ino, inode);
+    EXPECT_EQ(directory_entries(dir_.path()), Strings{"fifo"});
+}
+
+TEST_F(FileReplaceTest, CharacterDeviceIsWrittenInPlace)
+{
+    // A private node with the numbers of the null device, never /dev/null itself.
+    std::string device = dir_.file("null");
+    if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+        GTEST_SKIP() << "mknod not permitted: " << strerror(errno);
+    int probe = open(device.c_str(), O_WRONLY);
+    if (probe < 0)
+        GTEST_SKIP() << "devices cannot be opened here: " << strerror(errno);
+    close(probe);
+    ValuePtr doc = document("discarded");
+
+    EXPECT_EQ(json_serialize_to_file_pretty(doc.get(), device.c_str()), JSONSuccess);
+    struct stat status = lstat_of(device);
+    EXPECT_TRUE(S_ISCHR(status.st_mode));
+    EXPECT_EQ(status.st_rdev, makedev(1, 3));
+    EXPECT_EQ(directory_entries(dir_.path()), Strings{"null"});
+}
+
+// ---- Without O_TMPFILE or without AT_EMPTY_PATH, forced by a seccomp filter
+
+#if defined(__x86_64__)
+constexpr uint32_t NATIVE_AUDIT_ARCH = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+constexpr uint32_t NATIVE_AUDIT_ARCH = AUDIT_ARCH_AARCH64;
+#elif defined(__arm__)
+constexpr uint32_t NATIVE_AUDIT_ARCH = AUDIT_ARCH_ARM;
+#elif defined(__i386__)
+constexpr uint32_t NATIVE_AUDIT_ARCH = AUDIT_ARCH_I386;
+#else
+constexpr uint32_t NATIVE_AUDIT_ARCH = 0;
+#endif
+
+// Makes system call `number` fail with `error` whenever its argument `arg`
+// has a bit of `flags` set, in this process from now on.
+bool deny_call_with_flags(uint32_t number, unsigned arg, uint32_t flags, int error)
+{
+    // The low half of the 64-bit argument slot.
+    uint32_t arg_offset = offsetof(seccomp_data, args) + arg * sizeof(uint64_t) +
+                          (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? 4 : 0);
+    sock_filter program[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, NATIVE_AUDIT_ARCH, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, number, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, arg_offset),
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, flags, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (uint32_t(error) & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog filter{static_cast<unsigned short>(sizeof program / sizeof program[0]), program};
+    return NATIVE_AUDIT_ARCH != 0 && prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0;
+}
+
+constexpr int NO_FILTER = 77;
+
+struct DeniedCall {
+    const char *what;
+    uint32_t number;
+    unsigned arg;
+    uint32_t flags;
+    int error;
+};
+
+const DeniedCall DENIED_CALLS[] = {
+    // Old kernels and file systems without unnamed temporary files.
+    {"O_TMPFILE", SYS_openat, 2, uint32_t(O_TMPFILE & ~O_DIRECTORY), EOPNOTSUPP},
+    // Kernels that let only privileged processes link a descriptor in.
+    {"AT_EMPTY_PATH", SYS_linkat, 4, AT_EMPTY_PATH, ENOENT},
+};
+
+TEST_F(FileReplaceTest, FallbacksReplaceAndCleanUp)
+{
+    for (const DeniedCall &denied : DENIED_CALLS) {
+        SCOPED_TRACE(denied.what);
+        std::string path = dir_.write("conf.json", "old text");
+        ASSERT_EQ(chmod(path.c_str(), 0604), 0);
+        ValuePtr small = document("new");
+        ValuePtr large = document("0123456789abcdef", 1000);
+
+        int result = in_child([&] {
+            if (!deny_call_with_flags(denied.number, denied.arg, denied.flags, denied.error))
+                return NO_FILTER;
+            bool replaced = json_serialize_to_file(small.get(), path.c_str()) == JSONSuccess;
+            std::string after_success = read_file_bytes(path);
+            mode_t mode = lstat_of(path).st_mode & 07777;
+            Strings entries = directory_entries(dir_.path());
+            bool failed = limit_file_size(4096) &&
+                          json_serialize_to_file(large.get(), path.c_str()) == JSONFailure;
+            return first_failed({replaced, after_success == text_of(small.get(), false),
+                                 mode == 0604, entries == Strings{"conf.json"}, failed,
+                                 read_file_bytes(path) == after_success,
+                                 directory_entries(dir_.path()) == Strings{"conf.json"}});
+        });
+        if (result == NO_FILTER)
+            GTEST_SKIP() << "no seccomp filter can be installed here";
+        EXPECT_EQ(result, 0) << "check " << result << " failed in the child";
+    }
+}
+
+// ---- Real file systems: skipped where this process may not mount
+
+// A mount that is undone when this goes out of scope, on every path.
+class ScopedMount {
+public:
+    ScopedMount(const char *source, const std::string &target, const char *type,
+                unsigned long flags, const char *data)
+        : target_(target)
+    {
+        mounted_ = mount(source, target.c_str(), type, flags, data) == 0;
+        error_ = mounted_ ? 0 : errno;
+    }
+    ~ScopedMount()
+    {
+        if (mounted_ && umount2(target_.c_str(), 0) != 0)
+            umount2(target_.c_str(), MNT_DETACH);
+    }
+    ScopedMount(const ScopedMount &) = delete;
+    ScopedMount &operator=(const ScopedMount &) = delete;
+
+    bool mounted() const { return mounted_; }
+    const char *error() const { return strerror(error_); }
+
+private:
+    std::string target_;
+    bool mounted_;
+    int error_;
+};
+
+class MountedFileReplaceTest : public FileReplaceTest {
+protected:
+    std::string mount_point() const { return dir_.file("mnt"); }
+    void SetUp() override
+    {
+        FileReplaceTest::SetUp();
+        ASSERT_EQ(mkdir(mount_point().c_str(), 0755), 0);
+    }
+};
+
+TEST_F(MountedFileReplaceTest, FullDiskKeepsOriginal)
+{
+    ScopedMount tmpfs("tmpfs", mount_point(), "tmpfs", 0, "size=16k");
+    if (!tmpfs.mounted())
+        GTEST_SKIP() << "mount not permitted: " << tmpfs.error();
+    std::string path = dir_.write("mnt/conf.json", "original bytes");
+    Snapshot before = Snapshot::of(path, mount_point());
+    ValuePtr doc = document("0123456789abcdef", 4000);
+    ASSERT_GT(text_of(doc.get(), false).size(), 64000u);
+
+    EXPECT_EQ(json_serialize_to_file(doc.get(), path.c_str()), JSONFailure);
+    EXPECT_EQ(Snapshot::of(path, mount_point()), before);
+}
+
+TEST_F(MountedFileReplaceTest, ReadOnlyMountKeepsOriginal)
+{
+    ScopedMount tmpfs("tmpfs", mount_point(), "tmpfs", 0, "size=64k");
+    if (!tmpfs.mounted())
+        GTEST_SKIP() << "mount not permitted: " << tmpfs.error();
+    std::string path = dir_.write("mnt/conf.json", "original bytes");
+    ASSERT_EQ(mount(nullptr, mount_point().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
+        << strerror(errno);
+    Snapshot before = Snapshot::of(path, mount_point());
+    ValuePtr doc = document("new");
+
+    EXPECT_EQ(json_serialize_to_file_pretty(doc.get(), path.c_str()), JSONFailure);
+    EXPECT_EQ(Snapshot::of(path, mount_point()), before);
+}
+
+TEST_F(MountedFileReplaceTest, BindMountedFileIsWrittenInPlace)
+{
+    std::string target = dir_.write("conf.json", "under the mount");
+    std::string source = dir_.write("mounted.json", "mounted file");
+    ValuePtr doc = document("new");
+    {
+        ScopedMount bind(source.c_str(), target, nullptr, MS_BIND, nullptr);
+        if (!bind.mounted())
+            GTEST_SKIP() << "mount not permitted: " << bind.error();
+        EXPECT_EQ(json_serialize_to_file_pretty(doc.get(), target.c_str()), JSONSuccess);
+        EXPECT_EQ(read_file_bytes(target), text_of(doc.get(), true));
+    }
+    EXPECT_EQ(read_file_bytes(source), text_of(doc.get(), true));
+    EXPECT_EQ(read_file_bytes(target), "under the mount");
+    EXPECT_EQ(directory_entries(dir_.path()), (Strings{"conf.json", "mnt", "mounted.json"}));
+}
+
+}  // namespace
