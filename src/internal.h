@@ -78,6 +78,12 @@ JSON_Status json_object_add(JSON_Object *object, const char *name, JSON_Value *v
 JSON_Status json_array_add(JSON_Array *array, JSON_Value *value);
 JSON_Value *json_object_nget_value(const JSON_Object *object, const char *name, size_t n);
 
+// ---- number_text.cpp
+// The shortest digits that read back as `value` (positive, finite), and the
+// power of ten of the last one: value ~ digits * 10^exponent. At most 17
+// digits, no trailing zero. False when no proof of shortness was found.
+bool shortest_digits(double value, char *digits, int *length, int *exponent);
+
 #pragma GCC visibility pop
 
 #endif

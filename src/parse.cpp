@@ -280,10 +280,89 @@ int is_decimal(const char *string, size_t length)
     return 1;
 }
 
+// Powers of ten that a double holds exactly.
+constexpr double EXACT_POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int MAX_EXACT_POWER = 22;
+constexpr int MAX_EXACT_DIGITS = 15;  // any 15-digit integer is below 2^53
+
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads a plain decimal number (sign, digits, fraction, exponent) the way
+// strtod would, when the result needs no more than one exact multiplication
+// or division: at most 15 significant digits scaled by at most 10^22
+// (Clinger's fast path), so the one rounding gives exactly strtod's double.
+// Anything else, hexadecimal and inf/nan spellings included, is left to
+// strtod: returns false without moving `*end`.
+bool read_simple_number(const char *text, const char **end, double *number)
+{
+    const char *cursor = text;
+    bool negative = *cursor == '-';
+    if (negative)
+        cursor++;
+    if (!is_digit(*cursor))
+        return false;
+    uint64_t significand = 0;
+    int digits = 0;     // significant digits gathered, leading zeros aside
+    int exponent = 0;   // power of ten applied to the significand
+    for (; is_digit(*cursor); cursor++) {
+        if (digits > 0 || *cursor != '0') {
+            if (++digits > MAX_EXACT_DIGITS)
+                return false;
+            significand = significand * 10 + uint64_t(*cursor - '0');
+        }
+    }
+    if (*cursor == 'x' || *cursor == 'X')
+        return false;
+    if (*cursor == '.') {
+        for (cursor++; is_digit(*cursor); cursor++) {
+            exponent--;
+            if (digits > 0 || *cursor != '0') {
+                if (++digits > MAX_EXACT_DIGITS)
+                    return false;
+                significand = significand * 10 + uint64_t(*cursor - '0');
+            }
+        }
+    }
+    if (*cursor == 'e' || *cursor == 'E') {
+        // strtod takes the exponent only when a digit follows its sign.
+        const char *exponent_text = cursor + 1;
+        bool exponent_negative = *exponent_text == '-';
+        if (*exponent_text == '-' || *exponent_text == '+')
+            exponent_text++;
+        if (is_digit(*exponent_text)) {
+            int written = 0;
+            for (; is_digit(*exponent_text); exponent_text++) {
+                if (written > 1000)
+                    return false;
+                written = written * 10 + (*exponent_text - '0');
+            }
+            exponent += exponent_negative ? -written : written;
+            cursor = exponent_text;
+        }
+    }
+    double magnitude = double(significand);
+    if (significand != 0) {
+        if (exponent < -MAX_EXACT_POWER || exponent > MAX_EXACT_POWER)
+            return false;
+        magnitude = exponent < 0 ? magnitude / EXACT_POWERS_OF_TEN[-exponent]
+                                 : magnitude * EXACT_POWERS_OF_TEN[exponent];
+    }
+    *number = negative ? -magnitude : magnitude;
+    *end = cursor;
+    return true;
+}
+
 JSON_Value *parse_number_value(const char **string)
 {
-    char *end = nullptr;
-    double number = strtod(*string, &end);
+    const char *end = nullptr;
+    double number = 0;
+    if (!read_simple_number(*string, &end, &number)) {
+        char *strtod_end = nullptr;
+        number = strtod(*string, &strtod_end);
+        end = strtod_end;
+    }
     size_t length = size_t(end - *string);
     // Nothing read (a lone "-") would leave the cursor on the "-", where the
     // enclosing container fails anyway.
@@ -318,53 +397,136 @@ JSON_Value *parse_null_value(const char **string)
 
 // ---- Containers
 
-JSON_Value *parse_value(const char **string, size_t nesting);
+// Members and items of the containers still open, innermost last. A
+// container's entries gather at the top while it is read and move into slot
+// arrays of exactly their count when it closes, so no container grows or
+// shrinks on the way and a name moves from the text into the object without
+// a copy. Whatever is still held when a parse fails is released here.
+class OpenEntries {
+public:
+    OpenEntries() = default;
+    ~OpenEntries()
+    {
+        for (size_t i = count_; i-- > 0;) {
+            jsontree_free(entries_[i].name);
+            json_value_free(entries_[i].value);
+        }
+        jsontree_free(entries_);
+    }
+    OpenEntries(const OpenEntries &) = delete;
+    OpenEntries &operator=(const OpenEntries &) = delete;
 
-// A closed container keeps no slack: its capacity becomes its count.
-bool trim_object(JSON_Object *object)
-{
-    return object->capacity == object->count ||
-           json_object_resize(object, object->count) == JSONSuccess;
-}
+    size_t size() const { return count_; }
 
-bool trim_array(JSON_Array *array)
-{
-    return array->capacity == array->count ||
-           json_array_resize(array, array->count) == JSONSuccess;
-}
+    // Takes `name` (null for an array item) and `value` on success only.
+    bool push(char *name, JSON_Value *value)
+    {
+        if (count_ == capacity_ && !grow())
+            return false;
+        entries_[count_++] = {name, value};
+        return true;
+    }
 
-// Reads one "name": value pair and adds it; a duplicate name is refused by
-// the add, after decoding, so "a" and "\u0061" collide.
-bool parse_member(JSON_Object *object, const char **string, size_t nesting)
+    // Names are unique within an object; they compare after decoding.
+    bool holds_name(size_t first, const char *name) const
+    {
+        for (size_t i = first; i < count_; i++) {
+            const char *held = entries_[i].name;
+            if (held[0] == name[0] && strcmp(held, name) == 0)
+                return true;
+        }
+        return false;
+    }
+
+    // Hands the entries from `first` on to `object` as its members.
+    bool move_members(size_t first, JSON_Object *object)
+    {
+        size_t count = count_ - first;
+        if (count == 0)
+            return true;
+        if (json_object_resize(object, count) != JSONSuccess)
+            return false;
+        for (size_t i = 0; i < count; i++) {
+            object->names[i] = entries_[first + i].name;
+            object->values[i] = entries_[first + i].value;
+        }
+        object->count = count;
+        count_ = first;
+        return true;
+    }
+
+    // Hands the entries from `first` on to `array` as its items.
+    bool move_items(size_t first, JSON_Array *array)
+    {
+        size_t count = count_ - first;
+        if (count == 0)
+            return true;
+        if (json_array_resize(array, count) != JSONSuccess)
+            return false;
+        for (size_t i = 0; i < count; i++)
+            array->items[i] = entries_[first + i].value;
+        array->count = count;
+        count_ = first;
+        return true;
+    }
+
+private:
+    struct Entry {
+        char *name;
+        JSON_Value *value;
+    };
+
+    bool grow()
+    {
+        size_t capacity = capacity_ ? capacity_ * 2 : 64;
+        Entry *entries = static_cast<Entry *>(jsontree_malloc(capacity * sizeof(Entry)));
+        if (!entries)
+            return false;
+        if (count_ > 0)
+            memcpy(entries, entries_, count_ * sizeof(Entry));
+        jsontree_free(entries_);
+        entries_ = entries;
+        capacity_ = capacity;
+        return true;
+    }
+
+    Entry *entries_ = nullptr;
+    size_t count_ = 0;
+    size_t capacity_ = 0;
+};
+
+JSON_Value *parse_value(const char **string, size_t nesting, OpenEntries &open);
+
+// Reads one "name": value pair onto the open entries. A name already given
+// in this object, or one member more than an object may hold, fails.
+bool parse_member(const char **string, size_t nesting, OpenEntries &open, size_t first)
 {
     if (**string != '"')
         return false;
     TextPtr name(get_quoted_string(string));
-    if (!name)
+    if (!name || open.size() - first >= OBJECT_MAX_CAPACITY || open.holds_name(first, name.get()))
         return false;
     skip_white_space(string);
     if (**string != ':')
         return false;
     ++*string;
-    ValuePtr value(parse_value(string, nesting));
-    if (!value || json_object_add(object, name.get(), value.get()) != JSONSuccess)
+    ValuePtr value(parse_value(string, nesting, open));
+    if (!value || !open.push(name.get(), value.get()))
         return false;
+    name.release();
     value.release();
     return true;
 }
 
 // `nesting` is the depth of the members; the cursor is on the "{".
-JSON_Value *parse_object_value(const char **string, size_t nesting)
+JSON_Value *parse_object_value(const char **string, size_t nesting, OpenEntries &open)
 {
-    ValuePtr value(json_value_init_object());
-    if (!value)
-        return nullptr;
-    JSON_Object *object = value->value.object;
+    const size_t first = open.size();
     ++*string;
     skip_white_space(string);
     if (**string != '}') {
         for (;;) {
-            if (!parse_member(object, string, nesting))
+            if (!parse_member(string, nesting, open, first))
                 return nullptr;
             skip_white_space(string);
             if (**string != ',')
@@ -372,26 +534,26 @@ JSON_Value *parse_object_value(const char **string, size_t nesting)
             ++*string;
             skip_white_space(string);
         }
-        if (**string != '}' || !trim_object(object))
+        if (**string != '}')
             return nullptr;
     }
     ++*string;
+    ValuePtr value(json_value_init_object());
+    if (!value || !open.move_members(first, value->value.object))
+        return nullptr;
     return value.release();
 }
 
 // `nesting` is the depth of the items; the cursor is on the "[".
-JSON_Value *parse_array_value(const char **string, size_t nesting)
+JSON_Value *parse_array_value(const char **string, size_t nesting, OpenEntries &open)
 {
-    ValuePtr value(json_value_init_array());
-    if (!value)
-        return nullptr;
-    JSON_Array *array = value->value.array;
+    const size_t first = open.size();
     ++*string;
     skip_white_space(string);
     if (**string != ']') {
         for (;;) {
-            ValuePtr item(parse_value(string, nesting));
-            if (!item || json_array_add(array, item.get()) != JSONSuccess)
+            ValuePtr item(parse_value(string, nesting, open));
+            if (!item || open.size() - first >= ARRAY_MAX_CAPACITY || !open.push(nullptr, item.get()))
                 return nullptr;
             item.release();
             skip_white_space(string);
@@ -400,25 +562,28 @@ JSON_Value *parse_array_value(const char **string, size_t nesting)
             ++*string;
             skip_white_space(string);
         }
-        if (**string != ']' || !trim_array(array))
+        if (**string != ']')
             return nullptr;
     }
     ++*string;
+    ValuePtr value(json_value_init_array());
+    if (!value || !open.move_items(first, value->value.array))
+        return nullptr;
     return value.release();
 }
 
 // Recursion happens only through containers, and each level adds one to
 // `nesting`, so the depth limit bounds the stack whatever the input.
-JSON_Value *parse_value(const char **string, size_t nesting)
+JSON_Value *parse_value(const char **string, size_t nesting, OpenEntries &open)
 {
     if (nesting > MAX_NESTING)
         return nullptr;
     skip_white_space(string);
     switch (**string) {
     case '{':
-        return parse_object_value(string, nesting + 1);
+        return parse_object_value(string, nesting + 1, open);
     case '[':
-        return parse_array_value(string, nesting + 1);
+        return parse_array_value(string, nesting + 1, open);
     case '"':
         return parse_string_value(string);
     case '-':
@@ -449,7 +614,8 @@ JSON_Value *parse_root(const char *text)
     skip_white_space(&text);
     if (*text != '{' && *text != '[')
         return nullptr;
-    return parse_value(&text, 0);
+    OpenEntries open;
+    return parse_value(&text, 0, open);
 }
 
 // ---- Comments

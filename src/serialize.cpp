@@ -154,22 +154,11 @@ bool reads_back_as(const char *text, double number)
     return *end == '\0' && read == number;
 }
 
-// The one place that decides how a number looks. Whole numbers in the int
-// range as "%d" (negative zero as 0); other numbers as "%f" when that text
-// reads back exactly, else as the shortest "%.Ng" that does. A normal double
-// whose shortest text has 15 digits or fewer comes out of "%.15g" exactly so,
-// so the search starts there; subnormals carry fewer digits and start at 1.
-// Stores the text at `out` (NUMBER_BUFFER_SIZE bytes) and returns its length;
-// -1 for an infinity or NaN, which have no JSON text.
-int format_number(double number, char *out)
+// The C library's texts: "%f" when it reads back exactly, else the shortest
+// "%.Ng" that does. A normal double whose shortest text has 15 digits or
+// fewer comes out of "%.15g" exactly so; subnormals carry fewer digits.
+int format_number_with_libc(double number, char *out)
 {
-    if (!std::isfinite(number))
-        return -1;
-    if (number >= INT_MIN && number <= INT_MAX) {
-        int whole = static_cast<int>(number);
-        if (whole == number)
-            return checked_length(snprintf(out, NUMBER_BUFFER_SIZE, "%d", whole));
-    }
     int length = checked_length(snprintf(out, NUMBER_BUFFER_SIZE, "%f", number));
     if (length < 0 || reads_back_as(out, number))
         return length;
@@ -180,6 +169,103 @@ int format_number(double number, char *out)
             return length;
     }
     return -1;
+}
+
+// Decimal digits of a whole number, with a minus sign when negative.
+int write_integer(int64_t number, char *out)
+{
+    char reversed[20];
+    int count = 0;
+    uint64_t magnitude = number < 0 ? 0 - uint64_t(number) : uint64_t(number);
+    do {
+        reversed[count++] = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude > 0);
+    char *cursor = out;
+    if (number < 0)
+        *cursor++ = '-';
+    while (count > 0)
+        *cursor++ = reversed[--count];
+    *cursor = '\0';
+    return int(cursor - out);
+}
+
+// Digits and the power of ten of the last one, laid out as "%.Ng" lays out
+// N significant digits: positional unless the first digit's power is below
+// -4 or at least N, then with an exponent of two digits or more.
+int write_general(bool negative, const char *digits, int length, int exponent, char *out)
+{
+    char *cursor = out;
+    if (negative)
+        *cursor++ = '-';
+    int first_power = exponent + length - 1;
+    if (first_power < -4 || first_power >= length) {
+        *cursor++ = digits[0];
+        if (length > 1) {
+            *cursor++ = '.';
+            memcpy(cursor, digits + 1, size_t(length - 1));
+            cursor += length - 1;
+        }
+        *cursor++ = 'e';
+        *cursor++ = first_power < 0 ? '-' : '+';
+        int magnitude = first_power < 0 ? -first_power : first_power;
+        if (magnitude < 10)
+            *cursor++ = '0';
+        cursor += write_integer(magnitude, cursor);
+    } else if (first_power >= 0) {
+        memcpy(cursor, digits, size_t(first_power + 1));
+        cursor += first_power + 1;
+        if (length > first_power + 1) {
+            *cursor++ = '.';
+            memcpy(cursor, digits + first_power + 1, size_t(length - first_power - 1));
+            cursor += length - first_power - 1;
+        }
+    } else {
+        *cursor++ = '0';
+        *cursor++ = '.';
+        for (int zeros = -first_power - 1; zeros > 0; zeros--)
+            *cursor++ = '0';
+        memcpy(cursor, digits, size_t(length));
+        cursor += length;
+    }
+    *cursor = '\0';
+    return int(cursor - out);
+}
+
+// The one place that decides how a number looks. Whole numbers in the int
+// range as "%d" (negative zero as 0); other numbers as "%f" when that text
+// reads back exactly, else as the shortest text that does, laid out as
+// "%.Ng". Stores the text at `out` (NUMBER_BUFFER_SIZE bytes) and returns
+// its length; -1 for an infinity or NaN, which have no JSON text.
+int format_number(double number, char *out)
+{
+    if (!std::isfinite(number))
+        return -1;
+    if (number >= INT_MIN && number <= INT_MAX) {
+        int whole = static_cast<int>(number);
+        if (whole == number)
+            return write_integer(whole, out);
+    }
+    // "%f" prints a whole number exactly, so its text always reads back.
+    constexpr double INT64_LIMIT = 9223372036854775808.0;  // 2^63
+    if (std::trunc(number) == number && std::fabs(number) < INT64_LIMIT) {
+        int length = write_integer(static_cast<int64_t>(number), out);
+        memcpy(out + length, ".000000", 8);
+        return length + 7;
+    }
+    char digits[32];
+    int length = 0;
+    int exponent = 0;
+    if (!shortest_digits(std::fabs(number), digits, &length, &exponent))
+        return format_number_with_libc(number, out);
+    // A "%f" text that reads back has at most six decimals, and then so has
+    // the shortest text: only then is "%f" worth trying.
+    if (exponent >= -6) {
+        int fixed = checked_length(snprintf(out, NUMBER_BUFFER_SIZE, "%f", number));
+        if (fixed < 0 || reads_back_as(out, number))
+            return fixed;
+    }
+    return write_general(number < 0, digits, length, exponent, out);
 }
 
 // Trial texts stay in the scratch buffer; only the final one reaches `buf`,

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <climits>
 #include <cmath>
+#include <functional>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -227,6 +230,107 @@ TEST(SerializeNumbers, RandomDoublesReadBackExactly)
             ASSERT_STREQ(text, "0");
         } else {
             ASSERT_EQ(memcmp(&read, &number, sizeof read), 0) << text << " from bits " << bits;
+        }
+    }
+}
+
+// The number rule spelled with the C library alone: the slow but plain
+// statement of what the fast writer must produce.
+std::string reference_text(double number)
+{
+    char text[400];
+    if (number >= INT_MIN && number <= INT_MAX && int(number) == number) {
+        snprintf(text, sizeof text, "%d", int(number));
+        return text;
+    }
+    snprintf(text, sizeof text, "%f", number);
+    if (strtod(text, nullptr) == number)
+        return text;
+    for (int precision = 1; precision <= 17; precision++) {
+        snprintf(text, sizeof text, "%.*g", precision, number);
+        if (strtod(text, nullptr) == number)
+            break;
+    }
+    return text;
+}
+
+// Significant digits and the power of ten of the first, from a text in
+// exponent or positional form.
+std::pair<std::string, int> digits_of(const std::string &text)
+{
+    std::string digits;
+    int first_power = 0;
+    bool seen_point = false;
+    size_t exponent_at = text.find_first_of("eE");
+    std::string mantissa = text.substr(0, exponent_at);
+    int leading_zeros_after_point = 0;
+    int integral_digits = 0;
+    for (char c : mantissa) {
+        if (c == '.') {
+            seen_point = true;
+        } else if (c >= '0' && c <= '9') {
+            if (digits.empty() && c == '0') {
+                if (seen_point)
+                    leading_zeros_after_point++;
+                continue;
+            }
+            digits += c;
+            if (!seen_point)
+                integral_digits++;
+        }
+    }
+    first_power = integral_digits > 0 ? integral_digits - 1 : -(leading_zeros_after_point + 1);
+    if (exponent_at != std::string::npos)
+        first_power += atoi(text.c_str() + exponent_at + 1);
+    while (digits.size() > 1 && digits.back() == '0')
+        digits.pop_back();
+    return {digits, first_power};
+}
+
+// Whole numbers and six-decimal texts are byte for byte those of the C
+// library; every other number is written with exactly the shortest digits
+// that read back (std::to_chars gives them), laid out as "%g" would.
+TEST(SerializeNumbers, TextsMatchTheCLibraryAndTheShortestDigits)
+{
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::uniform_real_distribution<double> degrees(-180.0, 180.0);
+    const std::function<double()> sources[] = {
+        [&] {  // any finite bit pattern
+            for (;;) {
+                uint64_t bits = random();
+                double number;
+                memcpy(&number, &bits, sizeof number);
+                if (std::isfinite(number))
+                    return number;
+            }
+        },
+        [&] { return unit(random); },
+        [&] { return std::round(degrees(random) * 1e6) / 1e6; },  // six-decimal coordinates
+        [&] { return double(int64_t(random() >> (random() % 64))) * (random() % 2 ? 1 : -1); },
+        [&] { return double(random() % 100000) / 1000.0; },
+        [&] { return ldexp(double(random() >> 12), -1074); },  // subnormals and their neighbours
+    };
+    ValuePtr value(json_value_init_number(0));
+    char text[400];
+    for (const auto &source : sources) {
+        for (int i = 0; i < 300000; i++) {
+            double number = source();
+            value->value.number = number;
+            ASSERT_EQ(json_serialize_to_buffer(value.get(), text, sizeof text), JSONSuccess);
+            std::string expected = reference_text(number);
+            bool c_library_form = expected.find('e') == std::string::npos &&
+                                  (expected.find('.') == std::string::npos ||
+                                   expected.size() - expected.find('.') == 7);
+            if (c_library_form && strtod(expected.c_str(), nullptr) == number) {
+                ASSERT_EQ(std::string(text), expected) << "%.17g: " << number;
+                continue;
+            }
+            char shortest[64];
+            *std::to_chars(shortest, shortest + sizeof shortest - 1, std::fabs(number),
+                           std::chars_format::scientific).ptr = '\0';
+            ASSERT_EQ(digits_of(text), digits_of(shortest)) << text << " vs " << shortest;
+            ASSERT_EQ(strtod(text, nullptr), number) << text;
         }
     }
 }

@@ -1,0 +1,623 @@
+// Reading and writing requests of configure_qrn, run on the real binary: what
+// a read prints, how VALUE is typed, the exact text of a rewritten file, and
+// that every refused request leaves the file exactly as it was.
+#include "process.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const std::string TOOL = CONFIGURE_QRN_BIN;
+
+struct Expected {
+    std::string out;
+    std::string err;
+    int status;
+};
+
+void expect_result(const RunResult &actual, const Expected &expected)
+{
+    EXPECT_EQ(actual.out, expected.out);
+    EXPECT_EQ(actual.err, expected.err);
+    EXPECT_EQ(actual.status, expected.status);
+}
+
+RunResult run_tool(const std::vector<std::string> &args, const std::string &cwd = "")
+{
+    RunOptions options;
+    options.cwd = cwd;
+    return run_program(TOOL, args, options);
+}
+
+// A configuration file alone in its own directory.
+struct ConfFile {
+    TempDir dir;
+    std::string path;
+
+    explicit ConfFile(const std::string &document) : path(dir.write("conf.json", document)) {}
+
+    RunResult read(const std::string &json_path) const { return run_tool({"-f", path, json_path}); }
+    // Negative VALUEs need the end-of-options marker; it changes nothing else.
+    RunResult store(const std::string &json_path, const std::string &value) const
+    {
+        return run_tool({"-f", path, "--", json_path, value});
+    }
+    // The file holds exactly `document`, and no stray file lies beside it.
+    void expect_alone_with(const std::string &document) const
+    {
+        EXPECT_EQ(read_file_bytes(path), document);
+        EXPECT_EQ(directory_entries(dir.path()), std::vector<std::string>{"conf.json"});
+    }
+};
+
+// The rewritten form of {"keep": 1} after a store of member "v".
+std::string with_member_v(const std::string &value_text)
+{
+    return "{\n    \"keep\": 1,\n    \"v\": " + value_text + "\n}";
+}
+
+std::string dotted_path(size_t segments)
+{
+    std::string path = "s1";
+    for (size_t i = 2; i <= segments; i++)
+        path += ".s" + std::to_string(i);
+    return path;
+}
+
+std::string nested_arrays(size_t levels)
+{
+    return std::string(levels, '[') + "1" + std::string(levels, ']');
+}
+
+// ---- Reading
+
+const char READ_DOC[] = R"({
+    "n01": 0.1, "pi": 3.14, "twelve": 12, "half": 2.5, "e16": 1e16, "e17": 1e17,
+    "small": 0.00001, "negzero": -0, "wide": -2147483649,
+    "quote": "say \"hi\" \\ there", "lines": "one\ntwo", "empty": "", "slash": "a/b",
+    "ctl": "x\u0001y", "utf8": "caf\u00e9",
+    "yes": true, "no": false, "nothing": null,
+    "obj": {"path": "a/b", "n": 2.5, "list": [1, "x", null, true]},
+    "esc": {"s": "q\"\\\n\t/\u0001"},
+    "nums": [0.1, 1.23456789, 1e-07, 1e16, -0, 2147483648],
+    "eobj": {}, "earr": [],
+    "items": [{"a": 1}],
+    "": "empty name",
+    "deep": {"er": {"est": 7}}
+})";
+
+TEST(ToolRead, PrintsEachTypeInItsScriptForm)
+{
+    ConfFile conf(READ_DOC);
+    struct Case {
+        std::string path;
+        std::string out;
+    };
+    const std::vector<Case> cases = {
+        {"n01", "0.10000000000000001\n"},
+        {"pi", "3.1400000000000001\n"},
+        {"twelve", "12\n"},
+        {"half", "2.5\n"},
+        {"e16", "10000000000000000\n"},
+        {"e17", "1e+17\n"},
+        {"small", "1.0000000000000001e-05\n"},
+        {"negzero", "-0\n"},
+        {"wide", "-2147483649\n"},
+        {"quote", "say \"hi\" \\ there\n"},
+        {"lines", "one\ntwo\n"},
+        {"empty", "\n"},
+        {"slash", "a/b\n"},
+        {"ctl", "x\x01y\n"},
+        {"utf8", "caf\xc3\xa9\n"},
+        {"yes", "true\n"},
+        {"no", "false\n"},
+        {"nothing", ""},
+        {"obj", "{\"path\":\"a\\/b\",\"n\":2.500000,\"list\":[1,\"x\",null,true]}\n"},
+        {"obj.path", "a/b\n"},
+        {"obj.list", "[1,\"x\",null,true]\n"},
+        {"esc", "{\"s\":\"q\\\"\\\\\\n\\t\\/\\u0001\"}\n"},
+        {"nums", "[0.100000,1.23456789,1e-07,10000000000000000.000000,0,2147483648.000000]\n"},
+        {"eobj", "{}\n"},
+        {"earr", "[]\n"},
+        {"deep", "{\"er\":{\"est\":7}}\n"},
+        {"deep.er", "{\"est\":7}\n"},
+        {"deep.er.est", "7\n"},
+        {"", "empty name\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE("path '" + c.path + "'");
+        expect_result(conf.read(c.path), {c.out, "", 0});
+    }
+    conf.expect_alone_with(READ_DOC);
+}
+
+// Paths step only through objects; anything else finds nothing.
+TEST(ToolRead, PathsThatFindNothing)
+{
+    ConfFile conf(READ_DOC);
+    for (const std::string path :
+         {"missing", "items.0", "items.0.a", "twelve.x", "deep.missing", "deep.", ".deep",
+          "deep.er.est.x", "obj.list.1", "DEEP"}) {
+        SCOPED_TRACE("path '" + path + "'");
+        expect_result(conf.read(path), {"", "<1> Failed to get json value: " + path + "\n", 1});
+    }
+}
+
+// A document that cannot be loaded stops reads and writes alike.
+TEST(ToolRead, DocumentsThatCannotBeServed)
+{
+    struct Case {
+        std::string document;
+        std::string err;
+    };
+    const std::string invalid = "<0> Invalid json file\n";
+    const std::vector<Case> cases = {
+        {"", invalid},
+        {" \n\t", invalid},
+        {"42", invalid},
+        {"\"text\"", invalid},
+        {"true", invalid},
+        {"null", invalid},
+        {"/* only a comment */", invalid},
+        {"{\"a\": 1", invalid},
+        {"{\"a\": 1,}", invalid},
+        {"\xef\xbb\xbf{\"a\": 1}", invalid},
+        {"[1, 2]", "<1> Invalid value type\n"},
+        {"[]", "<1> Invalid value type\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.document);
+        ConfFile conf(c.document);
+        expect_result(conf.read("a"), {"", c.err, 1});
+        expect_result(conf.store("a", "2"), {"", c.err, 1});
+        conf.expect_alone_with(c.document);
+    }
+}
+
+TEST(ToolRead, DirectoryIsNotALoadableFile)
+{
+    TempDir dir;
+    expect_result(run_tool({"-f", dir.path(), "a"}), {"", "<0> Invalid json file\n", 1});
+}
+
+TEST(ToolRead, CommentsInTheFileAreWhiteSpace)
+{
+    const std::string document =
+        "// leading\n/* block */ {\n  \"a\": 1, // trailing\n"
+        "  \"path\": \"x//y/*z*/\" /* mid */ , \"b\"/**/:/**/2\n}\n// end";
+    ConfFile conf(document);
+    expect_result(conf.read("a"), {"1\n", "", 0});
+    expect_result(conf.read("path"), {"x//y/*z*/\n", "", 0});
+    expect_result(conf.read("b"), {"2\n", "", 0});
+}
+
+// ---- Writing
+
+struct TypingCase {
+    std::string value;    // the VALUE argument
+    std::string stored;   // its text in the rewritten file
+    std::string printed;  // what a read of it prints afterwards
+};
+
+TEST(ToolWrite, ValueIsTypedByItsShape)
+{
+    const std::vector<TypingCase> cases = {
+        {"42", "42", "42\n"},
+        {"1e3", "1000", "1000\n"},
+        {"0x1A", "26", "26\n"},
+        {"0x1p-1", "0.500000", "0.5\n"},
+        {"+7", "7", "7\n"},
+        {"-5", "-5", "-5\n"},
+        {"-0", "0", "0\n"},
+        {" \t\n\v\f\r42", "42", "42\n"},
+        {"42 ", "\"42 \"", "42 \n"},
+        {"12abc", "\"12abc\"", "12abc\n"},
+        {"0x", "\"0x\"", "0x\n"},
+        {"1e", "\"1e\"", "1e\n"},
+        {"0.5", "0.500000", "0.5\n"},
+        {"0.1", "0.100000", "0.10000000000000001\n"},
+        {"1.23456789", "1.23456789", "1.2345678899999999\n"},
+        {"1e-7", "1e-07", "9.9999999999999995e-08\n"},
+        {"2147483647", "2147483647", "2147483647\n"},
+        {"2147483648", "2147483648.000000", "2147483648\n"},
+        {"-2147483648", "-2147483648", "-2147483648\n"},
+        {"-2147483649", "-2147483649.000000", "-2147483649\n"},
+        {"true", "true", "true\n"},
+        {"false", "false", "false\n"},
+        {"null", "null", ""},
+        {"  true", "true", "true\n"},
+        {"true ", "\"true \"", "true \n"},
+        {"True", "\"True\"", "True\n"},
+        {"TRUE", "\"TRUE\"", "TRUE\n"},
+        {"Null", "\"Null\"", "Null\n"},
+        {"\"42\"", "\"42\"", "42\n"},
+        {"\"true\"", "\"true\"", "true\n"},
+        {"\"open", "\"open\"", "open\n"},
+        {"\"word\" more text", "\"word\"", "word\n"},
+        {"\"a\\\"b\"", "\"a\\\\\"", "a\\\n"},
+        {"  \"spaced\"", "\"spaced\"", "spaced\n"},
+        {"\"\"", "\"\"", "\n"},
+        {"", "\"\"", "\n"},
+        {" \t ", "\"\"", "\n"},
+        {"a/b", "\"a\\/b\"", "a/b\n"},
+        {"tab\there", "\"tab\\there\"", "tab\there\n"},
+        {"line\nnext", "\"line\\nnext\"", "line\nnext\n"},
+        {"x\x01y", "\"x\\u0001y\"", "x\x01y\n"},
+        {"caf\xc3\xa9", "\"caf\xc3\xa9\"", "caf\xc3\xa9\n"},
+        {"[1, 2, 3]", "[\n        1,\n        2,\n        3\n    ]", "[1,2,3]\n"},
+        {" \n[true]", "[\n        true\n    ]", "[true]\n"},
+        {"{\"k\": \"v\", \"n\": {\"m\": []}}",
+         "{\n        \"k\": \"v\",\n        \"n\": {\n            \"m\": []\n        }\n    }",
+         "{\"k\":\"v\",\"n\":{\"m\":[]}}\n"},
+        {"[1] trailing text", "[\n        1\n    ]", "[1]\n"},
+        {"{} {", "{}", "{}\n"},
+        {"[]", "[]", "[]\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE("VALUE '" + c.value + "'");
+        ConfFile conf("{\"keep\": 1}");
+        expect_result(conf.store("v", c.value), {"", "", 0});
+        conf.expect_alone_with(with_member_v(c.stored));
+        expect_result(conf.read("v"), {c.printed, "", 0});
+    }
+}
+
+TEST(ToolWrite, ValuesThatCannotBeConvertedAreRefused)
+{
+    struct Case {
+        std::string value;
+        std::string err;
+    };
+    const std::string parse = "<1> Failed to parse json string\n";
+    const std::string bad_string = "<1> Failed to init json string\n";
+    const std::string bad_number = "<1> Failed to init json number\n";
+    const std::vector<Case> cases = {
+        {"[1, 2", parse},
+        {"{\"a\": 1", parse},
+        {"{a: 1}", parse},
+        {"[1, /* note */ 2]", parse},
+        {"[1, // note\n2]", parse},
+        {"\xff", bad_string},
+        {"caf\xc3", bad_string},
+        {"\"ok\xc3\" rest", bad_string},
+        {"inf", bad_number},
+        {"-inf", bad_number},
+        {"INF", bad_number},
+        {"Infinity", bad_number},
+        {" nan", bad_number},
+        {"-nan", bad_number},
+        {"NaN", bad_number},
+        {"nan(123)", bad_number},
+        {"1e999", bad_number},
+        {"-1e999", bad_number},
+    };
+    const std::string document = "{\"keep\": 1}";
+    for (const auto &c : cases) {
+        SCOPED_TRACE("VALUE '" + c.value + "'");
+        ConfFile conf(document);
+        expect_result(conf.store("v", c.value), {"", c.err, 1});
+        conf.expect_alone_with(document);
+    }
+}
+
+TEST(ToolWrite, RewriteDropsCommentsAndAppendsNewMembers)
+{
+    ConfFile conf(
+        "/* header */\n{\n    // the port\n    \"port\": 1700,\n"
+        "    \"name\": \"gw/1\", /* trailing */\n    \"gain\": 2.5,\n"
+        "    \"nested\": {\"on\": true, \"list\": [1, null]},\n    \"empty\": {},\n"
+        "    \"none\": []\n}\n// end\n");
+    expect_result(conf.store("added", "yes"), {"", "", 0});
+    conf.expect_alone_with(
+        "{\n"
+        "    \"port\": 1700,\n"
+        "    \"name\": \"gw\\/1\",\n"
+        "    \"gain\": 2.500000,\n"
+        "    \"nested\": {\n"
+        "        \"on\": true,\n"
+        "        \"list\": [\n"
+        "            1,\n"
+        "            null\n"
+        "        ]\n"
+        "    },\n"
+        "    \"empty\": {},\n"
+        "    \"none\": [],\n"
+        "    \"added\": \"yes\"\n"
+        "}");
+}
+
+TEST(ToolWrite, ReplacingKeepsThePlaceAndMayChangeTheType)
+{
+    ConfFile conf("{\"a\": 1, \"b\": {\"c\": 2}, \"d\": 3}");
+    expect_result(conf.store("a", "text"), {"", "", 0});
+    expect_result(conf.store("b", "[]"), {"", "", 0});
+    expect_result(conf.store("d", "null"), {"", "", 0});
+    conf.expect_alone_with("{\n    \"a\": \"text\",\n    \"b\": [],\n    \"d\": null\n}");
+}
+
+TEST(ToolWrite, StoringCreatesMissingObjectsOnTheWay)
+{
+    ConfFile conf("{\"a\": 1, \"outer\": {\"x\": true}}");
+    expect_result(conf.store("outer.inner.leaf", "v"), {"", "", 0});
+    expect_result(conf.store("new..end", "2"), {"", "", 0});
+    conf.expect_alone_with(
+        "{\n    \"a\": 1,\n    \"outer\": {\n        \"x\": true,\n        \"inner\": {\n"
+        "            \"leaf\": \"v\"\n        }\n    },\n    \"new\": {\n        \"\": {\n"
+        "            \"end\": 2\n        }\n    }\n}");
+}
+
+struct RefusedStore {
+    std::string document;
+    std::string path;
+    std::string value;
+    std::string err;
+};
+
+void expect_refused(const std::vector<RefusedStore> &cases)
+{
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.document + " <- " + c.path + " = " + c.value);
+        ConfFile conf(c.document);
+        expect_result(conf.store(c.path, c.value), {"", c.err, 1});
+        conf.expect_alone_with(c.document);
+    }
+}
+
+TEST(ToolWrite, StoreThroughSomethingOtherThanAnObjectFails)
+{
+    expect_refused({
+        {"{\"outer\": 5}", "outer.inner", "1", "<1> Failed to set json value: outer.inner\n"},
+        {"{\"o\": {\"list\": [1]}}", "o.list.x", "1", "<1> Failed to set json value: o.list.x\n"},
+        {"{\"s\": \"str\"}", "s.t.u", "[1]", "<1> Failed to set json value: s.t.u\n"},
+        {"{\"n\": null}", "n.x", "1", "<1> Failed to set json value: n.x\n"},
+    });
+}
+
+// The VALUE is converted before the root is looked at.
+TEST(ToolWrite, ArrayRootRefusesStores)
+{
+    const std::string root = "[1, {\"a\": 2}]";
+    expect_refused({
+        {root, "a", "1", "<1> Invalid value type\n"},
+        {root, "a", "[1, 2, 3]", "<1> Invalid value type\n"},
+        {root, "a", "[1, 2", "<1> Failed to parse json string\n"},
+        {root, "a", "inf", "<1> Failed to init json number\n"},
+        {root, "a", "\xff", "<1> Failed to init json string\n"},
+    });
+}
+
+TEST(ToolWrite, FullObjectTakesNoNewMember)
+{
+    std::string document = "{";
+    for (int i = 0; i < 960; i++)
+        document += (i ? ", \"m" : "\"m") + std::to_string(i) + "\": " + std::to_string(i);
+    document += "}";
+    expect_refused({
+        {document, "m960", "1", "<1> Failed to set json value: m960\n"},
+        {document, "extra.leaf", "1", "<1> Failed to set json value: extra.leaf\n"},
+    });
+    ConfFile conf(document);
+    expect_result(conf.store("m959", "last"), {"", "", 0});
+    expect_result(conf.read("m959"), {"last\n", "", 0});
+    expect_result(conf.read("m0"), {"0\n", "", 0});
+}
+
+// The parser reads 1e999 as an infinity, which has no JSON text: such a
+// number may be read, but no rewrite may put it into the file.
+TEST(ToolWrite, NonFiniteNumbersNeverReachTheFile)
+{
+    const std::string serialize = "<1> Failed to serialize json value\n";
+    expect_refused({
+        {"{\"keep\": 1}", "v", "[1e999]", serialize},
+        {"{\"keep\": 1}", "v", "{\"n\": -1e999}", serialize},
+        {"{\"big\": 1e999}", "v", "1", serialize},
+    });
+    ConfFile conf("{\"big\": 1e999}");
+    expect_result(conf.read("big"), {"inf\n", "", 0});
+}
+
+// Replacing the file must not change who may read it.
+TEST(ToolWrite, RewriteKeepsTheFileMode)
+{
+    ConfFile conf("{\"a\": 1}");
+    ASSERT_EQ(chmod(conf.path.c_str(), 0640), 0);
+    expect_result(conf.store("a", "2"), {"", "", 0});
+    struct stat file_stat {};
+    ASSERT_EQ(stat(conf.path.c_str(), &file_stat), 0);
+    EXPECT_EQ(file_stat.st_mode & 07777, 0640u);
+    conf.expect_alone_with("{\n    \"a\": 2\n}");
+}
+
+// The parser refuses values at depth 20 (the root being 0), so no store may
+// put anything there: the next run could not load the file.
+TEST(ToolWrite, DepthLimitKeepsTheFileLoadable)
+{
+    struct Case {
+        size_t segments;
+        std::string value;
+        bool stored;
+        std::string printed;
+    };
+    const std::vector<Case> cases = {
+        {19, "7", true, "7\n"},
+        {19, "[]", true, "[]\n"},
+        {19, "{}", true, "{}\n"},
+        {18, "[1]", true, "[1]\n"},
+        {18, "{\"a\": {}}", true, "{\"a\":{}}\n"},
+        {17, "[[1]]", true, "[[1]]\n"},
+        {1, nested_arrays(18), true, nested_arrays(18) + "\n"},
+        {20, "7", false, ""},
+        {25, "{}", false, ""},
+        {19, "[1]", false, ""},
+        {19, "{\"a\": 1}", false, ""},
+        {19, "[[]]", false, ""},
+        {18, "[[1]]", false, ""},
+        {1, nested_arrays(19), false, ""},
+    };
+    const std::string document = "{\"keep\": 1}";
+    for (const auto &c : cases) {
+        const std::string path = dotted_path(c.segments);
+        SCOPED_TRACE(std::to_string(c.segments) + " segments, VALUE " + c.value);
+        ConfFile conf(document);
+        if (c.stored) {
+            expect_result(conf.store(path, c.value), {"", "", 0});
+            expect_result(conf.read(path), {c.printed, "", 0});
+            expect_result(conf.read("keep"), {"1\n", "", 0});
+        } else {
+            expect_result(conf.store(path, c.value),
+                          {"", "<1> Failed to set json value: " + path + "\n", 1});
+            conf.expect_alone_with(document);
+        }
+    }
+    // Too deep for the VALUE parser itself.
+    ConfFile conf(document);
+    expect_result(conf.store("v", nested_arrays(20)), {"", "<1> Failed to parse json string\n", 1});
+    conf.expect_alone_with(document);
+}
+
+// Numbers the store does not touch must read back as the same doubles.
+TEST(ToolWrite, UntouchedNumbersSurviveARewrite)
+{
+    ConfFile conf(
+        "{\"p\": 1.23456789, \"q\": 0.1, \"r\": 1e-07, \"s\": 123456789012.5, \"t\": 2147483648, "
+        "\"u\": -2147483648, \"w\": 0.30000000000000004, \"big\": 1e300}");
+    const std::vector<std::string> members = {"p", "q", "r", "s", "t", "u", "w", "big"};
+    std::vector<std::string> before;
+    for (const auto &member : members)
+        before.push_back(conf.read(member).out);
+    expect_result(conf.store("x", "1"), {"", "", 0});
+    for (size_t i = 0; i < members.size(); i++) {
+        SCOPED_TRACE(members[i]);
+        expect_result(conf.read(members[i]), {before[i], "", 0});
+    }
+    const std::string text = read_file_bytes(conf.path);
+    EXPECT_EQ(text.rfind(
+                  "{\n    \"p\": 1.23456789,\n    \"q\": 0.100000,\n    \"r\": 1e-07,\n"
+                  "    \"s\": 123456789012.500000,\n    \"t\": 2147483648.000000,\n"
+                  "    \"u\": -2147483648,\n    \"w\": 0.30000000000000004,\n    \"big\": 1",
+                  0),
+              0u)
+        << text;
+    EXPECT_TRUE(text.ends_with(",\n    \"x\": 1\n}")) << text;
+}
+
+// The file is written through its canonical name: the link named by -f
+// stays a link and its target receives the new content.
+TEST(ToolWrite, SymbolicLinkStaysALink)
+{
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("real").c_str(), 0755), 0);
+    const std::string target = dir.write("real/conf.json", "{\"a\": 1}");
+    ASSERT_EQ(symlink("real/conf.json", dir.file("link.json").c_str()), 0);
+
+    expect_result(run_tool({"-f", "link.json", "a", "2"}, dir.path()), {"", "", 0});
+
+    struct stat link_stat {};
+    ASSERT_EQ(lstat(dir.file("link.json").c_str(), &link_stat), 0);
+    EXPECT_TRUE(S_ISLNK(link_stat.st_mode));
+    char link_text[64] = {};
+    EXPECT_EQ(readlink(dir.file("link.json").c_str(), link_text, sizeof link_text - 1), 14);
+    EXPECT_STREQ(link_text, "real/conf.json");
+    EXPECT_EQ(read_file_bytes(target), "{\n    \"a\": 2\n}");
+    EXPECT_EQ(directory_entries(dir.path()), (std::vector<std::string>{"link.json", "real"}));
+    EXPECT_EQ(directory_entries(dir.file("real")), std::vector<std::string>{"conf.json"});
+}
+
+// Makes a directory read-only for everyone, root included, by binding it
+// read-only onto itself; the bind is undone on every way out of the test.
+class ReadOnlyBind {
+public:
+    explicit ReadOnlyBind(const std::string &dir) : dir_(dir)
+    {
+        mounted_ = mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) == 0;
+        read_only_ = mounted_ && mount(nullptr, dir.c_str(), nullptr,
+                                       MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+    }
+    ~ReadOnlyBind()
+    {
+        if (mounted_)
+            umount2(dir_.c_str(), MNT_DETACH);
+    }
+    ReadOnlyBind(const ReadOnlyBind &) = delete;
+    ReadOnlyBind &operator=(const ReadOnlyBind &) = delete;
+    bool read_only() const { return read_only_; }
+
+private:
+    std::string dir_;
+    bool mounted_ = false;
+    bool read_only_ = false;
+};
+
+TEST(ToolWrite, UnwritableFileIsReportedAndKept)
+{
+    const std::string document = "{\"a\": 1}";
+    ConfFile conf(document);
+    ReadOnlyBind read_only(conf.dir.path());
+    if (!read_only.read_only())
+        GTEST_SKIP() << "cannot bind-mount read-only here";
+    expect_result(conf.read("a"), {"1\n", "", 0});
+    expect_result(conf.store("a", "2"), {"", "<1> Failed to serialize json value\n", 1});
+    conf.expect_alone_with(document);
+}
+
+TEST(ToolWrite, WriterWaitsForTheFileLock)
+{
+    const std::string document = "{\"a\": 1}";
+    ConfFile conf(document);
+    int fd = open(conf.path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+
+    std::atomic<bool> finished{false};
+    RunResult result;
+    std::thread writer([&] {
+        result = conf.store("b", "2");
+        finished = true;
+    });
+    // Long enough for an unlocked writer to finish many times over; a loaded
+    // machine can only make this test pass wrongly, never fail wrongly.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const bool finished_while_locked = finished;
+    const std::string text_while_locked = read_file_bytes(conf.path);
+    flock(fd, LOCK_UN);
+    close(fd);
+    writer.join();
+
+    EXPECT_FALSE(finished_while_locked);
+    EXPECT_EQ(text_while_locked, document);
+    expect_result(result, {"", "", 0});
+    conf.expect_alone_with("{\n    \"a\": 1,\n    \"b\": 2\n}");
+}
+
+TEST(ToolWrite, ConcurrentWritersLoseNoUpdate)
+{
+    ConfFile conf("{}");
+    constexpr int WRITERS = 12;
+    std::vector<RunResult> results(WRITERS);
+    std::vector<std::thread> writers;
+    for (int i = 0; i < WRITERS; i++)
+        writers.emplace_back(
+            [&, i] { results[i] = conf.store("k" + std::to_string(i), std::to_string(i)); });
+    for (auto &writer : writers)
+        writer.join();
+    for (int i = 0; i < WRITERS; i++) {
+        SCOPED_TRACE(i);
+        expect_result(results[i], {"", "", 0});
+        expect_result(conf.read("k" + std::to_string(i)), {std::to_string(i) + "\n", "", 0});
+    }
+    EXPECT_EQ(directory_entries(conf.dir.path()), std::vector<std::string>{"conf.json"});
+}
+
+}  // namespace
