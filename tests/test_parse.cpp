@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -304,6 +305,39 @@ TEST_F(ParseTest, FileParsesAndReleasesItsBuffer)
 // Hooks that rewrite the file being read, shorter, at the first allocation
 // (read_file's buffer, after the file was measured) and fill every block with
 // "]", so a text not cut at the bytes actually read would show stale bytes.
+// Numbers near the limits of the exact shortcut (15 digits, 10^22) and far
+// beyond them must come out bit for bit as strtod reads them.
+TEST(ParseNumbers, MatchStrtodBitForBit)
+{
+    std::mt19937_64 random(99);
+    auto digits = [&](int count) {
+        std::string text;
+        for (int i = 0; i < count; i++)
+            text += char('0' + random() % 10);
+        return text;
+    };
+    for (int i = 0; i < 200000; i++) {
+        std::string number = random() % 4 == 0 ? "-" : "";
+        std::string integral = digits(1 + int(random() % 18));
+        integral[0] = char('1' + random() % 9);
+        bool zero = random() % 5 == 0;  // "0" must be followed by a fraction
+        number += zero ? "0" : integral;
+        if (zero || random() % 2)
+            number += "." + digits(int(random() % 20));
+        if (random() % 2) {
+            number += random() % 2 ? "e" : "E";
+            int sign = int(random() % 3);
+            number += sign == 0 ? "" : sign == 1 ? "+" : "-";
+            number += std::to_string(random() % 40);
+        }
+        ValuePtr value(json_parse_string(("[" + number + "]").c_str()));
+        ASSERT_NE(value, nullptr) << number;
+        double parsed = json_array_get_number(json_array(value.get()), 0);
+        double expected = strtod(number.c_str(), nullptr);
+        ASSERT_EQ(memcmp(&parsed, &expected, sizeof parsed), 0) << number;
+    }
+}
+
 namespace shrinking {
 std::string path;
 std::string contents;
