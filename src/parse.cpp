@@ -216,6 +216,18 @@ char *process_string(const char *input, size_t len)
     return jsontree_strndup(decoded.get(), size_t(out - decoded.get()));
 }
 
+// Content without escapes holds no NUL (skip_quotes refused control bytes),
+// so it is copied as it stands.
+char *copy_plain_text(const char *raw, size_t len)
+{
+    char *text = static_cast<char *>(jsontree_malloc(len + 1));
+    if (text) {
+        memcpy(text, raw, len);
+        text[len] = '\0';
+    }
+    return text;
+}
+
 enum class QuotedContent { invalid, plain, escaped };
 
 // Moves the cursor past the quoted string it stands on. Content holding a raw
@@ -249,7 +261,7 @@ char *get_quoted_string(const char **string)
     if (content == QuotedContent::invalid)
         return nullptr;
     size_t len = size_t(*string - raw) - 1;
-    return content == QuotedContent::plain ? jsontree_strndup(raw, len) : process_string(raw, len);
+    return content == QuotedContent::plain ? copy_plain_text(raw, len) : process_string(raw, len);
 }
 
 JSON_Value *parse_string_value(const char **string)

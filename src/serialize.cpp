@@ -232,6 +232,25 @@ int write_general(bool negative, const char *digits, int length, int exponent, c
     return int(cursor - out);
 }
 
+// Digits and the power of ten of the last one (at least -6), laid out as
+// "%f" lays them out: positional, exactly six decimals.
+int write_fixed(bool negative, const char *digits, int length, int exponent, char *out)
+{
+    constexpr int DECIMALS = 6;
+    char *cursor = out;
+    if (negative)
+        *cursor++ = '-';
+    int first_power = exponent + length - 1;
+    for (int power = first_power > 0 ? first_power : 0; power >= -DECIMALS; power--) {
+        int index = first_power - power;
+        *cursor++ = index >= 0 && index < length ? digits[index] : '0';
+        if (power == 0)
+            *cursor++ = '.';
+    }
+    *cursor = '\0';
+    return int(cursor - out);
+}
+
 // The one place that decides how a number looks. Whole numbers in the int
 // range as "%d" (negative zero as 0); other numbers as "%f" when that text
 // reads back exactly, else as the shortest text that does, laid out as
@@ -261,6 +280,12 @@ int format_number(double number, char *out)
     // A "%f" text that reads back has at most six decimals, and then so has
     // the shortest text: only then is "%f" worth trying.
     if (exponent >= -6) {
+        // Below 2^32 two doubles lie less than 1e-6 apart, so the shortest
+        // text is the one six-decimal number that reads back, and "%f"
+        // prints exactly it.
+        constexpr double FIXED_FROM_DIGITS_LIMIT = 4294967296.0;  // 2^32
+        if (std::fabs(number) < FIXED_FROM_DIGITS_LIMIT)
+            return write_fixed(number < 0, digits, length, exponent, out);
         int fixed = checked_length(snprintf(out, NUMBER_BUFFER_SIZE, "%f", number));
         if (fixed < 0 || reads_back_as(out, number))
             return fixed;
