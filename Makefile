@@ -12,7 +12,7 @@ CMAKE          ?= cmake
 EXAMPLE        ?= examples/global_conf.json
 EXAMPLE_PATH   ?= network.lora.frequency_hz
 
-.PHONY: all release run check test test-asan arm check-arm install-check fuzz fuzz-run clean
+.PHONY: all release run check test test-asan valgrind arm check-arm install-check fuzz fuzz-run bench clean
 
 all: release
 
@@ -35,6 +35,16 @@ test-asan:
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
 check: test test-asan
+
+# The tool tests once more, every run of the tool under memcheck: any error
+# or leak changes the tool's exit status and standard error, failing the test.
+VALGRIND_COMMAND ?= valgrind -q --error-exitcode=99 --leak-check=full --show-leak-kinds=all \
+  --errors-for-leak-kinds=all
+valgrind:
+	$(CMAKE) -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(CMAKE) --build $(BUILD_DIR) -j $(JOBS)
+	cd $(BUILD_DIR) && JSONTREE_TOOL_WRAPPER="$(VALGRIND_COMMAND)" \
+	  ctest --output-on-failure -j $(JOBS) -R Tool
 
 # 32-bit ARM build of the library, the tool and the tests (run under qemu-arm).
 arm:
@@ -65,6 +75,11 @@ fuzz-run: fuzz
 # Installs into a scratch prefix and builds two small consumers against it.
 install-check: release
 	.ci/check-install $(RELEASE_DIR) $(INSTALL_CHECK_DIR)
+
+# Throughput and heap against baseline libraries, and the command line
+# against cJSON and jq; installs the baselines itself (see bench/run-bench).
+bench: release
+	RELEASE_DIR=$(RELEASE_DIR) bench/run-bench
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR) $(RELEASE_DIR) $(ARM_BUILD_DIR) $(INSTALL_CHECK_DIR) $(FUZZ_BUILD_DIR)
