@@ -305,8 +305,9 @@ TEST_F(ParseTest, FileParsesAndReleasesItsBuffer)
 // Hooks that rewrite the file being read, shorter, at the first allocation
 // (read_file's buffer, after the file was measured) and fill every block with
 // "]", so a text not cut at the bytes actually read would show stale bytes.
-// Numbers near the limits of the exact shortcut (15 digits, 10^22) and far
-// beyond them must come out bit for bit as strtod reads them.
+// Numbers of up to 19 significant digits take exact shortcuts around strtod
+// (one operation up to 15 digits and 10^22, a 128-bit product up to 10^64);
+// those and everything beyond must come out bit for bit as strtod reads them.
 TEST(ParseNumbers, MatchStrtodBitForBit)
 {
     std::mt19937_64 random(99);
@@ -316,25 +317,38 @@ TEST(ParseNumbers, MatchStrtodBitForBit)
             text += char('0' + random() % 10);
         return text;
     };
-    for (int i = 0; i < 200000; i++) {
+    for (int i = 0; i < 400000; i++) {
+        int count = 1 + int(random() % 22);
+        std::string significand = digits(count);
+        if (significand[0] == '0')
+            significand[0] = '7';
+        size_t point = random() % (significand.size() + 1);
         std::string number = random() % 4 == 0 ? "-" : "";
-        std::string integral = digits(1 + int(random() % 18));
-        integral[0] = char('1' + random() % 9);
-        bool zero = random() % 5 == 0;  // "0" must be followed by a fraction
-        number += zero ? "0" : integral;
-        if (zero || random() % 2)
-            number += "." + digits(int(random() % 20));
+        if (point == 0)
+            number += "0." + significand;  // "0" must be followed by a fraction
+        else if (point < significand.size())
+            number += significand.substr(0, point) + "." + significand.substr(point);
+        else
+            number += significand;
         if (random() % 2) {
             number += random() % 2 ? "e" : "E";
             int sign = int(random() % 3);
             number += sign == 0 ? "" : sign == 1 ? "+" : "-";
-            number += std::to_string(random() % 40);
+            number += std::to_string(random() % 90);
         }
         ValuePtr value(json_parse_string(("[" + number + "]").c_str()));
         ASSERT_NE(value, nullptr) << number;
         double parsed = json_array_get_number(json_array(value.get()), 0);
         double expected = strtod(number.c_str(), nullptr);
         ASSERT_EQ(memcmp(&parsed, &expected, sizeof parsed), 0) << number;
+    }
+    // Exact ties between two doubles, where the rounding rule decides.
+    for (const char *tie : {"9007199254740993", "9007199254740995", "4503599627370496.5",
+                            "1.00000000000000011102230246251565404236316680908203125"}) {
+        ValuePtr value(json_parse_string(("[" + std::string(tie) + "]").c_str()));
+        double parsed = json_array_get_number(json_array(value.get()), 0);
+        double expected = strtod(tie, nullptr);
+        EXPECT_EQ(memcmp(&parsed, &expected, sizeof parsed), 0) << tie;
     }
 }
 
