@@ -305,21 +305,32 @@ struct DecimalText {
 
 constexpr int MAX_SIGNIFICAND_DIGITS = 19;  // below 2^64
 constexpr int MAX_WRITTEN_EXPONENT = 9999;
+constexpr size_t MAX_SCANNED_DIGITS = 9999;  // zeros included; more go to strtod
 
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Reads the digits at `cursor` into the significand; false past 19 digits.
-bool scan_digits(const char **cursor, DecimalText *number, bool fraction)
+// Reads the digits at `cursor` into the significand, each one lowering
+// the exponent by `scale_per_digit` (1 in a fraction); false past 19
+// significant digits.
+bool scan_digits(const char **cursor, DecimalText *number, int scale_per_digit)
 {
-    for (; is_digit(**cursor); ++*cursor) {
-        if (fraction)
-            number->exponent--;
-        if (number->digits == 0 && **cursor == '0')
-            continue;
-        if (++number->digits > MAX_SIGNIFICAND_DIGITS)
-            return false;
-        number->significand = number->significand * 10 + uint64_t(**cursor - '0');
+    const char *digit = *cursor;
+    if (number->digits == 0) {  // leading zeros are not significant
+        while (*digit == '0')
+            digit++;
     }
+    uint64_t significand = number->significand;
+    const char *first = digit;
+    for (; is_digit(*digit); digit++)
+        significand = significand * 10 + uint64_t(*digit - '0');
+    size_t added = size_t(digit - first);
+    size_t scanned = size_t(digit - *cursor);
+    if (added > size_t(MAX_SIGNIFICAND_DIGITS - number->digits) || scanned > MAX_SCANNED_DIGITS)
+        return false;
+    number->digits += int(added);
+    number->significand = significand;
+    number->exponent -= scale_per_digit * int(scanned);
+    *cursor = digit;
     return true;
 }
 
@@ -332,13 +343,13 @@ bool scan_decimal(const char *text, DecimalText *number)
     number->negative = *cursor == '-';
     if (number->negative)
         cursor++;
-    if (!is_digit(*cursor) || !scan_digits(&cursor, number, false))
+    if (!is_digit(*cursor) || !scan_digits(&cursor, number, 0))
         return false;
     if (*cursor == 'x' || *cursor == 'X')
         return false;
     if (*cursor == '.') {
         cursor++;
-        if (!scan_digits(&cursor, number, true))
+        if (!scan_digits(&cursor, number, 1))
             return false;
     }
     if (*cursor == 'e' || *cursor == 'E') {
