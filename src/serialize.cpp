@@ -529,7 +529,7 @@ public:
     // Puts the file under the target's name in one step; errno tells why not.
     bool rename_over(const char *target_name)
     {
-        if (!named_ && !claim_name(target_name, [&](const char *name) { return link_as(name); }))
+        if (!named_ && !link_under_reserved_name(target_name))
             return false;
         if (renameat(dir_fd_, name_, dir_fd_, target_name) != 0)
             return false;
@@ -563,6 +563,21 @@ private:
                 return false;
         }
         return false;
+    }
+
+    // No call links an unnamed file over an existing name, so it gets a name
+    // of its own just before the rename. That name is the same for every
+    // write of the target: a copy left by a write killed between link and
+    // rename is replaced by the next write, and such copies never pile up.
+    bool link_under_reserved_name(const char *target_name)
+    {
+        snprintf(name_, sizeof name_, ".%.*s.replacing", NAME_MAX - 11, target_name);
+        if (!link_as(name_)) {
+            if (errno != EEXIST || unlinkat(dir_fd_, name_, 0) != 0 || !link_as(name_))
+                return false;
+        }
+        named_ = true;
+        return true;
     }
 
     bool link_as(const char *name)

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -35,16 +37,61 @@ std::vector<std::string> command_words(const std::string &program, const std::st
     return words;
 }
 
+// JSONTREE_TOOL_WRAPPER (a checker such as valgrind) runs every start of the
+// tool, and only of the tool.
+std::vector<std::string> tool_wrapper_words(const std::string &program)
+{
+    std::vector<std::string> words;
+    const char *wrapper = getenv("JSONTREE_TOOL_WRAPPER");
+    if (!wrapper || program != CONFIGURE_QRN_BIN)
+        return words;
+    std::istringstream stream(wrapper);
+    for (std::string word; stream >> word;)
+        words.push_back(word);
+    return words;
+}
+
+// A wrapper starts the tool by the name it is given and passes that name on
+// as argv[0]. A plain name is made to lead to the tool by a link of that name
+// in a private directory put first on PATH; any other argv[0] gives way to
+// the binary's path.
+class ProgramAlias {
+public:
+    ProgramAlias(const std::string &program, const std::string &argv0) : name_(program)
+    {
+        if (argv0.empty() || argv0.find('/') != std::string::npos)
+            return;
+        dir_ = std::make_unique<TempDir>();
+        if (symlink(program.c_str(), dir_->file(argv0).c_str()) != 0)
+            throw std::runtime_error("cannot link " + argv0 + " to " + program);
+        name_ = argv0;
+    }
+    const std::string &name() const { return name_; }
+    // `entry` of the environment, with PATH led by the alias directory.
+    std::string environment_entry(const std::string &entry) const
+    {
+        return dir_ && entry.starts_with("PATH=") ? "PATH=" + dir_->path() + ":" + entry.substr(5)
+                                                  : entry;
+    }
+
+private:
+    std::unique_ptr<TempDir> dir_;
+    std::string name_;
+};
+
 }  // namespace
 
 RunResult run_program(const std::string &program, const std::vector<std::string> &args,
                       const RunOptions &options)
 {
-    int out_pipe[2], err_pipe[2];
-    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
-        throw std::runtime_error("pipe failed");
-
-    std::vector<std::string> argv_text = command_words(program, options.argv0);
+    std::vector<std::string> argv_text = tool_wrapper_words(program);
+    [[maybe_unused]] const bool wrapped = !argv_text.empty();
+    std::optional<ProgramAlias> alias;
+    if (wrapped)
+        alias.emplace(program, options.argv0);
+    std::vector<std::string> command =
+        command_words(program, alias ? alias->name() : options.argv0);
+    argv_text.insert(argv_text.end(), command.begin(), command.end());
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (auto &arg : argv_text)
@@ -53,13 +100,16 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
 
     std::vector<std::string> env_text;
     for (char **entry = environ; *entry; entry++)
-        env_text.emplace_back(*entry);
+        env_text.push_back(alias ? alias->environment_entry(*entry) : *entry);
     env_text.insert(env_text.end(), options.env.begin(), options.env.end());
     std::vector<char *> envp;
     for (auto &entry : env_text)
         envp.push_back(entry.data());
     envp.push_back(nullptr);
 
+    int out_pipe[2], err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
+        throw std::runtime_error("pipe failed");
     pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
@@ -75,7 +125,10 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
 #ifdef TEST_PROGRAM_EMULATOR
         execvpe(argv[0], argv.data(), envp.data());
 #else
-        execve(program.c_str(), argv.data(), envp.data());
+        if (wrapped)
+            execvpe(argv[0], argv.data(), envp.data());
+        else
+            execve(program.c_str(), argv.data(), envp.data());
 #endif
         _exit(127);
     }
