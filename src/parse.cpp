@@ -253,21 +253,29 @@ QuotedContent skip_quotes(const char **string)
     return content;
 }
 
-// The decoded content of the quoted string at the cursor. Text without
-// escapes is copied straight into a block of its final size.
-char *get_quoted_string(const char **string)
+// The decoded content of the quoted string at the cursor, and its length as
+// strlen counts it. Text without escapes is copied straight into a block of
+// its final size.
+char *get_quoted_string(const char **string, size_t *length)
 {
     const char *raw = *string + 1;
     QuotedContent content = skip_quotes(string);
     if (content == QuotedContent::invalid)
         return nullptr;
     size_t len = size_t(*string - raw) - 1;
-    return content == QuotedContent::plain ? copy_plain_text(raw, len) : process_string(raw, len);
+    if (content == QuotedContent::plain) {
+        *length = len;
+        return copy_plain_text(raw, len);
+    }
+    char *text = process_string(raw, len);
+    *length = text ? strlen(text) : 0;  // a "\u0000" ends the text early
+    return text;
 }
 
 JSON_Value *parse_string_value(const char **string)
 {
-    TextPtr text(get_quoted_string(string));
+    size_t length = 0;
+    TextPtr text(get_quoted_string(string, &length));
     if (!text)
         return nullptr;
     JSON_Value *value = json_value_init_string_no_copy(text.get());
@@ -661,28 +669,30 @@ public:
             jsontree_free(entries_[i].name);
             json_value_free(entries_[i].value);
         }
-        jsontree_free(entries_);
+        if (entries_ != inline_entries_)
+            jsontree_free(entries_);
     }
     OpenEntries(const OpenEntries &) = delete;
     OpenEntries &operator=(const OpenEntries &) = delete;
 
     size_t size() const { return count_; }
 
-    // Takes `name` (null for an array item) and `value` on success only.
-    bool push(char *name, JSON_Value *value)
+    // Takes `name` (null for an array item) and `value` on success only;
+    // `hash` is name_hash of the name.
+    bool push(char *name, uint32_t hash, JSON_Value *value)
     {
         if (count_ == capacity_ && !grow())
             return false;
-        entries_[count_++] = {name, value};
+        entries_[count_++] = {name, value, hash};
         return true;
     }
 
-    // Names are unique within an object; they compare after decoding.
-    bool holds_name(size_t first, const char *name) const
+    // Names are unique within an object; they compare after decoding. The
+    // hashes kept beside the names spare reading most of them.
+    bool holds_name(size_t first, const char *name, uint32_t hash) const
     {
         for (size_t i = first; i < count_; i++) {
-            const char *held = entries_[i].name;
-            if (held[0] == name[0] && strcmp(held, name) == 0)
+            if (entries_[i].hash == hash && strcmp(entries_[i].name, name) == 0)
                 return true;
         }
         return false;
@@ -724,28 +734,46 @@ private:
     struct Entry {
         char *name;
         JSON_Value *value;
+        uint32_t hash;
     };
 
     bool grow()
     {
-        size_t capacity = capacity_ ? capacity_ * 2 : 64;
+        size_t capacity = capacity_ * 2;
         Entry *entries = static_cast<Entry *>(jsontree_malloc(capacity * sizeof(Entry)));
         if (!entries)
             return false;
-        if (count_ > 0)
-            memcpy(entries, entries_, count_ * sizeof(Entry));
-        jsontree_free(entries_);
+        memcpy(entries, entries_, count_ * sizeof(Entry));
+        if (entries_ != inline_entries_)
+            jsontree_free(entries_);
         entries_ = entries;
         capacity_ = capacity;
         return true;
     }
 
-    Entry *entries_ = nullptr;
+    // Most documents never hold more entries open at once than fit here. A
+    // heap block of this size would be a large request for the C library's
+    // allocator, which first merges every small block freed before it: with
+    // a whole tree just released, that costs more than the parse.
+    static constexpr size_t INLINE_ENTRIES = 512;
+    Entry inline_entries_[INLINE_ENTRIES];
+    Entry *entries_ = inline_entries_;
     size_t count_ = 0;
-    size_t capacity_ = 0;
+    size_t capacity_ = INLINE_ENTRIES;
 };
 
 JSON_Value *parse_value(const char **string, size_t nesting, OpenEntries &open);
+
+// A cheap fingerprint of a name of `length` bytes: equal names have equal
+// fingerprints, and most unequal names in one object differ in length or in
+// their first or last bytes, so few comparisons need to read the names.
+uint32_t name_hash(const char *name, size_t length)
+{
+    if (length == 0)
+        return 0;
+    auto byte = [&](size_t i) { return uint32_t(static_cast<unsigned char>(name[i])); };
+    return (uint32_t(length) << 24) ^ (byte(0) << 16) ^ (byte(length / 2) << 8) ^ byte(length - 1);
+}
 
 // Reads one "name": value pair onto the open entries. A name already given
 // in this object, or one member more than an object may hold, fails.
@@ -753,18 +781,46 @@ bool parse_member(const char **string, size_t nesting, OpenEntries &open, size_t
 {
     if (**string != '"')
         return false;
-    TextPtr name(get_quoted_string(string));
-    if (!name || open.size() - first >= OBJECT_MAX_CAPACITY || open.holds_name(first, name.get()))
+    size_t length = 0;
+    TextPtr name(get_quoted_string(string, &length));
+    if (!name || open.size() - first >= OBJECT_MAX_CAPACITY)
+        return false;
+    uint32_t hash = name_hash(name.get(), length);
+    if (open.holds_name(first, name.get(), hash))
         return false;
     skip_white_space(string);
     if (**string != ':')
         return false;
     ++*string;
     ValuePtr value(parse_value(string, nesting, open));
-    if (!value || !open.push(name.get(), value.get()))
+    if (!value || !open.push(name.get(), hash, value.get()))
         return false;
     name.release();
     value.release();
+    return true;
+}
+
+// The entries of an object or array, the cursor on its opening bracket:
+// `parse_entry` reads each one, commas separate them, `closing` ends them.
+template <typename ParseEntry>
+bool parse_entries(const char **string, char closing, ParseEntry parse_entry)
+{
+    ++*string;
+    skip_white_space(string);
+    if (**string != closing) {
+        for (;;) {
+            if (!parse_entry())
+                return false;
+            skip_white_space(string);
+            if (**string != ',')
+                break;
+            ++*string;
+            skip_white_space(string);
+        }
+        if (**string != closing)
+            return false;
+    }
+    ++*string;
     return true;
 }
 
@@ -772,50 +828,31 @@ bool parse_member(const char **string, size_t nesting, OpenEntries &open, size_t
 JSON_Value *parse_object_value(const char **string, size_t nesting, OpenEntries &open)
 {
     const size_t first = open.size();
-    ++*string;
-    skip_white_space(string);
-    if (**string != '}') {
-        for (;;) {
-            if (!parse_member(string, nesting, open, first))
-                return nullptr;
-            skip_white_space(string);
-            if (**string != ',')
-                break;
-            ++*string;
-            skip_white_space(string);
-        }
-        if (**string != '}')
-            return nullptr;
-    }
-    ++*string;
+    if (!parse_entries(string, '}', [&] { return parse_member(string, nesting, open, first); }))
+        return nullptr;
     ValuePtr value(json_value_init_object());
     if (!value || !open.move_members(first, value->value.object))
         return nullptr;
     return value.release();
 }
 
+// Reads one item onto the open entries; one item more than an array may
+// hold fails.
+bool parse_item(const char **string, size_t nesting, OpenEntries &open, size_t first)
+{
+    ValuePtr item(parse_value(string, nesting, open));
+    if (!item || open.size() - first >= ARRAY_MAX_CAPACITY || !open.push(nullptr, 0, item.get()))
+        return false;
+    item.release();
+    return true;
+}
+
 // `nesting` is the depth of the items; the cursor is on the "[".
 JSON_Value *parse_array_value(const char **string, size_t nesting, OpenEntries &open)
 {
     const size_t first = open.size();
-    ++*string;
-    skip_white_space(string);
-    if (**string != ']') {
-        for (;;) {
-            ValuePtr item(parse_value(string, nesting, open));
-            if (!item || open.size() - first >= ARRAY_MAX_CAPACITY || !open.push(nullptr, item.get()))
-                return nullptr;
-            item.release();
-            skip_white_space(string);
-            if (**string != ',')
-                break;
-            ++*string;
-            skip_white_space(string);
-        }
-        if (**string != ']')
-            return nullptr;
-    }
-    ++*string;
+    if (!parse_entries(string, ']', [&] { return parse_item(string, nesting, open, first); }))
+        return nullptr;
     ValuePtr value(json_value_init_array());
     if (!value || !open.move_items(first, value->value.array))
         return nullptr;

@@ -1,6 +1,7 @@
 // Writing a text over a file: the file is replaced whole or not at all, keeps
 // its mode, owner and links, and special files are written in place.
 #include "internal.h"
+#include "mount.h"
 #include "process.h"
 #include "recording_hooks.h"
 
@@ -362,31 +363,6 @@ TEST_F(FileReplaceTest, FallbacksReplaceAndCleanUp)
 // ---- Real file systems: skipped where this process may not mount
 
 // A mount that is undone when this goes out of scope, on every path.
-class ScopedMount {
-public:
-    ScopedMount(const char *source, const std::string &target, const char *type,
-                unsigned long flags, const char *data)
-        : target_(target)
-    {
-        mounted_ = mount(source, target.c_str(), type, flags, data) == 0;
-        error_ = mounted_ ? 0 : errno;
-    }
-    ~ScopedMount()
-    {
-        if (mounted_ && umount2(target_.c_str(), 0) != 0)
-            umount2(target_.c_str(), MNT_DETACH);
-    }
-    ScopedMount(const ScopedMount &) = delete;
-    ScopedMount &operator=(const ScopedMount &) = delete;
-
-    bool mounted() const { return mounted_; }
-    const char *error() const { return strerror(error_); }
-
-private:
-    std::string target_;
-    bool mounted_;
-    int error_;
-};
 
 class MountedFileReplaceTest : public FileReplaceTest {
 protected:
@@ -418,8 +394,7 @@ TEST_F(MountedFileReplaceTest, ReadOnlyMountKeepsOriginal)
     if (!tmpfs.mounted())
         GTEST_SKIP() << "mount not permitted: " << tmpfs.error();
     std::string path = dir_.write("mnt/conf.json", "original bytes");
-    ASSERT_EQ(mount(nullptr, mount_point().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
-        << strerror(errno);
+    ASSERT_TRUE(tmpfs.remount_read_only()) << strerror(errno);
     Snapshot before = Snapshot::of(path, mount_point());
     ValuePtr doc = document("new");
 

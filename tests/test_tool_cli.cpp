@@ -1,7 +1,7 @@
 // The command line of configure_qrn as a user meets it: options, argument
 // counts, file names and verbosity, checked on the real binary's standard
 // output, standard error and exit status, byte for byte.
-#include "process.h"
+#include "tool.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,6 @@
 
 namespace {
 
-const std::string TOOL = CONFIGURE_QRN_BIN;
 // A name unlike the binary's path, so messages that quote argv[0] show it.
 const std::string ARGV0 = "cq-under-test";
 
@@ -29,25 +28,12 @@ const std::string USAGE =
 const std::string VERSION = "configure_qrn 3.1.0-zbt16\n";
 const std::string NEEDS_ARGUMENT = ARGV0 + ": requires at least one argument\n" + USAGE;
 
-struct Expected {
-    std::string out;
-    std::string err;
-    int status;
-};
-
-void expect_result(const RunResult &actual, const Expected &expected)
-{
-    EXPECT_EQ(actual.out, expected.out);
-    EXPECT_EQ(actual.err, expected.err);
-    EXPECT_EQ(actual.status, expected.status);
-}
-
-RunResult run_tool(const std::vector<std::string> &args, const std::string &cwd = "")
+RunResult run_as_argv0(const std::vector<std::string> &args, const std::string &cwd = "")
 {
     RunOptions options;
     options.argv0 = ARGV0;
     options.cwd = cwd;
-    return run_program(TOOL, args, options);
+    return run_tool(args, options);
 }
 
 std::string canonical(const std::string &path)
@@ -102,14 +88,14 @@ TEST(ToolCommandLine, OptionsThatEndTheRunEarly)
         TempDir dir;
         const std::string conf = dir.write("conf.json", SMALL_DOC);
         SCOPED_TRACE(testing::PrintToString(c.args));
-        expect_result(run_tool(joined({"-f", conf}, c.args)), c.expected);
+        expect_result(run_as_argv0(joined({"-f", conf}, c.args)), c.expected);
         EXPECT_EQ(read_file_bytes(conf), SMALL_DOC);
     }
 }
 
 TEST(ToolCommandLine, NoArgumentsAtAllNameTheProgramAsInvoked)
 {
-    expect_result(run_tool({}), {"", NEEDS_ARGUMENT, 1});
+    expect_result(run_as_argv0({}), {"", NEEDS_ARGUMENT, 1});
 }
 
 // "--ver" could be --verbose or --version: an ambiguous prefix must pick
@@ -118,12 +104,12 @@ TEST(ToolCommandLine, AmbiguousPrefixIsRefusedWithUsage)
 {
     TempDir dir;
     const std::string conf = dir.write("conf.json", SMALL_DOC);
-    RunResult result = run_tool({"-f", conf, "--ver", "a"});
+    RunResult result = run_as_argv0({"-f", conf, "--ver", "a"});
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err.rfind(ARGV0 + ": option '--ver' is ambiguous", 0), 0u) << result.err;
     EXPECT_TRUE(result.err.ends_with(USAGE)) << result.err;
     EXPECT_EQ(result.status, 1);
-    expect_result(run_tool({"-f", conf, "--verb", "--verb", "a"}),
+    expect_result(run_as_argv0({"-f", conf, "--verb", "--verb", "a"}),
                   {"1\n", "<4> Parsing file: " + canonical(conf) + "\n", 0});
 }
 
@@ -152,7 +138,7 @@ TEST(ToolCommandLine, FileThatCannotBeCanonicalisedIsReportedAsGiven)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
-        expect_result(run_tool(c.args, c.cwd), {"", c.err, 1});
+        expect_result(run_as_argv0(c.args, c.cwd), {"", c.err, 1});
     }
     EXPECT_EQ(directory_entries(dir.path()), std::vector<std::string>{"conf.json"});
 }
@@ -160,7 +146,7 @@ TEST(ToolCommandLine, FileThatCannotBeCanonicalisedIsReportedAsGiven)
 TEST(ToolCommandLine, MissingFileIsNotLookedAtWithoutPositionalArguments)
 {
     TempDir dir;
-    expect_result(run_tool({"-f", dir.file("missing.json")}), {"", NEEDS_ARGUMENT, 1});
+    expect_result(run_as_argv0({"-f", dir.file("missing.json")}), {"", NEEDS_ARGUMENT, 1});
 }
 
 TEST(ToolCommandLine, EveryFormOfTheFileOptionIsAccepted)
@@ -173,7 +159,7 @@ TEST(ToolCommandLine, EveryFormOfTheFileOptionIsAccepted)
     };
     for (const auto &args : forms) {
         SCOPED_TRACE(testing::PrintToString(args));
-        expect_result(run_tool(args), {"chosen\n", "", 0});
+        expect_result(run_as_argv0(args), {"chosen\n", "", 0});
     }
 }
 
@@ -183,9 +169,9 @@ TEST(ToolCommandLine, LastFileOptionWins)
     const std::string first = dir.write("first.json", "{\"a\": \"first\"}");
     const std::string second = dir.write("second.json", "{\"a\": \"second\"}");
     const std::string missing = dir.file("missing.json");
-    expect_result(run_tool({"-f", first, "-f", second, "a"}), {"second\n", "", 0});
-    expect_result(run_tool({"-f", missing, "--file=" + first, "a"}), {"first\n", "", 0});
-    expect_result(run_tool({"-f", first, "-f", missing, "a"}),
+    expect_result(run_as_argv0({"-f", first, "-f", second, "a"}), {"second\n", "", 0});
+    expect_result(run_as_argv0({"-f", missing, "--file=" + first, "a"}), {"first\n", "", 0});
+    expect_result(run_as_argv0({"-f", first, "-f", missing, "a"}),
                   {"", "<0> Failed to get canonical filename: " + missing +
                            ": No such file or directory\n",
                    1});
@@ -214,19 +200,19 @@ TEST(ToolCommandLine, ProgressLineShowsTheCanonicalName)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
-        expect_result(run_tool(c.args, dir.path()), {"1\n", c.err, 0});
+        expect_result(run_as_argv0(c.args, dir.path()), {"1\n", c.err, 0});
     }
-    EXPECT_EQ(run_tool({"-f", "conf.json", "-vvvvvvvvvv", "a"}, dir.path()).err,
-              run_tool({"-f", "conf.json", "-vvv", "a"}, dir.path()).err);
+    EXPECT_EQ(run_as_argv0({"-f", "conf.json", "-vvvvvvvvvv", "a"}, dir.path()).err,
+              run_as_argv0({"-f", "conf.json", "-vvv", "a"}, dir.path()).err);
 }
 
 TEST(ToolCommandLine, ProgressLineComesBeforeAnInvalidFileIsReported)
 {
     TempDir dir;
     const std::string conf = dir.write("conf.json", "not json");
-    expect_result(run_tool({"-v", "-v", "-f", conf, "a"}),
+    expect_result(run_as_argv0({"-v", "-v", "-f", conf, "a"}),
                   {"", "<4> Parsing file: " + canonical(conf) + "\n<0> Invalid json file\n", 1});
-    expect_result(run_tool({"-v", "-f", conf, "a"}), {"", "<0> Invalid json file\n", 1});
+    expect_result(run_as_argv0({"-v", "-f", conf, "a"}), {"", "<0> Invalid json file\n", 1});
 }
 
 // Three or more positional arguments are a read with no path: the file is
@@ -248,7 +234,7 @@ TEST(ToolCommandLine, ThreeOrMorePositionalArgumentsReadNoPath)
         TempDir dir;
         const std::string conf = dir.write("conf.json", c.document);
         SCOPED_TRACE(testing::PrintToString(c.args));
-        expect_result(run_tool(joined({"-f", conf}, c.args)), {"", c.err, 1});
+        expect_result(run_as_argv0(joined({"-f", conf}, c.args)), {"", c.err, 1});
         EXPECT_EQ(read_file_bytes(conf), c.document);
     }
 }
@@ -258,11 +244,11 @@ TEST(ToolCommandLine, EndOfOptionsMarkerLetsArgumentsBeginWithAMinus)
 {
     TempDir dir;
     const std::string conf = dir.write("conf.json", "{\"-x\": \"dash\"}");
-    expect_result(run_tool({"-f", conf, "-x"}),
+    expect_result(run_as_argv0({"-f", conf, "-x"}),
                   {"", ARGV0 + ": invalid option -- 'x'\n" + USAGE, 1});
-    expect_result(run_tool({"-f", conf, "--", "-x"}), {"dash\n", "", 0});
-    expect_result(run_tool({"-f", conf, "--", "-x", "-5"}), {"", "", 0});
-    expect_result(run_tool({"-f", conf, "--", "-x"}), {"-5\n", "", 0});
+    expect_result(run_as_argv0({"-f", conf, "--", "-x"}), {"dash\n", "", 0});
+    expect_result(run_as_argv0({"-f", conf, "--", "-x", "-5"}), {"", "", 0});
+    expect_result(run_as_argv0({"-f", conf, "--", "-x"}), {"-5\n", "", 0});
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // writers, and meeting full disks, size limits, read-only mounts and failing
 // calls. The configuration file must always stay loadable and whole.
 #include "internal.h"
+#include "mount.h"
 #include "process.h"
 
 #include <gtest/gtest.h>
@@ -333,41 +334,12 @@ void expect_store_fails_cleanly(const StoreAttempt &attempt)
     EXPECT_EQ(directory_entries(attempt.dir), Strings{"conf.json"});
 }
 
-// A mount that is undone when this goes out of scope, on every path.
-class ScopedMount {
-public:
-    ScopedMount(const char *source, const std::string &target, const char *type, const char *data)
-        : target_(target)
-    {
-        mounted_ = mount(source, target.c_str(), type, 0, data) == 0;
-        error_ = mounted_ ? 0 : errno;
-    }
-    ~ScopedMount()
-    {
-        if (mounted_ && umount2(target_.c_str(), 0) != 0)
-            umount2(target_.c_str(), MNT_DETACH);
-    }
-    ScopedMount(const ScopedMount &) = delete;
-    ScopedMount &operator=(const ScopedMount &) = delete;
-
-    bool mounted() const { return mounted_; }
-    std::string error() const { return strerror(error_); }
-    bool remount_read_only() const
-    {
-        return mount(nullptr, target_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-    }
-
-private:
-    std::string target_;
-    bool mounted_;
-    int error_;
-};
 
 // A small tmpfs inside a private directory, holding a copy of the example.
 class SmallFileSystem {
 public:
     explicit SmallFileSystem(const char *size)
-        : mount_point_(make_mount_point(dir_)), mount_("tmpfs", mount_point_, "tmpfs", size)
+        : mount_point_(make_mount_point(dir_)), mount_("tmpfs", mount_point_, "tmpfs", 0, size)
     {
     }
     bool ready() const { return mount_.mounted(); }

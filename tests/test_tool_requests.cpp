@@ -1,7 +1,8 @@
 // Reading and writing requests of configure_qrn, run on the real binary: what
 // a read prints, how VALUE is typed, the exact text of a rewritten file, and
 // that every refused request leaves the file exactly as it was.
-#include "process.h"
+#include "mount.h"
+#include "tool.h"
 
 #include <gtest/gtest.h>
 
@@ -19,26 +20,12 @@
 
 namespace {
 
-const std::string TOOL = CONFIGURE_QRN_BIN;
 
-struct Expected {
-    std::string out;
-    std::string err;
-    int status;
-};
-
-void expect_result(const RunResult &actual, const Expected &expected)
-{
-    EXPECT_EQ(actual.out, expected.out);
-    EXPECT_EQ(actual.err, expected.err);
-    EXPECT_EQ(actual.status, expected.status);
-}
-
-RunResult run_tool(const std::vector<std::string> &args, const std::string &cwd = "")
+RunResult run_in(const std::vector<std::string> &args, const std::string &cwd)
 {
     RunOptions options;
     options.cwd = cwd;
-    return run_program(TOOL, args, options);
+    return run_tool(args, options);
 }
 
 // A configuration file alone in its own directory.
@@ -522,7 +509,7 @@ TEST(ToolWrite, SymbolicLinkStaysALink)
     const std::string target = dir.write("real/conf.json", "{\"a\": 1}");
     ASSERT_EQ(symlink("real/conf.json", dir.file("link.json").c_str()), 0);
 
-    expect_result(run_tool({"-f", "link.json", "a", "2"}, dir.path()), {"", "", 0});
+    expect_result(run_in({"-f", "link.json", "a", "2"}, dir.path()), {"", "", 0});
 
     struct stat link_stat {};
     ASSERT_EQ(lstat(dir.file("link.json").c_str(), &link_stat), 0);
@@ -535,37 +522,13 @@ TEST(ToolWrite, SymbolicLinkStaysALink)
     EXPECT_EQ(directory_entries(dir.file("real")), std::vector<std::string>{"conf.json"});
 }
 
-// Makes a directory read-only for everyone, root included, by binding it
-// read-only onto itself; the bind is undone on every way out of the test.
-class ReadOnlyBind {
-public:
-    explicit ReadOnlyBind(const std::string &dir) : dir_(dir)
-    {
-        mounted_ = mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) == 0;
-        read_only_ = mounted_ && mount(nullptr, dir.c_str(), nullptr,
-                                       MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
-    }
-    ~ReadOnlyBind()
-    {
-        if (mounted_)
-            umount2(dir_.c_str(), MNT_DETACH);
-    }
-    ReadOnlyBind(const ReadOnlyBind &) = delete;
-    ReadOnlyBind &operator=(const ReadOnlyBind &) = delete;
-    bool read_only() const { return read_only_; }
-
-private:
-    std::string dir_;
-    bool mounted_ = false;
-    bool read_only_ = false;
-};
-
 TEST(ToolWrite, UnwritableFileIsReportedAndKept)
 {
     const std::string document = "{\"a\": 1}";
     ConfFile conf(document);
-    ReadOnlyBind read_only(conf.dir.path());
-    if (!read_only.read_only())
+    // Read-only for everyone, root included: the directory bound onto itself.
+    ScopedMount bind(conf.dir.path().c_str(), conf.dir.path(), nullptr, MS_BIND, nullptr);
+    if (!bind.mounted() || !bind.remount_read_only())
         GTEST_SKIP() << "cannot bind-mount read-only here";
     expect_result(conf.read("a"), {"1\n", "", 0});
     expect_result(conf.store("a", "2"), {"", "<1> Failed to serialize json value\n", 1});
