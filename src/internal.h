@@ -79,6 +79,9 @@ JSON_Status json_array_add(JSON_Array *array, JSON_Value *value);
 JSON_Value *json_object_nget_value(const JSON_Object *object, const char *name, size_t n);
 
 // ---- number_text.cpp
+// The double strtod gives for the number at `text`, and where it stops
+// reading (`*end`), with exact shortcuts for the common forms.
+double read_number(const char *text, const char **end);
 // The shortest digits that read back as `value` (positive, finite), and the
 // power of ten of the last one: value ~ digits * 10^exponent. At most 17
 // digits, no trailing zero. False when no proof of shortness was found.
