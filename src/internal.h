@@ -63,6 +63,9 @@ using TextPtr = std::unique_ptr<char, BlockDeleter>;
 char *jsontree_strndup(const char *string, size_t n);
 char *jsontree_strdup(const char *string);
 JSON_Value *json_value_init_string_no_copy(char *string);
+// A string value owning `string` (null gives null); `string` is released
+// when the value cannot be made.
+JSON_Value *json_value_adopt_string(char *string);
 JSON_Object *json_object_init();
 JSON_Array *json_array_init();
 void json_object_free(JSON_Object *object);

@@ -274,13 +274,7 @@ char *get_quoted_string(const char **string, size_t *length)
 JSON_Value *parse_string_value(const char **string)
 {
     size_t length = 0;
-    TextPtr text(get_quoted_string(string, &length));
-    if (!text)
-        return nullptr;
-    JSON_Value *value = json_value_init_string_no_copy(text.get());
-    if (value)
-        text.release();
-    return value;
+    return json_value_adopt_string(get_quoted_string(string, &length));
 }
 
 // ---- Numbers and literals

@@ -39,17 +39,6 @@ JSON_Value *copy_array(const JSON_Array *source)
     return copy.release();
 }
 
-JSON_Value *copy_string(const char *source)
-{
-    TextPtr text(jsontree_strdup(source));
-    if (!text)
-        return nullptr;
-    JSON_Value *copy = json_value_init_string_no_copy(text.get());
-    if (copy)
-        text.release();
-    return copy;
-}
-
 bool objects_equal(const JSON_Object *a, const JSON_Object *b)
 {
     size_t count = json_object_get_count(a);
@@ -116,7 +105,7 @@ JSON_Value *json_value_deep_copy(const JSON_Value *value)
     case JSONNumber:
         return json_value_init_number(json_value_get_number(value));
     case JSONString:
-        return copy_string(json_value_get_string(value));
+        return json_value_adopt_string(jsontree_strdup(json_value_get_string(value)));
     case JSONObject:
         return copy_object(json_value_get_object(value));
     case JSONArray:

@@ -168,6 +168,17 @@ JSON_Value *json_value_init_string_no_copy(char *string)
     return value;
 }
 
+JSON_Value *json_value_adopt_string(char *string)
+{
+    TextPtr text(string);
+    if (!text)
+        return nullptr;
+    JSON_Value *value = json_value_init_string_no_copy(text.get());
+    if (value)
+        text.release();
+    return value;
+}
+
 JSON_Value *json_value_init_string(const char *string)
 {
     if (!string)
@@ -175,13 +186,7 @@ JSON_Value *json_value_init_string(const char *string)
     size_t length = strlen(string);
     if (!is_valid_utf8(string, length))
         return nullptr;
-    TextPtr copy(jsontree_strndup(string, length));
-    if (!copy)
-        return nullptr;
-    JSON_Value *value = json_value_init_string_no_copy(copy.get());
-    if (value)
-        copy.release();
-    return value;
+    return json_value_adopt_string(jsontree_strndup(string, length));
 }
 
 JSON_Value *json_value_init_number(double number)
