@@ -84,4 +84,23 @@ void fail_all_allocations()
 
 bool failure_fired() { return fired; }
 
+size_t sweep_failing_allocations(const std::function<JSON_Value *()> &attempt)
+{
+    size_t failing = 1;
+    for (;; failing++) {
+        fail_allocation(failing);
+        JSON_Value *value = attempt();
+        bool failed = failure_fired();
+        fail_allocation(0);
+        if (!failed) {
+            EXPECT_NE(value, nullptr);
+            json_value_free(value);
+            return failing - 1;
+        }
+        EXPECT_EQ(value, nullptr) << "allocation " << failing;
+        json_value_free(value);
+        EXPECT_EQ(live_blocks(), 0u) << "allocation " << failing;
+    }
+}
+
 }  // namespace recording_hooks

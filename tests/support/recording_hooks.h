@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <functional>
 #include <vector>
+
+typedef struct json_value_t JSON_Value;
 
 namespace recording_hooks {
 
@@ -27,6 +30,11 @@ void fail_allocation(size_t n);
 void fail_all_allocations();
 // True when the armed failure has fired.
 bool failure_fired();
+
+// Runs `attempt` with allocation 1, 2, ... failing, until a run needs no
+// failed allocation. Every failing run must give null and leave no block
+// alive; the last run must give a value. Returns the count of failing runs.
+size_t sweep_failing_allocations(const std::function<JSON_Value *()> &attempt);
 
 }  // namespace recording_hooks
 
