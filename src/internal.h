@@ -90,6 +90,13 @@ double read_number(const char *text, const char **end);
 // digits, no trailing zero. False when no proof of shortness was found.
 bool shortest_digits(double value, char *digits, int *length, int *exponent);
 
+// ---- file_io.cpp
+// The whole regular file `filename` as NUL-terminated text; null on failure.
+char *read_file(const char *filename);
+// Makes `text` the content of `filename`, readers seeing the old or the new
+// file, never a part.
+JSON_Status replace_file(const char *filename, const char *text);
+
 #pragma GCC visibility pop
 
 #endif

@@ -1,8 +1,6 @@
 // The parser: one forward recursive-descent pass over NUL-terminated text,
-// plus the comment blanking and the file reader in front of it.
+// plus the comment blanking in front of it.
 #include "internal.h"
-
-#include <sys/stat.h>
 
 #include <array>
 #include <cstdint>
@@ -70,47 +68,6 @@ inline void skip_white_space(const char **string)
     while (BYTE_CLASSES[byte_at(cursor)] & WHITE_SPACE)
         cursor++;
     *string = cursor;
-}
-
-// ---- Files
-
-struct FileCloser {
-    void operator()(FILE *file) const { fclose(file); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
-// Only a regular file has a meaningful size: a directory opens fine but
-// reports a seek end far beyond any text, which would become an absurd
-// allocation request.
-bool regular_file_size(FILE *file, size_t *size)
-{
-    struct stat status;
-    if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0)
-        return false;
-    if (static_cast<unsigned long long>(status.st_size) >= SIZE_MAX)
-        return false;
-    *size = static_cast<size_t>(status.st_size);
-    return true;
-}
-
-// The whole file as NUL-terminated text, read with a single fread. A file
-// that shrank after it was measured ends at the bytes actually read.
-char *read_file(const char *filename)
-{
-    if (!filename)
-        return nullptr;
-    FilePtr file(fopen(filename, "r"));
-    size_t size = 0;
-    if (!file || !regular_file_size(file.get(), &size))
-        return nullptr;
-    TextPtr text(static_cast<char *>(jsontree_malloc(size + 1)));
-    if (!text)
-        return nullptr;
-    size_t bytes_read = fread(text.get(), 1, size, file.get());
-    if (bytes_read < size && ferror(file.get()))
-        return nullptr;
-    text.get()[bytes_read] = '\0';
-    return text.release();
 }
 
 // ---- Strings
