@@ -244,12 +244,22 @@ int write_fixed(bool negative, const char *digits, int length, int exponent, cha
     return int(cursor - out);
 }
 
+// A text of `length` (or the failure -1) from the scratch buffer to `out`.
+int copied_from_scratch(int length, const char *scratch, char *out)
+{
+    if (length >= 0 && out != scratch)
+        memcpy(out, scratch, static_cast<size_t>(length) + 1);
+    return length;
+}
+
 // The one place that decides how a number looks. Whole numbers in the int
 // range as "%d" (negative zero as 0); other numbers as "%f" when that text
 // reads back exactly, else as the shortest text that does, laid out as
-// "%.Ng". Stores the text at `out` (NUMBER_BUFFER_SIZE bytes) and returns
-// its length; -1 for an infinity or NaN, which have no JSON text.
-int format_number(double number, char *out)
+// "%.Ng". Stores the text at `out` and returns its length; -1 for an
+// infinity or NaN, which have no JSON text. The C library's trial texts go
+// to `scratch` (NUMBER_BUFFER_SIZE bytes, may be `out`), so `out` needs room
+// for the final text only.
+int format_number(double number, char *out, char *scratch)
 {
     if (!std::isfinite(number))
         return -1;
@@ -269,7 +279,7 @@ int format_number(double number, char *out)
     int length = 0;
     int exponent = 0;
     if (!shortest_digits(std::fabs(number), digits, &length, &exponent))
-        return format_number_with_libc(number, out);
+        return copied_from_scratch(format_number_with_libc(number, scratch), scratch, out);
     // A "%f" text that reads back has at most six decimals, and then so has
     // the shortest text: only then is "%f" worth trying.
     if (exponent >= -6) {
@@ -279,21 +289,18 @@ int format_number(double number, char *out)
         constexpr double FIXED_FROM_DIGITS_LIMIT = 4294967296.0;  // 2^32
         if (std::fabs(number) < FIXED_FROM_DIGITS_LIMIT)
             return write_fixed(number < 0, digits, length, exponent, out);
-        int fixed = checked_length(snprintf(out, NUMBER_BUFFER_SIZE, "%f", number));
-        if (fixed < 0 || reads_back_as(out, number))
-            return fixed;
+        int fixed = checked_length(snprintf(scratch, NUMBER_BUFFER_SIZE, "%f", number));
+        if (fixed < 0 || reads_back_as(scratch, number))
+            return copied_from_scratch(fixed, scratch, out);
     }
     return write_general(number < 0, digits, length, exponent, out);
 }
 
-// Trial texts stay in the scratch buffer; only the final one reaches `buf`,
-// which has room for no more than that.
+// Measuring formats into the scratch buffer; writing formats straight into
+// `buf`, which has room for the final text only.
 int append_number(char *buf, double number, char *num_buf)
 {
-    int length = format_number(number, num_buf);
-    if (length >= 0 && buf)
-        memcpy(buf, num_buf, static_cast<size_t>(length) + 1);
-    return length;
+    return format_number(number, buf ? buf : num_buf, num_buf);
 }
 
 // ---- Containers
