@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <array>
 #include <cstring>
 #include <iterator>
 
@@ -502,6 +503,57 @@ bool round_weed(char *digits, int length, uint64_t distance_too_high_w, uint64_t
     return 2 * unit <= rest && rest <= unsafe_interval - 4 * unit;
 }
 
+// The leading digit of `*number` (below 10 * DIVISOR), removed from it. A
+// constant divisor lets the compiler multiply instead of dividing.
+template <uint32_t DIVISOR>
+uint32_t take_digit(uint32_t *number)
+{
+    uint32_t digit = *number / DIVISOR;
+    *number %= DIVISOR;
+    return digit;
+}
+
+// The digit of `*number` at `power` (1 for the units, up to 10), removed.
+uint32_t take_digit_at(uint32_t *number, int power)
+{
+    switch (power) {
+    case 10: return take_digit<1000000000>(number);
+    case 9: return take_digit<100000000>(number);
+    case 8: return take_digit<10000000>(number);
+    case 7: return take_digit<1000000>(number);
+    case 6: return take_digit<100000>(number);
+    case 5: return take_digit<10000>(number);
+    case 4: return take_digit<1000>(number);
+    case 3: return take_digit<100>(number);
+    case 2: return take_digit<10>(number);
+    default: return take_digit<1>(number);
+    }
+}
+
+// "00" to "99": two digits per step where no digit can end the search.
+constexpr std::array<char, 200> DIGIT_PAIRS = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; i++) {
+        pairs[2 * i] = char('0' + i / 10);
+        pairs[2 * i + 1] = char('0' + i % 10);
+    }
+    return pairs;
+}();
+
+// The `count` decimal digits of `number` (below 10^count), leading zeros
+// included.
+void write_digits(uint32_t number, int count, char *out)
+{
+    char *cursor = out + count;
+    while (cursor - out >= 2) {
+        cursor -= 2;
+        memcpy(cursor, &DIGIT_PAIRS[2 * (number % 100)], 2);
+        number /= 100;
+    }
+    if (cursor > out)
+        *--cursor = char('0' + number);
+}
+
 // Generates digits of `high` until they fall inside (low, high), all three
 // scaled to the same exponent in the target range. `*kappa` receives the
 // power of ten of the last digit.
@@ -525,11 +577,18 @@ bool generate_digits(DiyFp low, DiyFp w, DiyFp high, char *digits, int *length, 
         ++power;
     int count = 0;
     bool closest = false;
+    // The rest after an integral digit is at least the fractional bits; when
+    // they alone leave it outside the unsafe interval, no integral digit ends
+    // the search, and all of them are written at once.
+    if (fractionals >= unsafe_interval) {
+        write_digits(integrals, power, digits);
+        count = power;
+        power = 0;
+    }
     for (;;) {
         if (power > 0) {
             uint32_t divisor = POWERS_OF_TEN[power - 1];
-            digits[count++] = char('0' + integrals / divisor);
-            integrals %= divisor;
+            digits[count++] = char('0' + take_digit_at(&integrals, power));
             --power;
             uint64_t rest = (uint64_t(integrals) << shift) + fractionals;
             if (rest >= unsafe_interval)

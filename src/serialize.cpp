@@ -252,6 +252,35 @@ int copied_from_scratch(int length, const char *scratch, char *out)
     return length;
 }
 
+// Below 2^32 two doubles lie less than 1e-6 apart, so at most one
+// six-decimal number reads back as a given double, and then it is the text
+// "%f" prints and the shortest text too.
+constexpr double SIX_DECIMALS_UNIQUE_BELOW = 4294967296.0;  // 2^32
+
+// The "%f" text of a positive non-whole `magnitude` below 2^32 that a
+// six-decimal number reads back as, found by scaling alone; -1 when the
+// scaled value does not read back (the digit search then decides).
+int write_six_decimals(bool negative, double magnitude, char *out)
+{
+    constexpr uint64_t MILLION = 1000000;
+    uint64_t millionths = uint64_t(magnitude * double(MILLION) + 0.5);  // below 2^53
+    // One correctly rounded division: exactly what reading the text gives.
+    if (double(millionths) / double(MILLION) != magnitude)
+        return -1;
+    char *cursor = out;
+    if (negative)
+        *cursor++ = '-';
+    cursor += write_integer(int64_t(millionths / MILLION), cursor);
+    *cursor++ = '.';
+    uint64_t fraction = millionths % MILLION;
+    for (int place = 5; place >= 0; place--) {
+        cursor[place] = char('0' + fraction % 10);
+        fraction /= 10;
+    }
+    cursor[6] = '\0';
+    return int(cursor + 6 - out);
+}
+
 // The one place that decides how a number looks. Whole numbers in the int
 // range as "%d" (negative zero as 0); other numbers as "%f" when that text
 // reads back exactly, else as the shortest text that does, laid out as
@@ -275,6 +304,11 @@ int format_number(double number, char *out, char *scratch)
         memcpy(out + length, ".000000", 8);
         return length + 7;
     }
+    if (std::fabs(number) < SIX_DECIMALS_UNIQUE_BELOW) {
+        int six_decimals = write_six_decimals(number < 0, std::fabs(number), out);
+        if (six_decimals >= 0)
+            return six_decimals;
+    }
     char digits[32];
     int length = 0;
     int exponent = 0;
@@ -283,11 +317,8 @@ int format_number(double number, char *out, char *scratch)
     // A "%f" text that reads back has at most six decimals, and then so has
     // the shortest text: only then is "%f" worth trying.
     if (exponent >= -6) {
-        // Below 2^32 two doubles lie less than 1e-6 apart, so the shortest
-        // text is the one six-decimal number that reads back, and "%f"
-        // prints exactly it.
-        constexpr double FIXED_FROM_DIGITS_LIMIT = 4294967296.0;  // 2^32
-        if (std::fabs(number) < FIXED_FROM_DIGITS_LIMIT)
+        // Scaling can miss the one six-decimal number by a rounding of its own.
+        if (std::fabs(number) < SIX_DECIMALS_UNIQUE_BELOW)
             return write_fixed(number < 0, digits, length, exponent, out);
         int fixed = checked_length(snprintf(scratch, NUMBER_BUFFER_SIZE, "%f", number));
         if (fixed < 0 || reads_back_as(scratch, number))
