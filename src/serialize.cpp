@@ -292,17 +292,19 @@ int format_number(double number, char *out, char *scratch)
 {
     if (!std::isfinite(number))
         return -1;
-    if (number >= INT_MIN && number <= INT_MAX) {
-        int whole = static_cast<int>(number);
-        if (whole == number)
-            return write_integer(whole, out);
-    }
-    // "%f" prints a whole number exactly, so its text always reads back.
+    // Converting to a whole number and back tells whole numbers without a
+    // call to the maths library.
     constexpr double INT64_LIMIT = 9223372036854775808.0;  // 2^63
-    if (std::trunc(number) == number && std::fabs(number) < INT64_LIMIT) {
-        int length = write_integer(static_cast<int64_t>(number), out);
-        memcpy(out + length, ".000000", 8);
-        return length + 7;
+    if (std::fabs(number) < INT64_LIMIT) {
+        int64_t whole = static_cast<int64_t>(number);
+        if (static_cast<double>(whole) == number) {
+            int length = write_integer(whole, out);
+            if (whole >= INT_MIN && whole <= INT_MAX)
+                return length;
+            // "%f" prints a whole number exactly, so its text always reads back.
+            memcpy(out + length, ".000000", 8);
+            return length + 7;
+        }
     }
     if (std::fabs(number) < SIX_DECIMALS_UNIQUE_BELOW) {
         int six_decimals = write_six_decimals(number < 0, std::fabs(number), out);
