@@ -146,7 +146,262 @@ inline void skip_white_space(const char **string, const char *end)
     *string = cursor;
 }
 
-// ---- Parse state
+// ---- Strings
+
+int is_utf16_hex(const unsigned char *s)
+{
+    // Stops at the first non-digit, so the text's NUL ends the test.
+    for (int i = 0; i < 4; i++) {
+        if (HEX_VALUES[s[i]] < 0)
+            return 0;
+    }
+    return 1;
+}
+
+// The code unit spelled by four digits that is_utf16_hex accepted.
+unsigned int utf16_code_unit(const unsigned char *s)
+{
+    unsigned int unit = 0;
+    for (int i = 0; i < 4; i++)
+        unit = (unit << 4) | static_cast<unsigned int>(HEX_VALUES[s[i]]);
+    return unit;
+}
+
+char *append_utf8(char *out, unsigned int code_point)
+{
+    if (code_point < 0x80) {
+        *out++ = static_cast<char>(code_point);
+    } else if (code_point < 0x800) {
+        *out++ = static_cast<char>(0xC0 | (code_point >> 6));
+        *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
+    } else if (code_point < 0x10000) {
+        *out++ = static_cast<char>(0xE0 | (code_point >> 12));
+        *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
+    } else {
+        *out++ = static_cast<char>(0xF0 | (code_point >> 18));
+        *out++ = static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+        *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
+    }
+    return out;
+}
+
+bool is_high_surrogate(unsigned int unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_low_surrogate(unsigned int unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Decodes "\uXXXX", or a surrogate pair of them, with `unprocessed` on the
+// "u"; appends the UTF-8 bytes at `processed`. Both positions move on.
+int parse_utf_16(const char **unprocessed, char **processed)
+{
+    const unsigned char *digits = reinterpret_cast<const unsigned char *>(*unprocessed) + 1;
+    if (!is_utf16_hex(digits))
+        return 0;
+    unsigned int code_point = utf16_code_unit(digits);
+    digits += 4;
+    if (is_low_surrogate(code_point))
+        return 0;
+    if (is_high_surrogate(code_point)) {
+        // Each test stops at the first mismatch, never past the closing quote.
+        if (digits[0] != '\\' || digits[1] != 'u' || !is_utf16_hex(digits + 2))
+            return 0;
+        unsigned int low = utf16_code_unit(digits + 2);
+        if (!is_low_surrogate(low))
+            return 0;
+        code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
+        digits += 6;
+    }
+    *processed = append_utf8(*processed, code_point);
+    *unprocessed = reinterpret_cast<const char *>(digits);
+    return 1;
+}
+
+// Where escaped strings are decoded before they move to blocks of their
+// exact size. Strings up to the inline size never touch the heap; a longer
+// one makes one block that serves the rest of the parse.
+class DecodeBuffer {
+public:
+    DecodeBuffer() = default;
+    ~DecodeBuffer()
+    {
+        if (data_ != inline_data_)
+            jsontree_free(data_);
+    }
+    DecodeBuffer(const DecodeBuffer &) = delete;
+    DecodeBuffer &operator=(const DecodeBuffer &) = delete;
+
+    // Room for `size` bytes; null when memory runs out.
+    char *reserve(size_t size)
+    {
+        if (size <= capacity_)
+            return data_;
+        char *data = static_cast<char *>(jsontree_malloc(size));
+        if (!data)
+            return nullptr;
+        if (data_ != inline_data_)
+            jsontree_free(data_);
+        data_ = data;
+        capacity_ = size;
+        return data_;
+    }
+
+private:
+    static constexpr size_t INLINE_SIZE = 1024;
+    char inline_data_[INLINE_SIZE];
+    char *data_ = inline_data_;
+    size_t capacity_ = INLINE_SIZE;
+};
+
+// Content without escapes holds no NUL (skip_quotes refused control bytes),
+// so it is copied as it stands.
+char *copy_plain_text(const char *raw, size_t len)
+{
+    char *text = static_cast<char *>(jsontree_malloc(len + 1));
+    if (text) {
+        memcpy(text, raw, len);
+        text[len] = '\0';
+    }
+    return text;
+}
+
+// Decodes the `len` raw bytes of a string that skip_quotes accepted: no raw
+// control byte, and every backslash is followed by a byte of the content.
+// Decoding never lengthens the text, so `len` bytes of the decode buffer
+// hold it; the result is then copied to its exact size.
+char *process_string(const char *input, size_t len, DecodeBuffer &buffer)
+{
+    char *decoded = buffer.reserve(len);
+    if (!decoded)
+        return nullptr;
+    const char *end = input + len;
+    char *out = decoded;
+    for (;;) {
+        const void *backslash = memchr(input, '\\', size_t(end - input));
+        const char *run_end = backslash ? static_cast<const char *>(backslash) : end;
+        memcpy(out, input, size_t(run_end - input));
+        out += run_end - input;
+        if (run_end == end)
+            break;
+        input = run_end + 1;
+        if (*input == 'u') {
+            if (!parse_utf_16(&input, &out))
+                return nullptr;
+            continue;
+        }
+        char escaped = SIMPLE_ESCAPES[byte_at(input)];
+        if (!escaped)
+            return nullptr;
+        *out++ = escaped;
+        input++;
+    }
+    // A "\u0000" cuts the text short; the block keeps the decoded size anyway.
+    return copy_plain_text(decoded, size_t(out - decoded));
+}
+
+enum class QuotedContent { invalid, plain, escaped };
+
+// Moves the cursor past the quoted string it stands on. Content holding a raw
+// control byte, or running into the end of the text, is invalid: decoding
+// would refuse it anyway, so it is refused while scanning.
+QuotedContent skip_quotes(const char **string, const char *end)
+{
+    const char *cursor = *string + 1;
+    QuotedContent content = QuotedContent::plain;
+    for (;;) {
+        cursor = find_string_stop(cursor, end);
+        if (*cursor == '"')
+            break;
+        // A backslash hides the byte after it: neither a control byte nor the end.
+        if (*cursor != '\\' || byte_at(cursor + 1) < 0x20)
+            return QuotedContent::invalid;
+        content = QuotedContent::escaped;
+        cursor += 2;
+    }
+    *string = cursor + 1;
+    return content;
+}
+
+// The decoded content of the quoted string at the cursor, and its length as
+// strlen counts it. Text without escapes is copied straight into a block of
+// its final size.
+char *get_quoted_string(const char **string, size_t *length, const char *end,
+                        DecodeBuffer &decoded)
+{
+    const char *raw = *string + 1;
+    QuotedContent content = skip_quotes(string, end);
+    if (content == QuotedContent::invalid)
+        return nullptr;
+    size_t len = size_t(*string - raw) - 1;
+    if (content == QuotedContent::plain) {
+        *length = len;
+        return copy_plain_text(raw, len);
+    }
+    char *text = process_string(raw, len, decoded);
+    *length = text ? strlen(text) : 0;  // a "\u0000" ends the text early
+    return text;
+}
+
+JSON_Value *parse_string_value(const char **string, const char *end, DecodeBuffer &decoded)
+{
+    size_t length = 0;
+    return json_value_adopt_string(get_quoted_string(string, &length, end, decoded));
+}
+
+// ---- Numbers and literals
+
+// Refuses what strtod reads but JSON does not allow: leading zeros and the
+// hexadecimal forms.
+int is_decimal(const char *string, size_t length)
+{
+    if (length >= 2 && string[0] == '0' && string[1] != '.')
+        return 0;
+    if (length >= 3 && string[0] == '-' && string[1] == '0' && string[2] != '.')
+        return 0;
+    for (size_t i = length; i-- > 0;) {
+        if (string[i] == 'x' || string[i] == 'X')
+            return 0;
+    }
+    return 1;
+}
+
+JSON_Value *parse_number_value(const char **string)
+{
+    const char *end = nullptr;
+    double number = read_number(*string, &end);
+    size_t length = size_t(end - *string);
+    // Nothing read (a lone "-") would leave the cursor on the "-", where the
+    // enclosing container fails anyway.
+    if (length == 0 || !is_decimal(*string, length))
+        return nullptr;
+    *string = end;
+    return json_value_init_number(number);
+}
+
+// Compares only within the text, which ends at `end`.
+bool skip_literal(const char **string, const char *end, std::string_view literal)
+{
+    if (size_t(end - *string) < literal.size() ||
+        memcmp(*string, literal.data(), literal.size()) != 0)
+        return false;
+    *string += literal.size();
+    return true;
+}
+
+JSON_Value *parse_boolean_value(const char **string, const char *end)
+{
+    if (skip_literal(string, end, "true"))
+        return json_value_init_boolean(1);
+    if (skip_literal(string, end, "false"))
+        return json_value_init_boolean(0);
+    return nullptr;
+}
+
+JSON_Value *parse_null_value(const char **string, const char *end)
+{
+    return skip_literal(string, end, "null") ? json_value_init_null() : nullptr;
+}
+
+// ---- Containers
 
 // Members and items of the containers still open, innermost last. A
 // container's entries gather at the top while it is read and move into slot
@@ -255,42 +510,6 @@ private:
     size_t capacity_ = INLINE_ENTRIES;
 };
 
-// Where escaped strings are decoded before they move to blocks of their
-// exact size. Strings up to the inline size never touch the heap; a longer
-// one makes one block that serves the rest of the parse.
-class DecodeBuffer {
-public:
-    DecodeBuffer() = default;
-    ~DecodeBuffer()
-    {
-        if (data_ != inline_data_)
-            jsontree_free(data_);
-    }
-    DecodeBuffer(const DecodeBuffer &) = delete;
-    DecodeBuffer &operator=(const DecodeBuffer &) = delete;
-
-    // Room for `size` bytes; null when memory runs out.
-    char *reserve(size_t size)
-    {
-        if (size <= capacity_)
-            return data_;
-        char *data = static_cast<char *>(jsontree_malloc(size));
-        if (!data)
-            return nullptr;
-        if (data_ != inline_data_)
-            jsontree_free(data_);
-        data_ = data;
-        capacity_ = size;
-        return data_;
-    }
-
-private:
-    static constexpr size_t INLINE_SIZE = 1024;
-    char inline_data_[INLINE_SIZE];
-    char *data_ = inline_data_;
-    size_t capacity_ = INLINE_SIZE;
-};
-
 // Everything one parse carries besides its cursor.
 struct Parser {
     explicit Parser(const char *text_end) : end(text_end) {}
@@ -299,226 +518,6 @@ struct Parser {
     OpenEntries open;
     DecodeBuffer decoded;
 };
-
-// ---- Strings
-
-int is_utf16_hex(const unsigned char *s)
-{
-    // Stops at the first non-digit, so the text's NUL ends the test.
-    for (int i = 0; i < 4; i++) {
-        if (HEX_VALUES[s[i]] < 0)
-            return 0;
-    }
-    return 1;
-}
-
-// The code unit spelled by four digits that is_utf16_hex accepted.
-unsigned int utf16_code_unit(const unsigned char *s)
-{
-    unsigned int unit = 0;
-    for (int i = 0; i < 4; i++)
-        unit = (unit << 4) | static_cast<unsigned int>(HEX_VALUES[s[i]]);
-    return unit;
-}
-
-char *append_utf8(char *out, unsigned int code_point)
-{
-    if (code_point < 0x80) {
-        *out++ = static_cast<char>(code_point);
-    } else if (code_point < 0x800) {
-        *out++ = static_cast<char>(0xC0 | (code_point >> 6));
-        *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
-    } else if (code_point < 0x10000) {
-        *out++ = static_cast<char>(0xE0 | (code_point >> 12));
-        *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-        *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
-    } else {
-        *out++ = static_cast<char>(0xF0 | (code_point >> 18));
-        *out++ = static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
-        *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-        *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
-    }
-    return out;
-}
-
-bool is_high_surrogate(unsigned int unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool is_low_surrogate(unsigned int unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-// Decodes "\uXXXX", or a surrogate pair of them, with `unprocessed` on the
-// "u"; appends the UTF-8 bytes at `processed`. Both positions move on.
-int parse_utf_16(const char **unprocessed, char **processed)
-{
-    const unsigned char *digits = reinterpret_cast<const unsigned char *>(*unprocessed) + 1;
-    if (!is_utf16_hex(digits))
-        return 0;
-    unsigned int code_point = utf16_code_unit(digits);
-    digits += 4;
-    if (is_low_surrogate(code_point))
-        return 0;
-    if (is_high_surrogate(code_point)) {
-        // Each test stops at the first mismatch, never past the closing quote.
-        if (digits[0] != '\\' || digits[1] != 'u' || !is_utf16_hex(digits + 2))
-            return 0;
-        unsigned int low = utf16_code_unit(digits + 2);
-        if (!is_low_surrogate(low))
-            return 0;
-        code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
-        digits += 6;
-    }
-    *processed = append_utf8(*processed, code_point);
-    *unprocessed = reinterpret_cast<const char *>(digits);
-    return 1;
-}
-
-// Content without escapes holds no NUL (skip_quotes refused control bytes),
-// so it is copied as it stands.
-char *copy_plain_text(const char *raw, size_t len)
-{
-    char *text = static_cast<char *>(jsontree_malloc(len + 1));
-    if (text) {
-        memcpy(text, raw, len);
-        text[len] = '\0';
-    }
-    return text;
-}
-
-// Decodes the `len` raw bytes of a string that skip_quotes accepted: no raw
-// control byte, and every backslash is followed by a byte of the content.
-// Decoding never lengthens the text, so `len` bytes of the decode buffer
-// hold it; the result is then copied to its exact size.
-char *process_string(const char *input, size_t len, DecodeBuffer &buffer)
-{
-    char *decoded = buffer.reserve(len);
-    if (!decoded)
-        return nullptr;
-    const char *end = input + len;
-    char *out = decoded;
-    for (;;) {
-        const void *backslash = memchr(input, '\\', size_t(end - input));
-        const char *run_end = backslash ? static_cast<const char *>(backslash) : end;
-        memcpy(out, input, size_t(run_end - input));
-        out += run_end - input;
-        if (run_end == end)
-            break;
-        input = run_end + 1;
-        if (*input == 'u') {
-            if (!parse_utf_16(&input, &out))
-                return nullptr;
-            continue;
-        }
-        char escaped = SIMPLE_ESCAPES[byte_at(input)];
-        if (!escaped)
-            return nullptr;
-        *out++ = escaped;
-        input++;
-    }
-    // A "\u0000" cuts the text short; the block keeps the decoded size anyway.
-    return copy_plain_text(decoded, size_t(out - decoded));
-}
-
-enum class QuotedContent { invalid, plain, escaped };
-
-// Moves the cursor past the quoted string it stands on. Content holding a raw
-// control byte, or running into the end of the text, is invalid: decoding
-// would refuse it anyway, so it is refused while scanning.
-QuotedContent skip_quotes(const char **string, const char *end)
-{
-    const char *cursor = *string + 1;
-    QuotedContent content = QuotedContent::plain;
-    for (;;) {
-        cursor = find_string_stop(cursor, end);
-        if (*cursor == '"')
-            break;
-        // A backslash hides the byte after it: neither a control byte nor the end.
-        if (*cursor != '\\' || byte_at(cursor + 1) < 0x20)
-            return QuotedContent::invalid;
-        content = QuotedContent::escaped;
-        cursor += 2;
-    }
-    *string = cursor + 1;
-    return content;
-}
-
-// The decoded content of the quoted string at the cursor, and its length as
-// strlen counts it. Text without escapes is copied straight into a block of
-// its final size.
-char *get_quoted_string(const char **string, size_t *length, Parser &parser)
-{
-    const char *raw = *string + 1;
-    QuotedContent content = skip_quotes(string, parser.end);
-    if (content == QuotedContent::invalid)
-        return nullptr;
-    size_t len = size_t(*string - raw) - 1;
-    if (content == QuotedContent::plain) {
-        *length = len;
-        return copy_plain_text(raw, len);
-    }
-    char *text = process_string(raw, len, parser.decoded);
-    *length = text ? strlen(text) : 0;  // a "\u0000" ends the text early
-    return text;
-}
-
-JSON_Value *parse_string_value(const char **string, Parser &parser)
-{
-    size_t length = 0;
-    return json_value_adopt_string(get_quoted_string(string, &length, parser));
-}
-
-// ---- Numbers and literals
-
-// Refuses what strtod reads but JSON does not allow: leading zeros and the
-// hexadecimal forms.
-int is_decimal(const char *string, size_t length)
-{
-    if (length >= 2 && string[0] == '0' && string[1] != '.')
-        return 0;
-    if (length >= 3 && string[0] == '-' && string[1] == '0' && string[2] != '.')
-        return 0;
-    for (size_t i = length; i-- > 0;) {
-        if (string[i] == 'x' || string[i] == 'X')
-            return 0;
-    }
-    return 1;
-}
-
-JSON_Value *parse_number_value(const char **string)
-{
-    const char *end = nullptr;
-    double number = read_number(*string, &end);
-    size_t length = size_t(end - *string);
-    // Nothing read (a lone "-") would leave the cursor on the "-", where the
-    // enclosing container fails anyway.
-    if (length == 0 || !is_decimal(*string, length))
-        return nullptr;
-    *string = end;
-    return json_value_init_number(number);
-}
-
-// Compares only within the text, which ends at `end`.
-bool skip_literal(const char **string, const char *end, std::string_view literal)
-{
-    if (size_t(end - *string) < literal.size() ||
-        memcmp(*string, literal.data(), literal.size()) != 0)
-        return false;
-    *string += literal.size();
-    return true;
-}
-
-JSON_Value *parse_boolean_value(const char **string, const char *end)
-{
-    if (skip_literal(string, end, "true"))
-        return json_value_init_boolean(1);
-    if (skip_literal(string, end, "false"))
-        return json_value_init_boolean(0);
-    return nullptr;
-}
-
-JSON_Value *parse_null_value(const char **string, const char *end)
-{
-    return skip_literal(string, end, "null") ? json_value_init_null() : nullptr;
-}
-
-// ---- Containers
 
 JSON_Value *parse_value(const char **string, size_t nesting, Parser &parser);
 
@@ -561,7 +560,7 @@ bool parse_member(const char **string, size_t nesting, Parser &parser, size_t fi
     if (**string != '"')
         return false;
     size_t length = 0;
-    TextPtr name(get_quoted_string(string, &length, parser));
+    TextPtr name(get_quoted_string(string, &length, parser.end, parser.decoded));
     OpenEntries &open = parser.open;
     if (!name || open.size() - first >= OBJECT_MAX_CAPACITY)
         return false;
@@ -656,7 +655,7 @@ JSON_Value *parse_value(const char **string, size_t nesting, Parser &parser)
     case '[':
         return parse_array_value(string, nesting + 1, parser);
     case '"':
-        return parse_string_value(string, parser);
+        return parse_string_value(string, parser.end, parser.decoded);
     case '-':
     case '0':
     case '1':
