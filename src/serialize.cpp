@@ -375,6 +375,9 @@ int json_serialize_to_buffer_r(const JSON_Value *value, char *buf, int level, in
 
 size_t serialization_size(const JSON_Value *value, int is_pretty)
 {
+    // The writer recurses once per level: deeper trees are refused up front.
+    if (!within_depth_limit(value))
+        return 0;
     char num_buf[NUMBER_BUFFER_SIZE];
     int count = json_serialize_to_buffer_r(value, nullptr, 0, is_pretty, num_buf);
     return count < 0 ? 0 : static_cast<size_t>(count) + 1;

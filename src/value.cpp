@@ -212,33 +212,66 @@ JSON_Value *json_value_init_null(void)
 
 // ---- Release
 
-void json_object_free(JSON_Object *object)
-{
-    for (size_t i = object->count; i-- > 0;) {
-        jsontree_free(object->names[i]);
-        json_value_free(object->values[i]);
-    }
-    jsontree_free(object->names);
-    jsontree_free(object->values);
-    jsontree_free(object);
-}
+namespace {
 
-void json_array_free(JSON_Array *array)
-{
-    for (size_t i = array->count; i-- > 0;)
-        json_value_free(array->items[i]);
-    jsontree_free(array->items);
-    jsontree_free(array);
-}
-
-void json_value_free(JSON_Value *value)
+size_t entry_count(const JSON_Value *value)
 {
     switch (json_value_get_type(value)) {
     case JSONObject:
-        json_object_free(value->value.object);
+        return value->value.object->count;
+    case JSONArray:
+        return value->value.array->count;
+    default:
+        return 0;
+    }
+}
+
+// The slot array holding the entries of a container.
+JSON_Value **entry_slots(JSON_Value *container)
+{
+    return container->type == JSONObject ? container->value.object->values
+                                         : container->value.array->items;
+}
+
+// While a container is being emptied, the slot just past its remaining
+// entries holds the container it belongs to: the way back up lives in the
+// tree itself, so a tree of any depth is released without recursion and
+// without asking for memory.
+JSON_Value *parked_link(JSON_Value *container)
+{
+    return entry_slots(container)[entry_count(container)];
+}
+
+// Takes the last entry out of a non-empty container and parks `link` in its
+// slot. A member's name goes at once.
+JSON_Value *exchange_last_entry(JSON_Value *container, JSON_Value *link)
+{
+    size_t last;
+    if (container->type == JSONObject) {
+        JSON_Object *object = container->value.object;
+        last = --object->count;
+        jsontree_free(object->names[last]);
+    } else {
+        last = --container->value.array->count;
+    }
+    JSON_Value **slots = entry_slots(container);
+    JSON_Value *entry = slots[last];
+    slots[last] = link;
+    return entry;
+}
+
+// Releases a value that has no entries left (null is ignored).
+void release_childless(JSON_Value *value)
+{
+    switch (json_value_get_type(value)) {
+    case JSONObject:
+        jsontree_free(value->value.object->names);
+        jsontree_free(value->value.object->values);
+        jsontree_free(value->value.object);
         break;
     case JSONArray:
-        json_array_free(value->value.array);
+        jsontree_free(value->value.array->items);
+        jsontree_free(value->value.array);
         break;
     case JSONString:
         if (value->value.string)
@@ -248,6 +281,32 @@ void json_value_free(JSON_Value *value)
         break;
     }
     jsontree_free(value);
+}
+
+}  // namespace
+
+// Entries go from the last to the first, each container after its entries.
+void json_value_free(JSON_Value *value)
+{
+    JSON_Value *emptying = nullptr;  // innermost container being emptied
+    JSON_Value *next = value;
+    for (;;) {
+        if (entry_count(next) > 0) {
+            JSON_Value *entry = exchange_last_entry(next, emptying);
+            emptying = next;
+            next = entry;
+            continue;
+        }
+        release_childless(next);
+        if (!emptying)
+            return;
+        if (entry_count(emptying) > 0) {
+            next = exchange_last_entry(emptying, parked_link(emptying));
+        } else {
+            next = emptying;
+            emptying = parked_link(emptying);
+        }
+    }
 }
 
 // ---- Typed access: null pointer first, then type, then payload.
