@@ -2,6 +2,7 @@
 #include "internal.h"
 #include "recording_hooks.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -246,6 +247,64 @@ TEST_F(ContainerTest, ReplacingItems)
     EXPECT_EQ(json_array_replace_value(array, 0, nullptr), JSONFailure);
     json_value_free(kept);
     json_value_free(list);
+}
+
+// Stores of a value that the document already holds, found by `pick`.
+struct StoreInPlaceCase {
+    const char *what;
+    JSON_Value *(*pick)(JSON_Object *root);
+    JSON_Status (*store)(JSON_Object *root, JSON_Value *value);
+    JSON_Status expected;
+};
+
+TEST_F(ContainerTest, StoringWhereTheValueAlreadyLiesReleasesNothing)
+{
+    const char *document = R"({"a":{"b":[1,{"c":2}]},"list":[[3],4]})";
+    auto a = [](JSON_Object *root) { return json_object_get_value(root, "a"); };
+    auto b = [](JSON_Object *root) { return json_object_dotget_value(root, "a.b"); };
+    auto c = [](JSON_Object *root) {
+        return json_object_get_value(json_array_get_object(json_object_dotget_array(root, "a.b"), 1), "c");
+    };
+    auto list0 = [](JSON_Object *root) { return json_array_get_value(json_object_get_array(root, "list"), 0); };
+    auto list00 = [](JSON_Object *root) {
+        return json_array_get_value(json_array_get_array(json_object_get_array(root, "list"), 0), 0);
+    };
+    auto set_a = [](JSON_Object *root, JSON_Value *value) { return json_object_set_value(root, "a", value); };
+    auto replace0 = [](JSON_Object *root, JSON_Value *value) {
+        return json_array_replace_value(json_object_get_array(root, "list"), 0, value);
+    };
+    auto dotset_ab = [](JSON_Object *root, JSON_Value *value) {
+        return json_object_dotset_value(root, "a.b", value);
+    };
+    auto dotset_a = [](JSON_Object *root, JSON_Value *value) {
+        return json_object_dotset_value(root, "a", value);
+    };
+    const StoreInPlaceCase cases[] = {
+        {"member set to itself", a, set_a, JSONSuccess},
+        {"member set to its own member", b, set_a, JSONFailure},
+        {"member set to a value deep inside it", c, set_a, JSONFailure},
+        {"item replaced by itself", list0, replace0, JSONSuccess},
+        {"item replaced by its own item", list00, replace0, JSONFailure},
+        {"dotted store of the value at the path", b, dotset_ab, JSONSuccess},
+        {"dotted store of a value inside the one at the path", c, dotset_a, JSONFailure},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        JSON_Value *root = json_parse_string(document);
+        JSON_Object *object = json_object(root);
+        JSON_Value *value = c.pick(object);
+        ASSERT_NE(value, nullptr);
+        rh::reset_records();
+        size_t live_before = rh::live_blocks();
+        EXPECT_EQ(c.store(object, value), c.expected);
+        const auto &released = rh::releases();
+        ASSERT_EQ(std::find(released.begin(), released.end(), value), released.end());
+        EXPECT_EQ(rh::live_blocks(), live_before);
+        char *text = json_serialize_to_string(root);
+        EXPECT_STREQ(text, document);
+        json_free_serialized_string(text);
+        json_value_free(root);
+    }
 }
 
 TEST_F(ContainerTest, NullArgumentsFailAndReleaseWhatTheSettersMade)
