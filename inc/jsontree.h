@@ -75,6 +75,17 @@ JSONTREE_API JSON_Value *json_parse_file_with_comments(const char *filename);
 JSONTREE_API JSON_Value *json_parse_string(const char *string);
 JSONTREE_API JSON_Value *json_parse_string_with_comments(const char *string);
 
+/* JSONSuccess when json_parse_string_with_comments(string) gives a document
+ * that holds everything the text holds, so that serializing the document
+ * loses nothing but comments and layout. JSONFailure when the text does not
+ * parse, or when it has anything but white space and comments after the
+ * root value, a string with the escape \u0000 (the parsed string ends
+ * there), or members that the comment blanking hides: read in one lexical
+ * pass, where a line comment ends at the line feed and a quotation mark or
+ * an opening inside a comment means nothing, the text must give an equal
+ * document (json_value_equals). The text ends at its first NUL byte. */
+JSONTREE_API JSON_Status json_verify_lossless_with_comments(const char *string);
+
 /* ---- Serialization ---------------------------------------------------- */
 
 /* Sizes count the terminating NUL; 0 means the value cannot be serialized. */
