@@ -142,6 +142,29 @@ TEST(ToolRead, PathsThatFindNothing)
     }
 }
 
+// Control bytes in a path or file name are shown escaped: one line per message.
+TEST(ToolRead, NamesInMessagesCannotForgeLines)
+{
+    ConfFile conf(READ_DOC);
+    const std::string forged = "a\n<0> Invalid json file";
+    const std::string missing = conf.dir.file("x\r\t\x01\x1f.json");
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"-f", conf.path, forged}, "<1> Failed to get json value: a\\n<0> Invalid json file\n"},
+        {{"-f", conf.path, "twelve.\x1b[2J", "1"}, "<1> Failed to set json value: twelve.\\x1b[2J\n"},
+        {{"-f", missing, "a"},
+         "<0> Failed to get canonical filename: " + conf.dir.file("x\\r\\t\\x01\\x1f.json") +
+             ": No such file or directory\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        expect_result(run_tool(c.args), {"", c.err, 1});
+    }
+    conf.expect_alone_with(READ_DOC);
+}
+
 // A document that cannot be loaded stops reads and writes alike.
 TEST(ToolRead, DocumentsThatCannotBeServed)
 {
