@@ -119,6 +119,16 @@ void log_line(logger_level level, const char *format, Args... args)
         fprintf(stderr, format, static_cast<unsigned>(level), LoggedText(args).c_str()...);
 }
 
+// What was printed must have reached standard output: a script reading it
+// would take missing text for an empty value.
+int flush_output()
+{
+    if (fflush(stdout) == 0 && !ferror(stdout))
+        return 0;
+    log_line(LOGGER_ERROR, "<%u> Failed to write output: %s\n", strerror(errno));
+    return 1;
+}
+
 struct ValueFree {
     void operator()(JSON_Value *value) const { json_value_free(value); }
 };
@@ -172,7 +182,7 @@ int json_value_print(JSON_Value *value)
 int json_get_and_print(JSON_Value *value, const char *name)
 {
     JSON_Value *found = json_value_dotget_value(value, name);
-    return found ? json_value_print(found) : 1;
+    return found && json_value_print(found) == 0 ? flush_output() : 1;
 }
 
 // ---- Writing
@@ -376,7 +386,7 @@ int run(int argc, char **argv)
         case 0:
             if (strcmp(opts[iopt].name, "version") == 0) {
                 fputs(VERSION_LINE, stdout);
-                return 0;
+                return flush_output();
             }
             [[fallthrough]];
         default:
