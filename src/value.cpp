@@ -226,40 +226,6 @@ size_t entry_count(const JSON_Value *value)
     }
 }
 
-// The slot array holding the entries of a container.
-JSON_Value **entry_slots(JSON_Value *container)
-{
-    return container->type == JSONObject ? container->value.object->values
-                                         : container->value.array->items;
-}
-
-// While a container is being emptied, the slot just past its remaining
-// entries holds the container it belongs to: the way back up lives in the
-// tree itself, so a tree of any depth is released without recursion and
-// without asking for memory.
-JSON_Value *parked_link(JSON_Value *container)
-{
-    return entry_slots(container)[entry_count(container)];
-}
-
-// Takes the last entry out of a non-empty container and parks `link` in its
-// slot. A member's name goes at once.
-JSON_Value *exchange_last_entry(JSON_Value *container, JSON_Value *link)
-{
-    size_t last;
-    if (container->type == JSONObject) {
-        JSON_Object *object = container->value.object;
-        last = --object->count;
-        jsontree_free(object->names[last]);
-    } else {
-        last = --container->value.array->count;
-    }
-    JSON_Value **slots = entry_slots(container);
-    JSON_Value *entry = slots[last];
-    slots[last] = link;
-    return entry;
-}
-
 // Releases a value that has no entries left (null is ignored).
 void release_childless(JSON_Value *value)
 {
@@ -283,29 +249,67 @@ void release_childless(JSON_Value *value)
     jsontree_free(value);
 }
 
+// The slot array holding the entries of a container.
+JSON_Value **entry_slots(JSON_Value *container)
+{
+    return container->type == JSONObject ? container->value.object->values
+                                         : container->value.array->items;
+}
+
+void set_entry_count(JSON_Value *container, size_t count)
+{
+    if (container->type == JSONObject)
+        container->value.object->count = count;
+    else
+        container->value.array->count = count;
+}
+
+// Releases the entries of a container from the last, up to one that has
+// entries of its own: that one is taken out and returned, the container then
+// counting only the entries before it. Null once every entry is released.
+JSON_Value *release_entries_down_to_nested(JSON_Value *container)
+{
+    size_t count = entry_count(container);
+    if (count == 0)
+        return nullptr;
+    JSON_Object *object = json_value_get_object(container);
+    JSON_Value **slots = entry_slots(container);
+    for (size_t i = count; i-- > 0;) {
+        if (object)
+            jsontree_free(object->names[i]);
+        JSON_Value *entry = slots[i];
+        if (entry_count(entry) > 0) {
+            set_entry_count(container, i);
+            return entry;
+        }
+        release_childless(entry);
+    }
+    set_entry_count(container, 0);
+    return nullptr;
+}
+
 }  // namespace
 
 // Entries go from the last to the first, each container after its entries.
+// While a container waits for a nested entry to be released, the slot that
+// entry left holds the container above it: the way back up lives in the tree
+// itself, so any depth is released without recursion or memory of its own.
 void json_value_free(JSON_Value *value)
 {
-    JSON_Value *emptying = nullptr;  // innermost container being emptied
-    JSON_Value *next = value;
+    JSON_Value *above = nullptr;  // the container `value` was taken from
     for (;;) {
-        if (entry_count(next) > 0) {
-            JSON_Value *entry = exchange_last_entry(next, emptying);
-            emptying = next;
-            next = entry;
+        JSON_Value *nested = release_entries_down_to_nested(value);
+        if (nested) {
+            entry_slots(value)[entry_count(value)] = above;
+            above = value;
+            value = nested;
             continue;
         }
-        release_childless(next);
-        if (!emptying)
+        release_childless(value);
+        if (!above)
             return;
-        if (entry_count(emptying) > 0) {
-            next = exchange_last_entry(emptying, parked_link(emptying));
-        } else {
-            next = emptying;
-            emptying = parked_link(emptying);
-        }
+        value = above;
+        above = entry_slots(value)[entry_count(value)];
     }
 }
 
