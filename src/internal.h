@@ -80,8 +80,6 @@ JSON_Status json_array_add(JSON_Array *array, JSON_Value *value);
 JSON_Value *json_object_nget_value(const JSON_Object *object, const char *name, size_t n);
 
 // ---- tree.cpp
-// No value inside `value` lies deeper than JSON_MAX_DEPTH.
-bool within_depth_limit(const JSON_Value *value);
 // `target` is `tree` or lies inside it, or `tree` is too deep to tell.
 bool may_hold(const JSON_Value *tree, const JSON_Value *target);
 

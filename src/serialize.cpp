@@ -353,6 +353,8 @@ int serialize_array(const JSON_Array *array, char *buf, int level, int is_pretty
 int json_serialize_to_buffer_r(const JSON_Value *value, char *buf, int level, int is_pretty,
                                char *num_buf)
 {
+    if (level > JSON_MAX_DEPTH)  // recursion is one call per level: the limit bounds the stack
+        return -1;
     switch (json_value_get_type(value)) {
     case JSONNull:
         return append_string(buf, "null");
@@ -375,9 +377,6 @@ int json_serialize_to_buffer_r(const JSON_Value *value, char *buf, int level, in
 
 size_t serialization_size(const JSON_Value *value, int is_pretty)
 {
-    // The writer recurses once per level: deeper trees are refused up front.
-    if (!within_depth_limit(value))
-        return 0;
     char num_buf[NUMBER_BUFFER_SIZE];
     int count = json_serialize_to_buffer_r(value, nullptr, 0, is_pretty, num_buf);
     return count < 0 ? 0 : static_cast<size_t>(count) + 1;

@@ -187,15 +187,6 @@ bool every_entry(const JSON_Value *value, Visit visit)
     return true;
 }
 
-bool depth_within_limit(const JSON_Value *value, size_t depth)
-{
-    if (depth > JSON_MAX_DEPTH)
-        return false;
-    return every_entry(value, [&](const JSON_Value *entry) {
-        return depth_within_limit(entry, depth + 1);
-    });
-}
-
 // False once `target` is found or the walk would pass the depth limit.
 bool surely_lacks(const JSON_Value *tree, const JSON_Value *target, size_t depth)
 {
@@ -207,11 +198,6 @@ bool surely_lacks(const JSON_Value *tree, const JSON_Value *target, size_t depth
 }
 
 }  // namespace
-
-bool within_depth_limit(const JSON_Value *value)
-{
-    return depth_within_limit(value, 0);
-}
 
 bool may_hold(const JSON_Value *tree, const JSON_Value *target)
 {
