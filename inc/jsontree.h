@@ -46,6 +46,19 @@ enum json_result_t {
 };
 typedef int JSON_Status;
 
+/* Deepest nesting that serialization, deep copy, equality and validation
+ * follow, a value's members and items lying one level below it. They walk a
+ * tree by recursion, so a tree with anything deeper is refused: serializing
+ * it gives size 0, null or JSONFailure, a copy null, equality 0 and
+ * validation JSONFailure. The limit keeps each call within 32 KB of stack in
+ * an optimised build (sanitizer builds need several times that), and is far
+ * beyond configuration files: the parser refuses nesting past 19 levels.
+ * Trees built through the interface can be deeper (a dotted store makes one
+ * level per segment); json_value_free releases any depth without recursion.
+ * Replacing a value that holds anything deeper than the limit fails, since
+ * it cannot be searched for the value that would take its place. */
+#define JSON_MAX_DEPTH 128
+
 typedef void *(*JSON_Malloc_Function)(size_t);
 typedef void (*JSON_Free_Function)(void *);
 
@@ -61,6 +74,17 @@ JSONTREE_API JSON_Value *json_parse_file(const char *filename);
 JSONTREE_API JSON_Value *json_parse_file_with_comments(const char *filename);
 JSONTREE_API JSON_Value *json_parse_string(const char *string);
 JSONTREE_API JSON_Value *json_parse_string_with_comments(const char *string);
+
+/* JSONSuccess when json_parse_string_with_comments(string) gives a document
+ * that holds everything the text holds, so that serializing the document
+ * loses nothing but comments and layout. JSONFailure when the text does not
+ * parse, or when it has anything but white space and comments after the
+ * root value, a string with the escape \u0000 (the parsed string ends
+ * there), or members that the comment blanking hides: read in one lexical
+ * pass, where a line comment ends at the line feed and a quotation mark or
+ * an opening inside a comment means nothing, the text must give an equal
+ * document (json_value_equals). The text ends at its first NUL byte. */
+JSONTREE_API JSON_Status json_verify_lossless_with_comments(const char *string);
 
 /* ---- Serialization ---------------------------------------------------- */
 
@@ -100,6 +124,10 @@ JSONTREE_API int json_object_dotget_boolean(const JSON_Object *object, const cha
 JSONTREE_API size_t json_object_get_count(const JSON_Object *object);
 JSONTREE_API const char *json_object_get_name(const JSON_Object *object, size_t index);
 
+/* Setting (or replacing) releases the value that was there. Storing that very
+ * value again succeeds and changes nothing; storing a value that lies inside
+ * the one it would replace fails and changes nothing. The same holds for
+ * json_array_replace_value and the dotted stores. */
 JSONTREE_API JSON_Status json_object_set_value(JSON_Object *object, const char *name,
                                                JSON_Value *value);
 JSONTREE_API JSON_Status json_object_set_string(JSON_Object *object, const char *name,

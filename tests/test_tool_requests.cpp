@@ -142,6 +142,56 @@ TEST(ToolRead, PathsThatFindNothing)
     }
 }
 
+// Text that never reached standard output is a failure, not an empty value.
+TEST(ToolRead, OutputThatCannotBeWrittenFails)
+{
+    ConfFile conf(READ_DOC);
+    struct Case {
+        std::vector<std::string> args;
+        StandardOutput standard_output;
+        Expected expected;
+    };
+    const std::string closed = "<1> Failed to write output: Bad file descriptor\n";
+    const std::string broken = "<1> Failed to write output: Broken pipe\n";
+    const std::vector<Case> cases = {
+        {{"-f", conf.path, "twelve"}, StandardOutput::closed, {"", closed, 1}},
+        {{"--version"}, StandardOutput::closed, {"", closed, 1}},
+        {{"-f", conf.path, "quote"}, StandardOutput::broken_pipe, {"", broken, 1}},
+        {{"--version"}, StandardOutput::broken_pipe, {"", broken, 1}},
+        // Nothing to write, nothing lost.
+        {{"-f", conf.path, "nothing"}, StandardOutput::closed, {"", "", 0}},
+        {{"-f", conf.path, "v", "1"}, StandardOutput::closed, {"", "", 0}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        RunOptions options;
+        options.standard_output = c.standard_output;
+        expect_result(run_tool(c.args, options), c.expected);
+    }
+}
+
+// Control bytes in a path or file name are shown escaped: one line per message.
+TEST(ToolRead, NamesInMessagesCannotForgeLines)
+{
+    ConfFile conf(READ_DOC);
+    const std::string forged = "a\n<0> Invalid json file";
+    const std::string missing = conf.dir.file("x\r\t\x01\x1f.json");
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"-f", conf.path, forged}, "<1> Failed to get json value: a\\n<0> Invalid json file\n"},
+        {{"-f", conf.path, "twelve.\x1b[2J", "1"}, "<1> Failed to set json value: twelve.\\x1b[2J\n"},
+        {{"-f", missing, "a"},
+         "<0> Failed to get canonical filename: " + conf.dir.file("x\\r\\t\\x01\\x1f.json") +
+             ": No such file or directory\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        expect_result(run_tool(c.args), {"", c.err, 1});
+    }
+}
+
 // A document that cannot be loaded stops reads and writes alike.
 TEST(ToolRead, DocumentsThatCannotBeServed)
 {

@@ -54,19 +54,80 @@ const struct option opts[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-// Every log line is one formatted write whose format starts with "<%u> ",
-// the line's own level.
-template <typename... Args>
-void log_line(logger_level level, const char *format, Args... args)
-{
-    if (logger_glevel >= level)
-        fprintf(stderr, format, static_cast<unsigned>(level), args...);
-}
-
 struct CFree {
     void operator()(char *text) const { free(text); }
 };
 using CString = std::unique_ptr<char, CFree>;
+
+// A text argument as a log line shows it: bytes below 0x20 escaped (\n,
+// \x01), so that no path or file name can end the line and forge another.
+class LoggedText {
+public:
+    explicit LoggedText(const char *text) : text_(text ? text : "(null)")
+    {
+        size_t length = 0;
+        bool needs_escapes = false;
+        for (const char *byte = text_; *byte; byte++) {
+            needs_escapes |= is_control(*byte);
+            length += is_control(*byte) ? 4 : 1;
+        }
+        if (!needs_escapes)
+            return;
+        escaped_.reset(static_cast<char *>(malloc(length + 1)));
+        if (!escaped_) {
+            text_ = "(unprintable)";
+            return;
+        }
+        char *out = escaped_.get();
+        for (const char *byte = text_; *byte; byte++)
+            out = append_shown(out, static_cast<unsigned char>(*byte));
+        *out = '\0';
+        text_ = escaped_.get();
+    }
+    const char *c_str() const { return text_; }
+
+private:
+    static bool is_control(char byte) { return static_cast<unsigned char>(byte) < 0x20; }
+
+    static char *append_shown(char *out, unsigned char byte)
+    {
+        static constexpr char HEX_DIGITS[] = "0123456789abcdef";
+        if (byte >= 0x20) {
+            *out++ = static_cast<char>(byte);
+        } else if (byte == '\n' || byte == '\t' || byte == '\r') {
+            *out++ = '\\';
+            *out++ = byte == '\n' ? 'n' : byte == '\t' ? 't' : 'r';
+        } else {
+            *out++ = '\\';
+            *out++ = 'x';
+            *out++ = HEX_DIGITS[byte >> 4];
+            *out++ = HEX_DIGITS[byte & 0x0F];
+        }
+        return out;
+    }
+
+    const char *text_;
+    CString escaped_;
+};
+
+// Every log line is one formatted write whose format starts with "<%u> ",
+// the line's own level; its other arguments are texts.
+template <typename... Args>
+void log_line(logger_level level, const char *format, Args... args)
+{
+    if (logger_glevel >= level)
+        fprintf(stderr, format, static_cast<unsigned>(level), LoggedText(args).c_str()...);
+}
+
+// What was printed must have reached standard output: a script reading it
+// would take missing text for an empty value.
+int flush_output()
+{
+    if (fflush(stdout) == 0 && !ferror(stdout))
+        return 0;
+    log_line(LOGGER_ERROR, "<%u> Failed to write output: %s\n", strerror(errno));
+    return 1;
+}
 
 struct ValueFree {
     void operator()(JSON_Value *value) const { json_value_free(value); }
@@ -83,7 +144,7 @@ JSON_Value *json_value_dotget_value(JSON_Value *value, const char *name)
     }
     JSON_Value *found = json_object_dotget_value(json_object(value), name);
     if (!found)
-        log_line(LOGGER_ERROR, "<%u> Failed to get json value: %s\n", name ? name : "(null)");
+        log_line(LOGGER_ERROR, "<%u> Failed to get json value: %s\n", name);
     return found;
 }
 
@@ -121,7 +182,7 @@ int json_value_print(JSON_Value *value)
 int json_get_and_print(JSON_Value *value, const char *name)
 {
     JSON_Value *found = json_value_dotget_value(value, name);
-    return found ? json_value_print(found) : 1;
+    return found && json_value_print(found) == 0 ? flush_output() : 1;
 }
 
 // ---- Writing
@@ -325,7 +386,7 @@ int run(int argc, char **argv)
         case 0:
             if (strcmp(opts[iopt].name, "version") == 0) {
                 fputs(VERSION_LINE, stdout);
-                return 0;
+                return flush_output();
             }
             [[fallthrough]];
         default:
