@@ -214,10 +214,10 @@ long milliseconds_since(const timespec &start)
 // file system without locks gives none, and that is no failure.
 bool lock_within(int fd, int wait_ms)
 {
-    constexpr long LONGEST_PAUSE_NS = 50 * 1000000L;
+    constexpr long LONGEST_PAUSE_MS = 50;
     timespec start{};
     clock_gettime(CLOCK_MONOTONIC, &start);
-    long pause_ns = 1000000L;
+    long pause_ms = 1;
     for (;;) {
         if (flock(fd, LOCK_EX | LOCK_NB) == 0)
             return true;
@@ -230,10 +230,9 @@ bool lock_within(int fd, int wait_ms)
             errno = EWOULDBLOCK;
             return false;
         }
-        long sleep_ns = pause_ns < left_ms * 1000000L ? pause_ns : left_ms * 1000000L;
-        timespec pause{0, sleep_ns};
+        timespec pause{0, (pause_ms < left_ms ? pause_ms : left_ms) * 1000000L};
         nanosleep(&pause, nullptr);
-        pause_ns = pause_ns * 2 < LONGEST_PAUSE_NS ? pause_ns * 2 : LONGEST_PAUSE_NS;
+        pause_ms = pause_ms * 2 < LONGEST_PAUSE_MS ? pause_ms * 2 : LONGEST_PAUSE_MS;
     }
 }
 
@@ -259,8 +258,9 @@ void make_temporary_name(char (&name)[NAME_MAX + 1], const char *target_name, un
     constexpr uint64_t SPREAD = 0x9E3779B97F4A7C15u;
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
+    // Threads of one process differ in their stacks.
     uint64_t seed = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(getpid()) << 32) ^
-                    (static_cast<uint64_t>(gettid()) << 16) ^ attempt;
+                    (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&now)) << 8) ^ attempt;
     int prefix = temporary_prefix(name, target_name);
     for (int i = 0; i < RANDOM_LETTERS; i++) {
         seed *= SPREAD;
