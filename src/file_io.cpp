@@ -471,21 +471,6 @@ bool copy_extended_attributes(int from, int to)
 
 // ---- Writing
 
-bool write_all_at(int fd, const char *text, size_t length, off_t offset)
-{
-    while (length > 0) {
-        ssize_t written = pwrite(fd, text, length, offset);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        text += written;
-        length -= size_t(written);
-        offset += written;
-    }
-    return true;
-}
-
 bool write_all(int fd, const char *text, size_t length)
 {
     while (length > 0) {
@@ -534,7 +519,7 @@ JSON_Status overwrite_in_place(int dir_fd, const char *name, const struct stat &
     size_t length = strlen(text);
     if (fd.get() < 0 || (length > 0 && posix_fallocate(fd.get(), 0, off_t(length)) != 0))
         return JSONFailure;
-    bool written = write_all_at(fd.get(), text, length, 0) && ftruncate(fd.get(), off_t(length)) == 0;
+    bool written = write_all(fd.get(), text, length) && ftruncate(fd.get(), off_t(length)) == 0;
     return written && fsync(fd.get()) == 0 ? JSONSuccess : JSONFailure;
 }
 
