@@ -88,7 +88,11 @@ JSONTREE_API JSON_Status json_verify_lossless_with_comments(const char *string);
 
 /* ---- Serialization ---------------------------------------------------- */
 
-/* Sizes count the terminating NUL; 0 means the value cannot be serialized. */
+/* Sizes count the terminating NUL; 0 means the value cannot be serialized.
+ * A file is replaced whole: readers see the old file or the new one, which
+ * keeps the old one's owner, group, mode and extended attributes. A symbolic
+ * link at the name when the call starts is resolved once and its target
+ * replaced; a FIFO or a device is written in place. */
 JSONTREE_API size_t json_serialization_size(const JSON_Value *value);
 JSONTREE_API JSON_Status json_serialize_to_buffer(const JSON_Value *value, char *buf,
                                                   size_t buf_size_in_bytes);
@@ -103,6 +107,32 @@ JSONTREE_API JSON_Status json_serialize_to_file_pretty(const JSON_Value *value,
 JSONTREE_API char *json_serialize_to_string_pretty(const JSON_Value *value);
 
 JSONTREE_API void json_free_serialized_string(char *string);
+
+/* ---- Held files: read, change, replace the same file ------------------ */
+
+/* A file opened once for a read-modify-write. A symbolic link is resolved
+ * when the file is opened and never again: every later step works on that
+ * directory and that inode, whatever another user does to the names.
+ *
+ * json_file_open reads the whole regular file; anything else (a FIFO, a
+ * device, a directory) is refused at once. With lock_wait_ms >= 0 it also
+ * takes an exclusive lock (flock) on the file, waiting at most that many
+ * milliseconds for a holder to let go; other writers that use the same
+ * lock then never rewrite from a stale copy. A negative wait takes no lock.
+ * Null on failure; errno is EWOULDBLOCK when the lock was not obtained in
+ * time. A file system without locks is read unlocked. */
+typedef struct json_file_t JSON_File;
+JSONTREE_API JSON_File *json_file_open(const char *filename, int lock_wait_ms);
+/* The text read when the file was opened, NUL-terminated; null for null. */
+JSONTREE_API const char *json_file_text(const JSON_File *file);
+/* Makes `text` the file's content, as json_serialize_to_file does (old or
+ * new file, never a part; owner, group, mode and extended attributes kept),
+ * but only if the name still holds the inode that was read: otherwise it
+ * fails and writes nothing. After a success the handle holds the new file,
+ * still locked if it was. */
+JSONTREE_API JSON_Status json_file_replace(JSON_File *file, const char *text);
+/* Releases the lock and the handle; null is ignored. */
+JSONTREE_API void json_file_close(JSON_File *file);
 
 /* ---- Objects ---------------------------------------------------------- */
 

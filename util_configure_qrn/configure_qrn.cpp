@@ -5,9 +5,6 @@
 #include "jsontree.h"
 
 #include <getopt.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -133,6 +130,11 @@ struct ValueFree {
     void operator()(JSON_Value *value) const { json_value_free(value); }
 };
 using ValueOwner = std::unique_ptr<JSON_Value, ValueFree>;
+
+struct SerializedFree {
+    void operator()(char *text) const { json_free_serialized_string(text); }
+};
+using SerializedText = std::unique_ptr<char, SerializedFree>;
 
 // ---- Reading
 
@@ -290,8 +292,7 @@ int json_value_dotset_value(JSON_Value *value, const char *name, JSON_Value *val
     return 0;
 }
 
-int json_set_and_write(JSON_Value *value, const char *name, const char *string,
-                       const char *filename)
+int json_set_and_write(JSON_Value *value, const char *name, const char *string, JSON_File *file)
 {
     ValueOwner new_value(json_parse_value(string));
     if (!new_value)
@@ -299,7 +300,8 @@ int json_set_and_write(JSON_Value *value, const char *name, const char *string,
     if (json_value_dotset_value(value, name, new_value.get()) != 0)
         return 1;
     new_value.release();  // the document owns it now
-    if (json_serialize_to_file_pretty(value, filename) != JSONSuccess) {
+    SerializedText text(json_serialize_to_string_pretty(value));
+    if (!text || json_file_replace(file, text.get()) != JSONSuccess) {
         log_line(LOGGER_ERROR, "<%u> Failed to serialize json value\n");
         return 1;
     }
@@ -308,52 +310,34 @@ int json_set_and_write(JSON_Value *value, const char *name, const char *string,
 
 // ---- The configuration file
 
-// Holds an exclusive advisory lock on the configuration file for a whole
-// read-modify-write, so two writers never rewrite from the same stale copy.
-class FileLock {
-public:
-    explicit FileLock(const char *filename)
-    {
-        // A writer that held the lock may have renamed a new file over the
-        // name meanwhile; the lock must be on the file the name holds now.
-        for (int attempt = 0; attempt < 100; attempt++) {
-            fd_ = open(filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-            if (fd_ < 0)
-                return;  // loading will report the file
-            struct stat locked, named;
-            if (flock(fd_, LOCK_EX) != 0 || fstat(fd_, &locked) != 0 ||
-                stat(filename, &named) != 0)
-                return;  // no locking here; carry on unprotected
-            if (locked.st_dev == named.st_dev && locked.st_ino == named.st_ino)
-                return;
-            close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~FileLock()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    FileLock(const FileLock &) = delete;
-    FileLock &operator=(const FileLock &) = delete;
+// A store holds the file from its read to its replacement, under an exclusive
+// lock, so two writers never rewrite from the same stale copy and the file
+// replaced is the one read. Anyone who can read the file can hold a lock on
+// it too, so a store waits for the lock only this long.
+constexpr int LOCK_WAIT_MS = 10000;
 
-private:
-    int fd_ = -1;
+struct FileCloser {
+    void operator()(JSON_File *file) const { json_file_close(file); }
 };
+using HeldFile = std::unique_ptr<JSON_File, FileCloser>;
 
 int load_and_serve(const char *filename, const char *json_path, const char *json_value,
                    ValueOwner &root)
 {
     log_line(LOGGER_INFO, "<%u> Parsing file: %s\n", filename);
-    root.reset(json_parse_file_with_comments(filename));
+    HeldFile file(json_file_open(filename, json_value ? LOCK_WAIT_MS : -1));
+    if (!file && json_value && errno == EWOULDBLOCK) {
+        log_line(LOGGER_ERROR, "<%u> Failed to serialize json value\n");
+        return 1;
+    }
+    root.reset(file ? json_parse_string_with_comments(json_file_text(file.get())) : nullptr);
     if (!root) {
         log_line(LOGGER_CRITICAL, "<%u> Invalid json file\n");
         return 1;
     }
     if (!json_value)
         return json_get_and_print(root.get(), json_path);
-    return json_set_and_write(root.get(), json_path, json_value, filename);
+    return json_set_and_write(root.get(), json_path, json_value, file.get());
 }
 
 // Everything between start and clean-up; the owners release, in this order,
@@ -421,9 +405,6 @@ int run(int argc, char **argv)
         return 1;
     }
 
-    if (!json_value)
-        return load_and_serve(filename.get(), json_path, json_value, root);
-    FileLock lock(filename.get());
     return load_and_serve(filename.get(), json_path, json_value, root);
 }
 
