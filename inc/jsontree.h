@@ -125,6 +125,9 @@ typedef struct json_file_t JSON_File;
 JSONTREE_API JSON_File *json_file_open(const char *filename, int lock_wait_ms);
 /* The text read when the file was opened, NUL-terminated; null for null. */
 JSONTREE_API const char *json_file_text(const JSON_File *file);
+/* The number of bytes read: more than strlen(json_file_text(file)) when the
+ * file holds a NUL byte, where the text ends for every parser. 0 for null. */
+JSONTREE_API size_t json_file_length(const JSON_File *file);
 /* Makes `text` the file's content, as json_serialize_to_file does (old or
  * new file, never a part; owner, group, mode and extended attributes kept),
  * but only if the name still holds the inode that was read: otherwise it

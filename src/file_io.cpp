@@ -79,8 +79,8 @@ bool regular_file_size(int fd, struct stat &status, size_t &size)
 }
 
 // Up to `size` bytes as NUL-terminated text: a file that shrank after it was
-// measured ends at the bytes actually read.
-char *read_text(int fd, size_t size)
+// measured ends at the bytes actually read, whose count goes to `length`.
+char *read_text(int fd, size_t size, size_t *length = nullptr)
 {
     TextPtr text(static_cast<char *>(jsontree_malloc(size + 1)));
     if (!text)
@@ -97,6 +97,8 @@ char *read_text(int fd, size_t size)
         done += static_cast<size_t>(got);
     }
     text.get()[done] = '\0';
+    if (length)
+        *length = done;
     return text.release();
 }
 
@@ -604,6 +606,7 @@ struct json_file_t {
     int dir_fd;
     HeldInode held;
     char *text;
+    size_t length;
     char name[NAME_MAX + 1];
 };
 
@@ -645,7 +648,8 @@ JSON_File *json_file_open(const char *filename, int lock_wait_ms)
     FileDescriptor file(open_held(dir.get(), target.name, lock_wait_ms, status));
     if (file.get() < 0)
         return nullptr;
-    TextPtr text(read_text(file.get(), size_t(status.st_size)));
+    size_t length = 0;
+    TextPtr text(read_text(file.get(), size_t(status.st_size), &length));
     auto *held = static_cast<JSON_File *>(jsontree_malloc(sizeof(JSON_File)));
     if (!text || !held) {
         jsontree_free(held);
@@ -655,6 +659,7 @@ JSON_File *json_file_open(const char *filename, int lock_wait_ms)
     held->held.fd = file.release();
     held->dir_fd = dir.release();
     held->text = text.release();
+    held->length = length;
     memcpy(held->name, target.name, strlen(target.name) + 1);
     return held;
 }
@@ -662,6 +667,11 @@ JSON_File *json_file_open(const char *filename, int lock_wait_ms)
 const char *json_file_text(const JSON_File *file)
 {
     return file ? file->text : nullptr;
+}
+
+size_t json_file_length(const JSON_File *file)
+{
+    return file ? file->length : 0;
 }
 
 JSON_Status json_file_replace(JSON_File *file, const char *text)

@@ -349,6 +349,24 @@ TEST(ToolWrite, ValuesThatCannotBeConvertedAreRefused)
     }
 }
 
+// Each file reads fine, but a rewrite from its document would lose text.
+TEST(ToolWrite, FileTheDocumentDoesNotWhollyHoldIsNotRewritten)
+{
+    const std::vector<std::string> files = {
+        "{\"a\":1}\n{\"b\":2}",
+        "{\"a\":\"x\\u0000y\"}",
+        "{\"a\":1, // matches /etc/*\n\"b\":2, /* c */\n\"d\":3}",
+        std::string("{\"a\":1}\0{\"b\":2}", 15),
+    };
+    for (const auto &file : files) {
+        SCOPED_TRACE(file);
+        ConfFile conf(file);
+        EXPECT_EQ(conf.read("a").status, 0);
+        expect_result(conf.store("v", "2"), {"", "<1> File holds text a rewrite would lose\n", 1});
+        conf.expect_alone_with(file);
+    }
+}
+
 TEST(ToolWrite, RewriteDropsCommentsAndAppendsNewMembers)
 {
     ConfFile conf(

@@ -292,6 +292,16 @@ int json_value_dotset_value(JSON_Value *value, const char *name, JSON_Value *val
     return 0;
 }
 
+// The document was read from the file's text, and a rewrite from it must not
+// drop more than comments and layout: text after the root, a string cut at
+// \u0000, members hidden by the comment rules, or bytes past a NUL would go.
+bool rewrite_keeps_everything(const JSON_File *file)
+{
+    const char *text = json_file_text(file);
+    return json_verify_lossless_with_comments(text) == JSONSuccess &&
+           strlen(text) == json_file_length(file);
+}
+
 int json_set_and_write(JSON_Value *value, const char *name, const char *string, JSON_File *file)
 {
     ValueOwner new_value(json_parse_value(string));
@@ -300,6 +310,10 @@ int json_set_and_write(JSON_Value *value, const char *name, const char *string, 
     if (json_value_dotset_value(value, name, new_value.get()) != 0)
         return 1;
     new_value.release();  // the document owns it now
+    if (!rewrite_keeps_everything(file)) {
+        log_line(LOGGER_ERROR, "<%u> File holds text a rewrite would lose\n");
+        return 1;
+    }
     SerializedText text(json_serialize_to_string_pretty(value));
     if (!text || json_file_replace(file, text.get()) != JSONSuccess) {
         log_line(LOGGER_ERROR, "<%u> Failed to serialize json value\n");
