@@ -310,11 +310,11 @@ int json_set_and_write(JSON_Value *value, const char *name, const char *string, 
     if (json_value_dotset_value(value, name, new_value.get()) != 0)
         return 1;
     new_value.release();  // the document owns it now
-    if (!rewrite_keeps_everything(file)) {
+    SerializedText text(json_serialize_to_string_pretty(value));
+    if (text && !rewrite_keeps_everything(file)) {
         log_line(LOGGER_ERROR, "<%u> File holds text a rewrite would lose\n");
         return 1;
     }
-    SerializedText text(json_serialize_to_string_pretty(value));
     if (!text || json_file_replace(file, text.get()) != JSONSuccess) {
         log_line(LOGGER_ERROR, "<%u> Failed to serialize json value\n");
         return 1;
