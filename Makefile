@@ -17,7 +17,7 @@ SANITIZER_ENV  := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 EXAMPLE        ?= examples/global_conf.json
 EXAMPLE_PATH   ?= network.lora.frequency_hz
 
-.PHONY: all release run check build-test build-asan test test-asan valgrind arm check-arm install-check fuzz fuzz-run bench clean
+.PHONY: all release run check check-long build-test build-asan test test-asan valgrind arm check-arm install-check fuzz fuzz-run bench clean
 
 all: release
 
@@ -36,13 +36,19 @@ build-asan:
 	$(CMAKE) -S . -B $(ASAN_BUILD_DIR) $(ASAN_CONFIG)
 	$(CMAKE) --build $(ASAN_BUILD_DIR) -j $(JOBS)
 
+# The random number sweeps run a fixed sample here; check-long runs them in
+# full (the tests labelled "long").
 test: build-test
-	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) -LE long
 
 test-asan: build-asan
-	cd $(ASAN_BUILD_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+	cd $(ASAN_BUILD_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) -LE long
 
 check: test test-asan
+
+check-long: build-test build-asan
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) -L long
+	cd $(ASAN_BUILD_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) -L long
 
 # The tool tests once more, every run of the tool under memcheck: any error
 # or leak changes the tool's exit status and standard error, failing the test.
@@ -59,7 +65,7 @@ arm:
 	$(CMAKE) --build $(ARM_BUILD_DIR) -j $(JOBS)
 
 check-arm: arm
-	cd $(ARM_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	cd $(ARM_BUILD_DIR) && ctest --output-on-failure -j $(JOBS) -LE long
 	.ci/check-arm-binary $(ARM_BUILD_DIR)/configure_qrn
 
 # libFuzzer targets (clang); fuzz-run runs each for FUZZ_SECONDS on a copy of
