@@ -9,10 +9,15 @@ FUZZ_SECONDS   ?= 60
 FUZZERS        := parse_fuzzer parse_comments_fuzzer roundtrip_fuzzer path_fuzzer
 JOBS           ?= $(shell nproc)
 CMAKE          ?= cmake
+# Our own builds treat warnings as errors; an integrator's plain build does not.
+TEST_CONFIG    := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJSONTREE_WERROR=ON
+ASAN_CONFIG    := -DCMAKE_BUILD_TYPE=Debug -DJSONTREE_SANITIZE=ON -DJSONTREE_WERROR=ON
+SANITIZER_ENV  := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 EXAMPLE        ?= examples/global_conf.json
 EXAMPLE_PATH   ?= network.lora.frequency_hz
 
-.PHONY: all release run check test test-asan valgrind arm check-arm install-check fuzz fuzz-run bench clean
+.PHONY: all release run check check-long build-test build-asan test test-asan valgrind arm check-arm install-check fuzz fuzz-run bench clean
 
 all: release
 
@@ -23,44 +28,51 @@ release:
 run: release
 	./$(RELEASE_DIR)/configure_qrn --file $(EXAMPLE) $(EXAMPLE_PATH)
 
-test:
-	$(CMAKE) -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+build-test:
+	$(CMAKE) -S . -B $(BUILD_DIR) $(TEST_CONFIG)
 	$(CMAKE) --build $(BUILD_DIR) -j $(JOBS)
-	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
-test-asan:
-	$(CMAKE) -S . -B $(ASAN_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DJSONTREE_SANITIZE=ON
+build-asan:
+	$(CMAKE) -S . -B $(ASAN_BUILD_DIR) $(ASAN_CONFIG)
 	$(CMAKE) --build $(ASAN_BUILD_DIR) -j $(JOBS)
-	cd $(ASAN_BUILD_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
-	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+# The random number sweeps run a fixed sample here; check-long runs them in
+# full (the tests labelled "long").
+test: build-test
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) -LE long
+
+test-asan: build-asan
+	cd $(ASAN_BUILD_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) -LE long
 
 check: test test-asan
+
+check-long: build-test build-asan
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) -L long
+	cd $(ASAN_BUILD_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) -L long
 
 # The tool tests once more, every run of the tool under memcheck: any error
 # or leak changes the tool's exit status and standard error, failing the test.
 VALGRIND_COMMAND ?= valgrind -q --error-exitcode=99 --leak-check=full --show-leak-kinds=all \
   --errors-for-leak-kinds=all
-valgrind:
-	$(CMAKE) -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	$(CMAKE) --build $(BUILD_DIR) -j $(JOBS)
+valgrind: build-test
 	cd $(BUILD_DIR) && JSONTREE_TOOL_WRAPPER="$(VALGRIND_COMMAND)" \
 	  ctest --output-on-failure -j $(JOBS) -R Tool
 
 # 32-bit ARM build of the library, the tool and the tests (run under qemu-arm).
 arm:
-	$(CMAKE) -S . -B $(ARM_BUILD_DIR) -DCMAKE_BUILD_TYPE=MinSizeRel \
+	$(CMAKE) -S . -B $(ARM_BUILD_DIR) -DCMAKE_BUILD_TYPE=MinSizeRel -DJSONTREE_WERROR=ON \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-gnueabihf.cmake
 	$(CMAKE) --build $(ARM_BUILD_DIR) -j $(JOBS)
 
 check-arm: arm
-	cd $(ARM_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	cd $(ARM_BUILD_DIR) && ctest --output-on-failure -j $(JOBS) -LE long
 	.ci/check-arm-binary $(ARM_BUILD_DIR)/configure_qrn
 
 # libFuzzer targets (clang); fuzz-run runs each for FUZZ_SECONDS on a copy of
 # the committed seed corpus.
 fuzz:
 	CC=clang CXX=clang++ $(CMAKE) -S . -B $(FUZZ_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DJSONTREE_FUZZ=ON -DJSONTREE_TESTS=OFF
+	  -DJSONTREE_FUZZ=ON -DJSONTREE_TESTS=OFF -DJSONTREE_WERROR=ON
 	$(CMAKE) --build $(FUZZ_BUILD_DIR) -j $(JOBS)
 
 fuzz-run: fuzz

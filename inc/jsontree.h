@@ -46,6 +46,19 @@ enum json_result_t {
 };
 typedef int JSON_Status;
 
+/* Deepest nesting that serialization, deep copy, equality and validation
+ * follow, a value's members and items lying one level below it. They walk a
+ * tree by recursion, so a tree with anything deeper is refused: serializing
+ * it gives size 0, null or JSONFailure, a copy null, equality 0 and
+ * validation JSONFailure. The limit keeps each call within 32 KB of stack in
+ * an optimised build (sanitizer builds need several times that), and is far
+ * beyond configuration files: the parser refuses nesting past 19 levels.
+ * Trees built through the interface can be deeper (a dotted store makes one
+ * level per segment); json_value_free releases any depth without recursion.
+ * Replacing a value that holds anything deeper than the limit fails, since
+ * it cannot be searched for the value that would take its place. */
+#define JSON_MAX_DEPTH 128
+
 typedef void *(*JSON_Malloc_Function)(size_t);
 typedef void (*JSON_Free_Function)(void *);
 
@@ -62,9 +75,24 @@ JSONTREE_API JSON_Value *json_parse_file_with_comments(const char *filename);
 JSONTREE_API JSON_Value *json_parse_string(const char *string);
 JSONTREE_API JSON_Value *json_parse_string_with_comments(const char *string);
 
+/* JSONSuccess when json_parse_string_with_comments(string) gives a document
+ * that holds everything the text holds, so that serializing the document
+ * loses nothing but comments and layout. JSONFailure when the text does not
+ * parse, or when it has anything but white space and comments after the
+ * root value, a string with the escape \u0000 (the parsed string ends
+ * there), or members that the comment blanking hides: read in one lexical
+ * pass, where a line comment ends at the line feed and a quotation mark or
+ * an opening inside a comment means nothing, the text must give an equal
+ * document (json_value_equals). The text ends at its first NUL byte. */
+JSONTREE_API JSON_Status json_verify_lossless_with_comments(const char *string);
+
 /* ---- Serialization ---------------------------------------------------- */
 
-/* Sizes count the terminating NUL; 0 means the value cannot be serialized. */
+/* Sizes count the terminating NUL; 0 means the value cannot be serialized.
+ * A file is replaced whole: readers see the old file or the new one, which
+ * keeps the old one's owner, group, mode and extended attributes. A symbolic
+ * link at the name when the call starts is resolved once and its target
+ * replaced; a FIFO or a device is written in place. */
 JSONTREE_API size_t json_serialization_size(const JSON_Value *value);
 JSONTREE_API JSON_Status json_serialize_to_buffer(const JSON_Value *value, char *buf,
                                                   size_t buf_size_in_bytes);
@@ -79,6 +107,35 @@ JSONTREE_API JSON_Status json_serialize_to_file_pretty(const JSON_Value *value,
 JSONTREE_API char *json_serialize_to_string_pretty(const JSON_Value *value);
 
 JSONTREE_API void json_free_serialized_string(char *string);
+
+/* ---- Held files: read, change, replace the same file ------------------ */
+
+/* A file opened once for a read-modify-write. A symbolic link is resolved
+ * when the file is opened and never again: every later step works on that
+ * directory and that inode, whatever another user does to the names.
+ *
+ * json_file_open reads the whole regular file; anything else (a FIFO, a
+ * device, a directory) is refused at once. With lock_wait_ms >= 0 it also
+ * takes an exclusive lock (flock) on the file, waiting at most that many
+ * milliseconds for a holder to let go; other writers that use the same
+ * lock then never rewrite from a stale copy. A negative wait takes no lock.
+ * Null on failure; errno is EWOULDBLOCK when the lock was not obtained in
+ * time. A file system without locks is read unlocked. */
+typedef struct json_file_t JSON_File;
+JSONTREE_API JSON_File *json_file_open(const char *filename, int lock_wait_ms);
+/* The text read when the file was opened, NUL-terminated; null for null. */
+JSONTREE_API const char *json_file_text(const JSON_File *file);
+/* The number of bytes read: more than strlen(json_file_text(file)) when the
+ * file holds a NUL byte, where the text ends for every parser. 0 for null. */
+JSONTREE_API size_t json_file_length(const JSON_File *file);
+/* Makes `text` the file's content, as json_serialize_to_file does (old or
+ * new file, never a part; owner, group, mode and extended attributes kept),
+ * but only if the name still holds the inode that was read: otherwise it
+ * fails and writes nothing. After a success the handle holds the new file,
+ * still locked if it was. */
+JSONTREE_API JSON_Status json_file_replace(JSON_File *file, const char *text);
+/* Releases the lock and the handle; null is ignored. */
+JSONTREE_API void json_file_close(JSON_File *file);
 
 /* ---- Objects ---------------------------------------------------------- */
 
@@ -100,6 +157,10 @@ JSONTREE_API int json_object_dotget_boolean(const JSON_Object *object, const cha
 JSONTREE_API size_t json_object_get_count(const JSON_Object *object);
 JSONTREE_API const char *json_object_get_name(const JSON_Object *object, size_t index);
 
+/* Setting (or replacing) releases the value that was there. Storing that very
+ * value again succeeds and changes nothing; storing a value that lies inside
+ * the one it would replace fails and changes nothing. The same holds for
+ * json_array_replace_value and the dotted stores. */
 JSONTREE_API JSON_Status json_object_set_value(JSON_Object *object, const char *name,
                                                JSON_Value *value);
 JSONTREE_API JSON_Status json_object_set_string(JSON_Object *object, const char *name,

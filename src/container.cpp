@@ -195,6 +195,10 @@ JSON_Status json_object_set_value(JSON_Object *object, const char *name, JSON_Va
     JSON_Value *old_value = json_object_get_value(object, name);
     if (!old_value)
         return json_object_add(object, name, value);
+    if (old_value == value)
+        return JSONSuccess;
+    if (may_hold(old_value, value))  // releasing it would release the new value too
+        return JSONFailure;
     json_value_free(old_value);
     object->values[object_position(object, name)] = value;
     return JSONSuccess;
@@ -319,6 +323,10 @@ JSON_Status json_array_append_null(JSON_Array *array)
 JSON_Status json_array_replace_value(JSON_Array *array, size_t ix, JSON_Value *value)
 {
     if (!array || !value || ix >= array->count)
+        return JSONFailure;
+    if (array->items[ix] == value)
+        return JSONSuccess;
+    if (may_hold(array->items[ix], value))  // releasing it would release the new value too
         return JSONFailure;
     json_value_free(array->items[ix]);
     array->items[ix] = value;

@@ -1,9 +1,19 @@
 // File input and output: reading a whole file and replacing one safely.
 // Every file-system call of the library lives here.
+//
+// Another user may rename, remove or swap any name in a directory it can
+// write, at any moment. So a name is resolved once; from then on every step
+// goes through the directory and the file held open, new names are created
+// exclusively and never followed, and nothing is renamed over a name whose
+// inode is not the one expected.
 #include "internal.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,131 +26,301 @@
 
 namespace {
 
-// ---- Reading
-
-struct FileCloser {
-    void operator()(FILE *file) const { fclose(file); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
-// Only a regular file has a meaningful size: a directory opens fine but
-// reports a seek end far beyond any text, which would become an absurd
-// allocation request.
-bool regular_file_size(FILE *file, size_t *size)
-{
-    struct stat status;
-    if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0)
-        return false;
-    if (static_cast<unsigned long long>(status.st_size) >= SIZE_MAX)
-        return false;
-    *size = static_cast<size_t>(status.st_size);
-    return true;
-}
-
-}  // namespace
-
-// The whole file as NUL-terminated text, read with a single fread. A file
-// that shrank after it was measured ends at the bytes actually read.
-char *read_file(const char *filename)
-{
-    if (!filename)
-        return nullptr;
-    FilePtr file(fopen(filename, "r"));
-    size_t size = 0;
-    if (!file || !regular_file_size(file.get(), &size))
-        return nullptr;
-    TextPtr text(static_cast<char *>(jsontree_malloc(size + 1)));
-    if (!text)
-        return nullptr;
-    size_t bytes_read = fread(text.get(), 1, size, file.get());
-    if (bytes_read < size && ferror(file.get()))
-        return nullptr;
-    text.get()[bytes_read] = '\0';
-    return text.release();
-}
-
-namespace {
-
-// ---- Replacing a file
-
 class FileDescriptor {
 public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
+    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+    ~FileDescriptor() { reset(); }
     FileDescriptor(const FileDescriptor &) = delete;
     FileDescriptor &operator=(const FileDescriptor &) = delete;
 
     int get() const { return fd_; }
+    void reset(int fd = -1)
+    {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = fd;
+    }
+    int release()
+    {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
 private:
     int fd_;
 };
 
-bool write_all(int fd, const char *text, size_t length)
+bool same_inode(const struct stat &a, const struct stat &b)
 {
-    while (length > 0) {
-        ssize_t written = write(fd, text, length);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        text += written;
-        length -= static_cast<size_t>(written);
-    }
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether `name` in `dir_fd` is, itself and not through a link, `expected`.
+bool name_holds(int dir_fd, const char *name, const struct stat &expected)
+{
+    struct stat named;
+    return fstatat(dir_fd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && same_inode(named, expected);
+}
+
+// ---- Reading
+
+// Only a regular file has a meaningful size: a directory opens fine but
+// reports a seek end far beyond any text, which would become an absurd
+// allocation request.
+bool regular_file_size(int fd, struct stat &status, size_t &size)
+{
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0)
+        return false;
+    if (static_cast<unsigned long long>(status.st_size) >= SIZE_MAX)
+        return false;
+    size = static_cast<size_t>(status.st_size);
     return true;
 }
 
-// For targets that a rename cannot replace: the text goes through the name.
-JSON_Status write_in_place(const char *filename, const char *text)
+// Up to `size` bytes as NUL-terminated text: a file that shrank after it was
+// measured ends at the bytes actually read, whose count goes to `length`.
+char *read_text(int fd, size_t size, size_t *length = nullptr)
 {
-    FILE *file = fopen(filename, "w");
-    if (!file)
-        return JSONFailure;
-    bool written = fputs(text, file) != EOF;
-    bool closed = fclose(file) != EOF;
-    return written && closed ? JSONSuccess : JSONFailure;
+    TextPtr text(static_cast<char *>(jsontree_malloc(size + 1)));
+    if (!text)
+        return nullptr;
+    size_t done = 0;
+    while (done < size) {
+        ssize_t got = read(fd, text.get() + done, size - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return nullptr;
+        if (got == 0)
+            break;
+        done += static_cast<size_t>(got);
+    }
+    text.get()[done] = '\0';
+    if (length)
+        *length = done;
+    return text.release();
 }
 
-// Owner and group where this process may give the file away (EPERM, or
-// EINVAL for an owner its user namespace cannot map, leave its own), then
-// the permission bits, which a change of owner may have cleared.
-bool take_owner_and_mode(int fd, const struct stat &replaced)
+// Opening a FIFO without O_NONBLOCK waits for a writer that may never come;
+// the type is checked before anything is read. `status` gets the file's.
+int open_regular(int dir_fd, const char *name, int follow, struct stat &status)
 {
-    if (fchown(fd, replaced.st_uid, replaced.st_gid) != 0 && errno != EPERM && errno != EINVAL)
-        return false;
-    return fchmod(fd, replaced.st_mode & 07777) == 0;
+    FileDescriptor fd(openat(dir_fd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | follow));
+    if (fd.get() < 0)
+        return -1;
+    size_t size = 0;
+    if (!regular_file_size(fd.get(), status, size)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return fd.release();
 }
+
+}  // namespace
+
+char *read_file(const char *filename)
+{
+    if (!filename)
+        return nullptr;
+    struct stat status;
+    FileDescriptor fd(open_regular(AT_FDCWD, filename, 0, status));
+    return fd.get() < 0 ? nullptr : read_text(fd.get(), size_t(status.st_size));
+}
+
+namespace {
+
+// ---- Where a file is
+
+// The file to write: its directory and its name in that directory, both
+// kept in `path`.
+struct Target {
+    char path[PATH_MAX];
+    const char *dir;
+    const char *name;
+};
+
+constexpr int MAX_LINK_HOPS = 40;
+
+// Symbolic links are followed here and only here, so a link stays a link and
+// the file it points to is the one written. A link that points nowhere yet
+// leads to the name it points to; a name that is not there yet is taken as
+// given.
+bool resolve_links(const char *filename, char (&resolved)[PATH_MAX])
+{
+    char current[PATH_MAX];
+    size_t length = strlen(filename);
+    if (length >= PATH_MAX)
+        return false;
+    memcpy(current, filename, length + 1);
+    for (int hop = 0; hop < MAX_LINK_HOPS; hop++) {
+        if (realpath(current, resolved))
+            return true;
+        if (errno != ENOENT)
+            return false;
+        char link[PATH_MAX];
+        ssize_t link_length = readlink(current, link, sizeof link - 1);
+        if (link_length < 0) {
+            if (errno != EINVAL && errno != ENOENT)
+                return false;
+            memcpy(resolved, current, strlen(current) + 1);
+            return true;
+        }
+        link[link_length] = '\0';
+        // A relative link counts from the directory that holds it.
+        const char *slash = strrchr(current, '/');
+        size_t kept = link[0] == '/' || !slash ? 0 : size_t(slash - current) + 1;
+        if (kept + size_t(link_length) >= PATH_MAX)
+            return false;
+        memcpy(current + kept, link, size_t(link_length) + 1);
+    }
+    errno = ELOOP;
+    return false;
+}
+
+bool locate_target(const char *filename, Target &target)
+{
+    if (!resolve_links(filename, target.path))
+        return false;
+    char *slash = strrchr(target.path, '/');
+    if (!slash) {
+        target.dir = ".";
+        target.name = target.path;
+    } else if (slash == target.path) {
+        target.dir = "/";
+        target.name = slash + 1;
+    } else {
+        *slash = '\0';
+        target.dir = target.path;
+        target.name = slash + 1;
+    }
+    return *target.name != '\0' && strlen(target.name) <= NAME_MAX;
+}
+
+int open_directory(const Target &target)
+{
+    return open(target.dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// ---- Locks
+
+long milliseconds_since(const timespec &start)
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+}
+
+// An exclusive lock, waited for at most `wait_ms`: any reader of the file can
+// hold a lock on it, so a blocking flock could be held hostage for ever. A
+// file system without locks gives none, and that is no failure.
+bool lock_within(int fd, int wait_ms)
+{
+    constexpr long LONGEST_PAUSE_MS = 50;
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    long pause_ms = 1;
+    for (;;) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK)
+            return true;
+        long left_ms = wait_ms - milliseconds_since(start);
+        if (left_ms <= 0) {
+            errno = EWOULDBLOCK;
+            return false;
+        }
+        timespec pause{0, (pause_ms < left_ms ? pause_ms : left_ms) * 1000000L};
+        nanosleep(&pause, nullptr);
+        pause_ms = pause_ms * 2 < LONGEST_PAUSE_MS ? pause_ms * 2 : LONGEST_PAUSE_MS;
+    }
+}
+
+// ---- Temporary files
 
 constexpr unsigned NAME_ATTEMPTS = 100;
+constexpr char NAME_LETTERS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr int RANDOM_LETTERS = 6;
 
-// ".<target name>.XXXXXX", the six letters varying with time, process and
+// ".<target name>." with the target name shortened so that the whole
+// temporary name fits in NAME_MAX; its length.
+int temporary_prefix(char (&name)[NAME_MAX + 1], const char *target_name)
+{
+    return snprintf(name, sizeof name, ".%.*s.", NAME_MAX - 2 - RANDOM_LETTERS, target_name);
+}
+
+// The prefix and six letters varying with time, process, thread and
 // attempt. Exclusive creation settles any collision.
 void make_temporary_name(char (&name)[NAME_MAX + 1], const char *target_name, unsigned attempt)
 {
-    static constexpr char LETTERS[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     // Multiplying by this odd constant spreads the few changing input bits
     // over the whole word.
     constexpr uint64_t SPREAD = 0x9E3779B97F4A7C15u;
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
+    // Threads of one process differ in their stacks.
     uint64_t seed = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(getpid()) << 32) ^
-                    attempt;
-    int prefix = snprintf(name, sizeof name, ".%.*s.", NAME_MAX - 8, target_name);
-    for (int i = 0; i < 6; i++) {
+                    (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&now)) << 8) ^ attempt;
+    int prefix = temporary_prefix(name, target_name);
+    for (int i = 0; i < RANDOM_LETTERS; i++) {
         seed *= SPREAD;
-        name[prefix + i] = LETTERS[(seed >> 40) % 62];
+        name[prefix + i] = NAME_LETTERS[(seed >> 40) % (sizeof NAME_LETTERS - 1)];
     }
-    name[prefix + 6] = '\0';
+    name[prefix + RANDOM_LETTERS] = '\0';
 }
 
-// The new file while it is written, in the target's directory. It is removed
-// again unless it was renamed over the target; an unnamed (O_TMPFILE) file
-// vanishes by itself, even when the process is killed.
+bool is_temporary_name(const char *name, const char *prefix, size_t prefix_length)
+{
+    if (strncmp(name, prefix, prefix_length) != 0 ||
+        strlen(name) != prefix_length + RANDOM_LETTERS)
+        return false;
+    return strspn(name + prefix_length, NAME_LETTERS) == RANDOM_LETTERS;
+}
+
+// A writer holds a lock on its temporary file until it is renamed or
+// removed; one that nobody locks was left by a killed writer.
+void remove_if_abandoned(int dir_fd, const char *name)
+{
+    struct stat status;
+    FileDescriptor stray(open_regular(dir_fd, name, O_NOFOLLOW, status));
+    if (stray.get() >= 0 && flock(stray.get(), LOCK_EX | LOCK_NB) == 0 &&
+        name_holds(dir_fd, name, status))
+        unlinkat(dir_fd, name, 0);
+}
+
+// Temporary files of this target left by killed writers.
+void remove_strays(int dir_fd, const char *target_name)
+{
+    char prefix[NAME_MAX + 1];
+    size_t prefix_length = size_t(temporary_prefix(prefix, target_name));
+    FileDescriptor listing(openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (listing.get() < 0)
+        return;
+    // Read with getdents64 into a buffer of its own: opendir would allocate
+    // outside the hooks.
+    alignas(8) char entries[4096];
+    for (;;) {
+        long length = syscall(SYS_getdents64, listing.get(), entries, sizeof entries);
+        if (length <= 0)
+            return;
+        for (long offset = 0; offset < length;) {
+            unsigned short record_length;
+            memcpy(&record_length, entries + offset + offsetof(struct dirent64, d_reclen),
+                   sizeof record_length);
+            const char *name = entries + offset + offsetof(struct dirent64, d_name);
+            if (is_temporary_name(name, prefix, prefix_length))
+                remove_if_abandoned(dir_fd, name);
+            offset += record_length;
+        }
+    }
+}
+
+// The new file while it is written, in the target's directory, locked by its
+// writer from creation on. It is removed again unless it was renamed over the
+// target; an unnamed (O_TMPFILE) file vanishes by itself, even when the
+// process is killed, and gets a name of its own only just before the rename.
 class TemporaryFile {
 public:
     explicit TemporaryFile(int dir_fd) : dir_fd_(dir_fd) {}
@@ -148,49 +328,47 @@ public:
     TemporaryFile(const TemporaryFile &) = delete;
     TemporaryFile &operator=(const TemporaryFile &) = delete;
 
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
 
-    // A file that replaces another starts private and takes the other's
-    // owner and mode before any byte goes in; a new one gets 0666 less the
-    // umask.
-    bool create(const char *target_name, const struct stat *replaced)
+    // A file that replaces another starts private, until it has taken the
+    // other's owner and mode; a new one gets 0666 less the umask.
+    bool create(const char *target_name, bool replaces)
     {
-        mode_t mode = replaced ? S_IRUSR | S_IWUSR : 0666;
-        fd_ = openat(dir_fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-        if (fd_ < 0) {
-            // Kernels and file systems without O_TMPFILE get a named file.
-            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-                return false;
-            bool opened = claim_name(target_name, [&](const char *name) {
-                fd_ = openat(dir_fd_, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                             mode);
-                return fd_ >= 0;
-            });
-            if (!opened)
-                return false;
-        }
-        return !replaced || take_owner_and_mode(fd_, *replaced);
+        mode_ = replaces ? S_IRUSR | S_IWUSR : 0666;
+        fd_.reset(openat(dir_fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode_));
+        if (fd_.get() >= 0)
+            return flock(fd_.get(), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+        // Kernels and file systems without O_TMPFILE get a named file.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return false;
+        return claim_name(target_name, [&](const char *name) { return create_named(name); });
     }
 
-    // Puts the file under the target's name in one step; errno tells why not.
+    // A name of its own, unique to this write, for a file still unnamed.
+    bool take_own_name(const char *target_name)
+    {
+        return named_ || claim_name(target_name, [&](const char *name) { return link_as(name); });
+    }
+
+    // Puts the named file under the target's name in one step; errno tells
+    // why not.
     bool rename_over(const char *target_name)
     {
-        if (!named_ && !link_under_reserved_name(target_name))
-            return false;
         if (renameat(dir_fd_, name_, dir_fd_, target_name) != 0)
             return false;
         named_ = false;
         return true;
     }
 
+    // The file, still locked, once it has become the target.
+    int release() { return fd_.release(); }
+
     void discard()
     {
         if (named_)
             unlinkat(dir_fd_, name_, 0);
         named_ = false;
-        if (fd_ >= 0)
-            close(fd_);
-        fd_ = -1;
+        fd_.reset();
     }
 
 private:
@@ -211,109 +389,314 @@ private:
         return false;
     }
 
-    // No call links an unnamed file over an existing name, so it gets a name
-    // of its own just before the rename. That name is the same for every
-    // write of the target: a copy left by a write killed between link and
-    // rename is replaced by the next write, and such copies never pile up.
-    bool link_under_reserved_name(const char *target_name)
+    // Between the creation and the lock, another write's sweep may find the
+    // file unlocked and remove it; then the name is given up like a taken one.
+    bool create_named(const char *name)
     {
-        snprintf(name_, sizeof name_, ".%.*s.replacing", NAME_MAX - 11, target_name);
-        if (!link_as(name_)) {
-            if (errno != EEXIST || unlinkat(dir_fd_, name_, 0) != 0 || !link_as(name_))
-                return false;
-        }
-        named_ = true;
-        return true;
+        fd_.reset(openat(dir_fd_, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode_));
+        if (fd_.get() < 0)
+            return false;
+        struct stat created;
+        bool locked = flock(fd_.get(), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+        if (locked && fstat(fd_.get(), &created) == 0 && name_holds(dir_fd_, name, created))
+            return true;
+        fd_.reset();
+        errno = EEXIST;
+        return false;
     }
 
     bool link_as(const char *name)
     {
-        if (linkat(fd_, "", dir_fd_, name, AT_EMPTY_PATH) == 0)
+        if (linkat(fd_.get(), "", dir_fd_, name, AT_EMPTY_PATH) == 0)
             return true;
         if (errno == EEXIST)
             return false;
         // Older kernels want CAP_DAC_READ_SEARCH for AT_EMPTY_PATH; the link
         // through /proc needs no privilege.
         char proc_path[32];
-        snprintf(proc_path, sizeof proc_path, "/proc/self/fd/%d", fd_);
+        snprintf(proc_path, sizeof proc_path, "/proc/self/fd/%d", fd_.get());
         return linkat(AT_FDCWD, proc_path, dir_fd_, name, AT_SYMLINK_FOLLOW) == 0;
     }
 
     int dir_fd_;
-    int fd_ = -1;
+    FileDescriptor fd_;
+    mode_t mode_ = 0;
     bool named_ = false;
     char name_[NAME_MAX + 1] = {};
 };
 
-// The file to write: its directory and its name in that directory, both
-// kept in `path`.
-struct Target {
-    char path[PATH_MAX];
-    const char *dir;
-    const char *name;
+// ---- What the new file takes from the old one
+
+// Owner and group where this process may give the file away (EPERM, or
+// EINVAL for an owner its user namespace cannot map, leave its own); a writer
+// that may not give it to the owner may still keep the group, one it belongs
+// to. Then the permission bits, which a change of owner may have cleared.
+bool take_owner_and_mode(int fd, const struct stat &replaced)
+{
+    auto refused = [] { return errno == EPERM || errno == EINVAL; };
+    if (fchown(fd, replaced.st_uid, replaced.st_gid) != 0) {
+        if (!refused() || (fchown(fd, uid_t(-1), replaced.st_gid) != 0 && !refused()))
+            return false;
+    }
+    return fchmod(fd, replaced.st_mode & 07777) == 0;
+}
+
+// ACLs and security labels guard the file as much as its mode does. A file
+// system without extended attributes has none to copy; one that cannot be
+// copied fails the write.
+bool copy_extended_attributes(int from, int to)
+{
+    ssize_t list_size = flistxattr(from, nullptr, 0);
+    if (list_size <= 0)
+        return list_size == 0 || errno == ENOTSUP;
+    TextPtr names(static_cast<char *>(jsontree_malloc(size_t(list_size))));
+    if (!names || (list_size = flistxattr(from, names.get(), size_t(list_size))) < 0)
+        return false;
+    TextPtr value;
+    size_t capacity = 0;
+    for (const char *name = names.get(); name < names.get() + list_size; name += strlen(name) + 1) {
+        ssize_t size = fgetxattr(from, name, nullptr, 0);
+        if (size < 0)
+            return false;
+        if (size_t(size) > capacity) {
+            value.reset(static_cast<char *>(jsontree_malloc(size_t(size))));
+            if (!value)
+                return false;
+            capacity = size_t(size);
+        }
+        size = fgetxattr(from, name, value.get(), capacity);
+        if (size < 0 || fsetxattr(to, name, value.get(), size_t(size), 0) != 0)
+            return false;
+    }
+    return true;
+}
+
+// ---- Writing
+
+bool write_all(int fd, const char *text, size_t length)
+{
+    while (length > 0) {
+        ssize_t written = write(fd, text, length);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        text += written;
+        length -= size_t(written);
+    }
+    return true;
+}
+
+// Opens `name` for writing, never through a link and without waiting for a
+// FIFO's reader, and only if it is still the inode `expected`.
+int open_for_writing(int dir_fd, const char *name, int access, const struct stat &expected)
+{
+    FileDescriptor fd(openat(dir_fd, name, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status;
+    if (fd.get() < 0 || fstat(fd.get(), &status) != 0 || !same_inode(status, expected))
+        return -1;
+    int flags = fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return -1;
+    return fd.release();
+}
+
+// A FIFO or a device has a reader behind its name: it is written through,
+// never replaced. A FIFO that nobody reads fails at once.
+JSON_Status write_through(int dir_fd, const char *name, const struct stat &seen, const char *text)
+{
+    FileDescriptor fd(open_for_writing(dir_fd, name, O_WRONLY, seen));
+    return fd.get() >= 0 && write_all(fd.get(), text, strlen(text)) ? JSONSuccess : JSONFailure;
+}
+
+// For a regular file that cannot be renamed over (a bind mount). The space
+// is claimed before any byte changes, so a full disk fails the write with the
+// file as it was.
+JSON_Status overwrite_in_place(int dir_fd, const char *name, const struct stat &held,
+                               const char *text)
+{
+    // Read access too: posix_fallocate's fallback for file systems without
+    // fallocate reads the blocks it fills.
+    FileDescriptor fd(open_for_writing(dir_fd, name, O_RDWR, held));
+    size_t length = strlen(text);
+    if (fd.get() < 0 || (length > 0 && posix_fallocate(fd.get(), 0, off_t(length)) != 0))
+        return JSONFailure;
+    bool written = write_all(fd.get(), text, length) && ftruncate(fd.get(), off_t(length)) == 0;
+    return written && fsync(fd.get()) == 0 ? JSONSuccess : JSONFailure;
+}
+
+// The file being replaced: held open since it was first seen.
+struct HeldInode {
+    int fd;
+    struct stat status;
 };
 
-// Symbolic links are resolved, so a link stays a link and the file it points
-// to is replaced. A name that is not there yet is taken as given.
-bool locate_target(const char *filename, Target &target)
+enum class NameCheck { NONE, STILL_HELD };
+
+// Readers see the old file or the new one, never a part: the text goes into
+// a new file beside the target, reaches the disk, and is renamed over it. On
+// failure the target keeps its bytes and its inode. `held` is null for a new
+// file. With STILL_HELD nothing is renamed over a name that no longer holds
+// the held inode. On success `new_file`, when given, gets the new file, still
+// locked.
+JSON_Status replace_regular(int dir_fd, const char *name, const HeldInode *held, NameCheck check,
+                            const char *text, FileDescriptor *new_file)
 {
-    if (!realpath(filename, target.path)) {
-        size_t length = strlen(filename);
-        if (errno != ENOENT || length >= PATH_MAX)
-            return false;
-        memcpy(target.path, filename, length + 1);
+    remove_strays(dir_fd, name);
+    TemporaryFile temporary(dir_fd);
+    if (!temporary.create(name, held))
+        return JSONFailure;
+    struct stat current;  // the mode may have changed since the file was opened
+    if (held && (fstat(held->fd, &current) != 0 || !take_owner_and_mode(temporary.fd(), current) ||
+                 !copy_extended_attributes(held->fd, temporary.fd())))
+        return JSONFailure;
+    // A failed fsync is not retried: the kernel may have dropped the pages.
+    if (!write_all(temporary.fd(), text, strlen(text)) || fsync(temporary.fd()) != 0 ||
+        !temporary.take_own_name(name))
+        return JSONFailure;
+    // Checked last: a name swapped after this is replaced, not followed.
+    if (check == NameCheck::STILL_HELD && !name_holds(dir_fd, name, held->status))
+        return JSONFailure;
+    if (!temporary.rename_over(name)) {
+        // A target that is itself a mount point (a bind-mounted file) cannot
+        // be renamed over; writing into it is the last resort.
+        if (errno != EBUSY || !held)
+            return JSONFailure;
+        temporary.discard();
+        return overwrite_in_place(dir_fd, name, held->status, text);
     }
-    char *slash = strrchr(target.path, '/');
-    if (!slash) {
-        target.dir = ".";
-        target.name = target.path;
-    } else if (slash == target.path) {
-        target.dir = "/";
-        target.name = slash + 1;
-    } else {
-        *slash = '\0';
-        target.dir = target.path;
-        target.name = slash + 1;
-    }
-    return *target.name != '\0';
+    if (new_file)
+        new_file->reset(temporary.release());
+    // The rename lasts only once the directory is on disk. File systems that
+    // cannot sync a directory report EINVAL: nothing more can be done there.
+    return fsync(dir_fd) == 0 || errno == EINVAL ? JSONSuccess : JSONFailure;
 }
 
 }  // namespace
 
-// Readers see the old file or the new one, never a part: the text goes into
-// a new file beside the target, reaches the disk, and is renamed over it.
-// On failure the target keeps its bytes and its inode.
 JSON_Status replace_file(const char *filename, const char *text)
 {
     Target target;
-    if (!locate_target(filename, target))
+    if (!filename || !text || !locate_target(filename, target))
         return JSONFailure;
-    FileDescriptor dir(open(target.dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor dir(open_directory(target));
     if (dir.get() < 0)
         return JSONFailure;
-    struct stat replaced;
-    bool exists = fstatat(dir.get(), target.name, &replaced, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!exists && errno != ENOENT)
+    struct stat seen;
+    if (fstatat(dir.get(), target.name, &seen, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? replace_regular(dir.get(), target.name, nullptr, NameCheck::NONE,
+                                                 text, nullptr)
+                               : JSONFailure;
+    // Links were resolved above: one here now was put in since.
+    if (S_ISLNK(seen.st_mode))
         return JSONFailure;
-    // A FIFO or a device has a reader behind its name, and a link that points
-    // nowhere yet gets its file made: these are written through the name.
-    if (exists && !S_ISREG(replaced.st_mode))
-        return write_in_place(filename, text);
+    if (!S_ISREG(seen.st_mode))
+        return write_through(dir.get(), target.name, seen, text);
+    HeldInode held{-1, {}};
+    FileDescriptor file(open_regular(dir.get(), target.name, O_NOFOLLOW, held.status));
+    held.fd = file.get();
+    if (held.fd < 0)
+        return JSONFailure;
+    return replace_regular(dir.get(), target.name, &held, NameCheck::NONE, text, nullptr);
+}
 
-    TemporaryFile temporary(dir.get());
-    // A failed fsync is not retried: the kernel may have dropped the pages.
-    if (!temporary.create(target.name, exists ? &replaced : nullptr) ||
-        !write_all(temporary.fd(), text, strlen(text)) || fsync(temporary.fd()) != 0)
-        return JSONFailure;
-    if (!temporary.rename_over(target.name)) {
-        // A target that is itself a mount point (a bind-mounted file) cannot
-        // be renamed over; writing through it is the last resort.
-        if (errno != EBUSY)
-            return JSONFailure;
-        temporary.discard();
-        return write_in_place(filename, text);
+// ---- Held files
+
+struct json_file_t {
+    int dir_fd;
+    HeldInode held;
+    char *text;
+    size_t length;
+    char name[NAME_MAX + 1];
+};
+
+namespace {
+
+constexpr unsigned OPEN_ATTEMPTS = 100;
+
+// The regular file `name` holds, locked if `lock_wait_ms` asks for it.
+int open_held(int dir_fd, const char *name, int lock_wait_ms, struct stat &status)
+{
+    for (unsigned attempt = 0; attempt < OPEN_ATTEMPTS; attempt++) {
+        FileDescriptor fd(open_regular(dir_fd, name, O_NOFOLLOW, status));
+        if (fd.get() < 0)
+            return -1;
+        if (lock_wait_ms < 0)
+            return fd.release();
+        if (!lock_within(fd.get(), lock_wait_ms))
+            return -1;
+        // A writer that held the lock may have renamed a new file over the
+        // name meanwhile; the lock must be on the file the name holds now.
+        if (name_holds(dir_fd, name, status) && fstat(fd.get(), &status) == 0)
+            return fd.release();
     }
-    // The rename lasts only once the directory is on disk. File systems that
-    // cannot sync a directory report EINVAL: nothing more can be done there.
-    return fsync(dir.get()) == 0 || errno == EINVAL ? JSONSuccess : JSONFailure;
+    errno = EAGAIN;
+    return -1;
+}
+
+}  // namespace
+
+JSON_File *json_file_open(const char *filename, int lock_wait_ms)
+{
+    Target target;
+    if (!filename || !locate_target(filename, target))
+        return nullptr;
+    FileDescriptor dir(open_directory(target));
+    if (dir.get() < 0)
+        return nullptr;
+    struct stat status;
+    FileDescriptor file(open_held(dir.get(), target.name, lock_wait_ms, status));
+    if (file.get() < 0)
+        return nullptr;
+    size_t length = 0;
+    TextPtr text(read_text(file.get(), size_t(status.st_size), &length));
+    auto *held = static_cast<JSON_File *>(jsontree_malloc(sizeof(JSON_File)));
+    if (!text || !held) {
+        jsontree_free(held);
+        return nullptr;
+    }
+    held->held.status = status;
+    held->held.fd = file.release();
+    held->dir_fd = dir.release();
+    held->text = text.release();
+    held->length = length;
+    memcpy(held->name, target.name, strlen(target.name) + 1);
+    return held;
+}
+
+const char *json_file_text(const JSON_File *file)
+{
+    return file ? file->text : nullptr;
+}
+
+size_t json_file_length(const JSON_File *file)
+{
+    return file ? file->length : 0;
+}
+
+JSON_Status json_file_replace(JSON_File *file, const char *text)
+{
+    if (!file || !text)
+        return JSONFailure;
+    FileDescriptor new_file;
+    JSON_Status status = replace_regular(file->dir_fd, file->name, &file->held,
+                                         NameCheck::STILL_HELD, text, &new_file);
+    // Written in place, the file is the same inode; renamed, the new one.
+    struct stat new_status;
+    if (new_file.get() >= 0 && fstat(new_file.get(), &new_status) == 0) {
+        close(file->held.fd);
+        file->held.fd = new_file.release();
+        file->held.status = new_status;
+    }
+    return status;
+}
+
+void json_file_close(JSON_File *file)
+{
+    if (!file)
+        return;
+    close(file->held.fd);
+    close(file->dir_fd);
+    jsontree_free(file->text);
+    jsontree_free(file);
 }

@@ -68,8 +68,6 @@ JSON_Value *json_value_init_string_no_copy(char *string);
 JSON_Value *json_value_adopt_string(char *string);
 JSON_Object *json_object_init();
 JSON_Array *json_array_init();
-void json_object_free(JSON_Object *object);
-void json_array_free(JSON_Array *array);
 int is_valid_utf8(const char *string, size_t string_len);
 int verify_utf8_sequence(const unsigned char *string, int *len);
 int num_bytes_in_utf8_sequence(unsigned char c);
@@ -80,6 +78,10 @@ JSON_Status json_array_resize(JSON_Array *array, size_t new_capacity);
 JSON_Status json_object_add(JSON_Object *object, const char *name, JSON_Value *value);
 JSON_Status json_array_add(JSON_Array *array, JSON_Value *value);
 JSON_Value *json_object_nget_value(const JSON_Object *object, const char *name, size_t n);
+
+// ---- tree.cpp
+// `target` is `tree` or lies inside it, or `tree` is too deep to tell.
+bool may_hold(const JSON_Value *tree, const JSON_Value *target);
 
 // ---- number_text.cpp
 // The double strtod gives for the number at `text`, and where it stops

@@ -393,6 +393,8 @@ int serialize_array(const JSON_Array *array, char *buf, int level, int is_pretty
 int json_serialize_to_buffer_r(const JSON_Value *value, char *buf, int level, int is_pretty,
                                char *num_buf)
 {
+    if (level > JSON_MAX_DEPTH)  // recursion is one call per level: the limit bounds the stack
+        return -1;
     switch (json_value_get_type(value)) {
     case JSONNull:
         return append_string(buf, "null");

@@ -8,7 +8,13 @@ namespace {
 
 constexpr double NUMBER_TOLERANCE = 0.000001;
 
-JSON_Value *copy_object(const JSON_Object *source)
+// Each walk below recurses once per level and gives up past JSON_MAX_DEPTH,
+// so its stack use is bounded whatever tree it is handed. `depth` is the
+// depth of the value at hand, the value passed in by the caller being 0.
+
+JSON_Value *copy_value(const JSON_Value *value, size_t depth);
+
+JSON_Value *copy_object(const JSON_Object *source, size_t depth)
 {
     ValuePtr copy(json_value_init_object());
     if (!copy)
@@ -16,7 +22,7 @@ JSON_Value *copy_object(const JSON_Object *source)
     JSON_Object *target = json_value_get_object(copy.get());
     for (size_t i = 0; i < json_object_get_count(source); i++) {
         const char *name = json_object_get_name(source, i);
-        ValuePtr member(json_value_deep_copy(json_object_get_value(source, name)));
+        ValuePtr member(copy_value(json_object_get_value(source, name), depth + 1));
         if (!member || json_object_add(target, name, member.get()) != JSONSuccess)
             return nullptr;
         member.release();
@@ -24,14 +30,14 @@ JSON_Value *copy_object(const JSON_Object *source)
     return copy.release();
 }
 
-JSON_Value *copy_array(const JSON_Array *source)
+JSON_Value *copy_array(const JSON_Array *source, size_t depth)
 {
     ValuePtr copy(json_value_init_array());
     if (!copy)
         return nullptr;
     JSON_Array *target = json_value_get_array(copy.get());
     for (size_t i = 0; i < json_array_get_count(source); i++) {
-        ValuePtr item(json_value_deep_copy(json_array_get_value(source, i)));
+        ValuePtr item(copy_value(json_array_get_value(source, i), depth + 1));
         if (!item || json_array_add(target, item.get()) != JSONSuccess)
             return nullptr;
         item.release();
@@ -39,64 +45,10 @@ JSON_Value *copy_array(const JSON_Array *source)
     return copy.release();
 }
 
-bool objects_equal(const JSON_Object *a, const JSON_Object *b)
+JSON_Value *copy_value(const JSON_Value *value, size_t depth)
 {
-    size_t count = json_object_get_count(a);
-    if (count != json_object_get_count(b))
-        return false;
-    for (size_t i = 0; i < count; i++) {
-        const char *name = json_object_get_name(a, i);
-        if (!json_value_equals(json_object_get_value(a, name), json_object_get_value(b, name)))
-            return false;
-    }
-    return true;
-}
-
-bool arrays_equal(const JSON_Array *a, const JSON_Array *b)
-{
-    size_t count = json_array_get_count(a);
-    if (count != json_array_get_count(b))
-        return false;
-    for (size_t i = 0; i < count; i++) {
-        if (!json_value_equals(json_array_get_value(a, i), json_array_get_value(b, i)))
-            return false;
-    }
-    return true;
-}
-
-JSON_Status validate_array(const JSON_Array *schema, const JSON_Array *value)
-{
-    // The first schema item describes every item; further ones are ignored.
-    const JSON_Value *item_schema = json_array_get_value(schema, 0);
-    if (!item_schema)
-        return JSONSuccess;
-    for (size_t i = 0; i < json_array_get_count(value); i++) {
-        if (json_validate(item_schema, json_array_get_value(value, i)) != JSONSuccess)
-            return JSONFailure;
-    }
-    return JSONSuccess;
-}
-
-JSON_Status validate_object(const JSON_Object *schema, const JSON_Object *value)
-{
-    size_t count = json_object_get_count(schema);
-    if (count == 0)
-        return JSONSuccess;
-    if (json_object_get_count(value) < count)
-        return JSONFailure;
-    for (size_t i = 0; i < count; i++) {
-        const char *name = json_object_get_name(schema, i);
-        const JSON_Value *member = json_object_get_value(value, name);
-        if (!member || json_validate(json_object_get_value(schema, name), member) != JSONSuccess)
-            return JSONFailure;
-    }
-    return JSONSuccess;
-}
-
-}  // namespace
-
-JSON_Value *json_value_deep_copy(const JSON_Value *value)
-{
+    if (depth > JSON_MAX_DEPTH)
+        return nullptr;
     switch (json_value_get_type(value)) {
     case JSONNull:
         return json_value_init_null();
@@ -107,19 +59,46 @@ JSON_Value *json_value_deep_copy(const JSON_Value *value)
     case JSONString:
         return json_value_adopt_string(jsontree_strdup(json_value_get_string(value)));
     case JSONObject:
-        return copy_object(json_value_get_object(value));
+        return copy_object(json_value_get_object(value), depth);
     case JSONArray:
-        return copy_array(json_value_get_array(value));
+        return copy_array(json_value_get_array(value), depth);
     default:
         return nullptr;
     }
 }
 
-JSON_Status json_value_equals(const JSON_Value *a, const JSON_Value *b)
+bool values_equal(const JSON_Value *a, const JSON_Value *b, size_t depth);
+
+bool objects_equal(const JSON_Object *a, const JSON_Object *b, size_t depth)
+{
+    size_t count = json_object_get_count(a);
+    if (count != json_object_get_count(b))
+        return false;
+    for (size_t i = 0; i < count; i++) {
+        const char *name = json_object_get_name(a, i);
+        if (!values_equal(json_object_get_value(a, name), json_object_get_value(b, name), depth + 1))
+            return false;
+    }
+    return true;
+}
+
+bool arrays_equal(const JSON_Array *a, const JSON_Array *b, size_t depth)
+{
+    size_t count = json_array_get_count(a);
+    if (count != json_array_get_count(b))
+        return false;
+    for (size_t i = 0; i < count; i++) {
+        if (!values_equal(json_array_get_value(a, i), json_array_get_value(b, i), depth + 1))
+            return false;
+    }
+    return true;
+}
+
+bool values_equal(const JSON_Value *a, const JSON_Value *b, size_t depth)
 {
     JSON_Value_Type type = json_value_get_type(a);
-    if (type != json_value_get_type(b))
-        return 0;
+    if (depth > JSON_MAX_DEPTH || type != json_value_get_type(b))
+        return false;
     switch (type) {
     case JSONString:
         return strcmp(json_value_get_string(a), json_value_get_string(b)) == 0;
@@ -128,32 +107,114 @@ JSON_Status json_value_equals(const JSON_Value *a, const JSON_Value *b)
     case JSONBoolean:
         return json_value_get_boolean(a) == json_value_get_boolean(b);
     case JSONObject:
-        return objects_equal(json_value_get_object(a), json_value_get_object(b));
+        return objects_equal(json_value_get_object(a), json_value_get_object(b), depth);
     case JSONArray:
-        return arrays_equal(json_value_get_array(a), json_value_get_array(b));
+        return arrays_equal(json_value_get_array(a), json_value_get_array(b), depth);
     default:  // null values, and two null pointers
-        return 1;
+        return true;
     }
 }
 
-JSON_Status json_validate(const JSON_Value *schema, const JSON_Value *value)
+bool validates(const JSON_Value *schema, const JSON_Value *value, size_t depth);
+
+bool array_validates(const JSON_Array *schema, const JSON_Array *value, size_t depth)
 {
-    if (!schema || !value)
-        return JSONFailure;
+    // The first schema item describes every item; further ones are ignored.
+    const JSON_Value *item_schema = json_array_get_value(schema, 0);
+    if (!item_schema)
+        return true;
+    for (size_t i = 0; i < json_array_get_count(value); i++) {
+        if (!validates(item_schema, json_array_get_value(value, i), depth + 1))
+            return false;
+    }
+    return true;
+}
+
+bool object_validates(const JSON_Object *schema, const JSON_Object *value, size_t depth)
+{
+    size_t count = json_object_get_count(schema);
+    if (count == 0)
+        return true;
+    if (json_object_get_count(value) < count)
+        return false;
+    for (size_t i = 0; i < count; i++) {
+        const char *name = json_object_get_name(schema, i);
+        const JSON_Value *member = json_object_get_value(value, name);
+        if (!member || !validates(json_object_get_value(schema, name), member, depth + 1))
+            return false;
+    }
+    return true;
+}
+
+bool validates(const JSON_Value *schema, const JSON_Value *value, size_t depth)
+{
+    if (!schema || !value || depth > JSON_MAX_DEPTH)
+        return false;
     JSON_Value_Type schema_type = json_value_get_type(schema);
     if (schema_type != JSONNull && schema_type != json_value_get_type(value))
-        return JSONFailure;
+        return false;
     switch (schema_type) {
     case JSONNull:
     case JSONString:
     case JSONNumber:
     case JSONBoolean:
-        return JSONSuccess;
+        return true;
     case JSONArray:
-        return validate_array(json_value_get_array(schema), json_value_get_array(value));
+        return array_validates(json_value_get_array(schema), json_value_get_array(value), depth);
     case JSONObject:
-        return validate_object(json_value_get_object(schema), json_value_get_object(value));
+        return object_validates(json_value_get_object(schema), json_value_get_object(value), depth);
     default:
-        return JSONFailure;
+        return false;
     }
+}
+
+// Calls `visit` on every entry of a container value; stops at the first
+// entry for which it returns false, and then returns false too.
+template <typename Visit>
+bool every_entry(const JSON_Value *value, Visit visit)
+{
+    if (const JSON_Object *object = json_value_get_object(value)) {
+        for (size_t i = 0; i < object->count; i++) {
+            if (!visit(object->values[i]))
+                return false;
+        }
+    } else if (const JSON_Array *array = json_value_get_array(value)) {
+        for (size_t i = 0; i < array->count; i++) {
+            if (!visit(array->items[i]))
+                return false;
+        }
+    }
+    return true;
+}
+
+// False once `target` is found or the walk would pass the depth limit.
+bool surely_lacks(const JSON_Value *tree, const JSON_Value *target, size_t depth)
+{
+    if (tree == target || depth > JSON_MAX_DEPTH)
+        return false;
+    return every_entry(tree, [&](const JSON_Value *entry) {
+        return surely_lacks(entry, target, depth + 1);
+    });
+}
+
+}  // namespace
+
+bool may_hold(const JSON_Value *tree, const JSON_Value *target)
+{
+    return !surely_lacks(tree, target, 0);
+}
+
+JSON_Value *json_value_deep_copy(const JSON_Value *value)
+{
+    return copy_value(value, 0);
+}
+
+JSON_Status json_value_equals(const JSON_Value *a, const JSON_Value *b)
+{
+    return values_equal(a, b, 0) ? 1 : 0;
+}
+
+JSON_Status json_validate(const JSON_Value *schema, const JSON_Value *value)
+{
+    return validates(schema, value, 0) ? JSONSuccess : JSONFailure;
 }

@@ -212,33 +212,32 @@ JSON_Value *json_value_init_null(void)
 
 // ---- Release
 
-void json_object_free(JSON_Object *object)
-{
-    for (size_t i = object->count; i-- > 0;) {
-        jsontree_free(object->names[i]);
-        json_value_free(object->values[i]);
-    }
-    jsontree_free(object->names);
-    jsontree_free(object->values);
-    jsontree_free(object);
-}
+namespace {
 
-void json_array_free(JSON_Array *array)
-{
-    for (size_t i = array->count; i-- > 0;)
-        json_value_free(array->items[i]);
-    jsontree_free(array->items);
-    jsontree_free(array);
-}
-
-void json_value_free(JSON_Value *value)
+size_t entry_count(const JSON_Value *value)
 {
     switch (json_value_get_type(value)) {
     case JSONObject:
-        json_object_free(value->value.object);
+        return value->value.object->count;
+    case JSONArray:
+        return value->value.array->count;
+    default:
+        return 0;
+    }
+}
+
+// Releases a value that has no entries left (null is ignored).
+void release_childless(JSON_Value *value)
+{
+    switch (json_value_get_type(value)) {
+    case JSONObject:
+        jsontree_free(value->value.object->names);
+        jsontree_free(value->value.object->values);
+        jsontree_free(value->value.object);
         break;
     case JSONArray:
-        json_array_free(value->value.array);
+        jsontree_free(value->value.array->items);
+        jsontree_free(value->value.array);
         break;
     case JSONString:
         if (value->value.string)
@@ -248,6 +247,70 @@ void json_value_free(JSON_Value *value)
         break;
     }
     jsontree_free(value);
+}
+
+// The slot array holding the entries of a container.
+JSON_Value **entry_slots(JSON_Value *container)
+{
+    return container->type == JSONObject ? container->value.object->values
+                                         : container->value.array->items;
+}
+
+void set_entry_count(JSON_Value *container, size_t count)
+{
+    if (container->type == JSONObject)
+        container->value.object->count = count;
+    else
+        container->value.array->count = count;
+}
+
+// Releases the entries of a container from the last, up to one that has
+// entries of its own: that one is taken out and returned, the container then
+// counting only the entries before it. Null once every entry is released.
+JSON_Value *release_entries_down_to_nested(JSON_Value *container)
+{
+    size_t count = entry_count(container);
+    if (count == 0)
+        return nullptr;
+    JSON_Object *object = json_value_get_object(container);
+    JSON_Value **slots = entry_slots(container);
+    for (size_t i = count; i-- > 0;) {
+        if (object)
+            jsontree_free(object->names[i]);
+        JSON_Value *entry = slots[i];
+        if (entry_count(entry) > 0) {
+            set_entry_count(container, i);
+            return entry;
+        }
+        release_childless(entry);
+    }
+    set_entry_count(container, 0);
+    return nullptr;
+}
+
+}  // namespace
+
+// Entries go from the last to the first, each container after its entries.
+// While a container waits for a nested entry to be released, the slot that
+// entry left holds the container above it: the way back up lives in the tree
+// itself, so any depth is released without recursion or memory of its own.
+void json_value_free(JSON_Value *value)
+{
+    JSON_Value *above = nullptr;  // the container `value` was taken from
+    for (;;) {
+        JSON_Value *nested = release_entries_down_to_nested(value);
+        if (nested) {
+            entry_slots(value)[entry_count(value)] = above;
+            above = value;
+            value = nested;
+            continue;
+        }
+        release_childless(value);
+        if (!above)
+            return;
+        value = above;
+        above = entry_slots(value)[entry_count(value)];
+    }
 }
 
 // ---- Typed access: null pointer first, then type, then payload.

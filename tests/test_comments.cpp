@@ -63,6 +63,41 @@ TEST_F(CommentsTest, RefusesWhatIsNoDocumentOnceBlanked)
     }
 }
 
+TEST_F(CommentsTest, LosslessOnlyWhenTheDocumentHoldsAllTheText)
+{
+    const struct {
+        const char *text;
+        JSON_Status expected;
+    } cases[] = {
+        {"{\"a\":1}", JSONSuccess},
+        {"{\"a\":1} // end", JSONSuccess},
+        {"{\"a\":1}\n/* trailer */\n// last\n", JSONSuccess},
+        {"/* head */ {\"a\":1, // note\n\"b\":[2] /* c */}", JSONSuccess},
+        {"{\"glob\":\"/etc/*\", \"url\":\"http://x\"} // \"quoted\"", JSONSuccess},
+        {"{\"a\":\"x\\\\u0000\"}", JSONSuccess},  // an escaped backslash, then "u0000"
+        {"{\"a\": /* 1}", JSONSuccess},  // the unclosed opening is all that goes
+        {"{\"a\":1} /* {\"b\":2} */", JSONSuccess},
+        // Text after the root.
+        {"{\"a\":1}\n{\"b\":2}", JSONFailure},
+        {"{\"a\":{\"b\":1}},\"c\":2}", JSONFailure},
+        {"{\"a\":1} /* {\"b\":2}", JSONFailure},
+        // Strings cut at NUL.
+        {"{\"a\":\"x\\u0000y\"}", JSONFailure},
+        {"{\"x\\u0000y\":1}", JSONFailure},
+        // Members hidden by the two-pass blanking.
+        {"{\"a\":1, // see /etc/*\n\"b\":2, /* c */\n\"d\":3}", JSONFailure},
+        {"{\"a\":1, // it\"s\n\"p\":\"/*\", \"b\":2, \"q\":\"*/\"}", JSONFailure},
+        {"{\"a\": // 1}", JSONFailure},
+        // No document at all.
+        {"", JSONFailure},
+    };
+    EXPECT_EQ(json_verify_lossless_with_comments(nullptr), JSONFailure);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(json_verify_lossless_with_comments(c.text), c.expected);
+    }
+}
+
 TEST_F(CommentsTest, EveryAllocationFailureReleasesEverything)
 {
     const char *text = "// config\n{\"a\":[1,\"x\\u00e9\",{\"b\":null}], /* c */ \"d\":{\"e\":true}}";

@@ -4,21 +4,20 @@
 #include "mount.h"
 #include "process.h"
 #include "recording_hooks.h"
+#include "seccomp.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <linux/audit.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
 #include <signal.h>
+#include <grp.h>
 #include <sys/mount.h>
-#include <sys/prctl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,6 +26,8 @@
 #include <cstddef>
 #include <cstring>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,8 @@ bool limit_file_size(rlim_t limit)
 
 TEST_F(FileReplaceTest, ReplacedFileKeepsModeAndOwner)
 {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "giving a file to another owner needs root";
     std::string path = dir_.write("conf.json", "old text");
     ASSERT_EQ(chmod(path.c_str(), 0640), 0);
     ASSERT_EQ(chown(path.c_str(), 1234, 5678), 0);
@@ -276,72 +279,171 @@ TEST_F(FileReplaceTest, CharacterDeviceIsWrittenInPlace)
     EXPECT_EQ(directory_entries(dir_.path()), Strings{"null"});
 }
 
-// ---- Without O_TMPFILE or without AT_EMPTY_PATH, forced by a seccomp filter
 
-#if defined(__x86_64__)
-constexpr uint32_t NATIVE_AUDIT_ARCH = AUDIT_ARCH_X86_64;
-#elif defined(__aarch64__)
-constexpr uint32_t NATIVE_AUDIT_ARCH = AUDIT_ARCH_AARCH64;
-#elif defined(__arm__)
-constexpr uint32_t NATIVE_AUDIT_ARCH = AUDIT_ARCH_ARM;
-#elif defined(__i386__)
-constexpr uint32_t NATIVE_AUDIT_ARCH = AUDIT_ARCH_I386;
-#else
-constexpr uint32_t NATIVE_AUDIT_ARCH = 0;
-#endif
+struct FileCloser {
+    void operator()(JSON_File *file) const { json_file_close(file); }
+};
+using HeldFile = std::unique_ptr<JSON_File, FileCloser>;
 
-// Makes system call `number` fail with `error` whenever its argument `arg`
-// has a bit of `flags` set, in this process from now on.
-bool deny_call_with_flags(uint32_t number, unsigned arg, uint32_t flags, int error)
+TEST_F(FileReplaceTest, HeldFileIsReplacedOnlyWhileItsNameHoldsIt)
 {
-    // The low half of the 64-bit argument slot.
-    uint32_t arg_offset = offsetof(seccomp_data, args) + arg * sizeof(uint64_t) +
-                          (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? 4 : 0);
-    sock_filter program[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, NATIVE_AUDIT_ARCH, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, number, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, arg_offset),
-        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, flags, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (uint32_t(error) & SECCOMP_RET_DATA)),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    std::string victim = dir_.write("victim", "victim bytes");
+    // What another user who may write the directory does to the name
+    // between the read and the replacement.
+    const std::pair<const char *, std::function<int(const char *)>> swaps[] = {
+        {"link to another file", [&](const char *path) { return symlink(victim.c_str(), path); }},
+        {"link to no file", [&](const char *path) { return symlink("made", path); }},
+        {"another file",
+         [&](const char *path) { return rename(dir_.write("other", "other").c_str(), path); }},
+        {"nothing", [](const char *) { return 0; }},
     };
-    sock_fprog filter{static_cast<unsigned short>(sizeof program / sizeof program[0]), program};
-    return NATIVE_AUDIT_ARCH != 0 && prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0;
+    const std::string text = text_of(document("new").get(), true);
+    for (const auto &[what, swap] : swaps) {
+        SCOPED_TRACE(what);
+        std::string path = dir_.write("conf.json", "{\"old\": 1}");
+        HeldFile file(json_file_open(path.c_str(), 0));
+        ASSERT_NE(file, nullptr);
+        EXPECT_STREQ(json_file_text(file.get()), "{\"old\": 1}");
+        ASSERT_EQ(unlink(path.c_str()), 0);
+        ASSERT_EQ(swap(path.c_str()), 0);
+        Strings entries = directory_entries(dir_.path());
+        std::string named = read_file_bytes(path);
+
+        EXPECT_EQ(json_file_replace(file.get(), text.c_str()), JSONFailure);
+        EXPECT_EQ(directory_entries(dir_.path()), entries);
+        EXPECT_EQ(read_file_bytes(path), named);
+        EXPECT_EQ(read_file_bytes(victim), "victim bytes");
+        unlink(path.c_str());
+    }
+    // Left alone, the file is replaced, and again through the same handle.
+    std::string path = dir_.write("conf.json", "{}");
+    HeldFile file(json_file_open(path.c_str(), 0));
+    ASSERT_EQ(json_file_replace(file.get(), text.c_str()), JSONSuccess);
+    EXPECT_EQ(read_file_bytes(path), text);
+    ASSERT_EQ(json_file_replace(file.get(), "[]"), JSONSuccess);
+    EXPECT_EQ(read_file_bytes(path), "[]");
+    EXPECT_EQ(directory_entries(dir_.path()), (Strings{"conf.json", "victim"}));
 }
+
+TEST_F(FileReplaceTest, LockIsWaitedForABoundedTime)
+{
+    std::string path = dir_.write("conf.json", "{}");
+    int reader = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(reader, LOCK_SH), 0);
+    errno = 0;
+    EXPECT_EQ(HeldFile(json_file_open(path.c_str(), 50)), nullptr);
+    EXPECT_EQ(errno, EWOULDBLOCK);
+    EXPECT_NE(HeldFile(json_file_open(path.c_str(), -1)), nullptr) << "an unlocked read waits";
+    close(reader);
+    HeldFile writer(json_file_open(path.c_str(), 50));
+    EXPECT_NE(writer, nullptr);
+    EXPECT_EQ(HeldFile(json_file_open(path.c_str(), 0)), nullptr) << "a second writer got in";
+}
+
+TEST_F(FileReplaceTest, ReadersRefuseAFifoAtOnce)
+{
+    std::string fifo = dir_.file("fifo");
+    std::string link = dir_.file("link");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(symlink("fifo", link.c_str()), 0);
+    // A reader that waits for a writer is ended by the alarm.
+    int result = in_child([&] {
+        alarm(10);
+        return first_failed({!json_parse_file(fifo.c_str()), !json_parse_file_with_comments(link.c_str()),
+                             !json_file_open(fifo.c_str(), -1), !json_file_open(link.c_str(), 0)});
+    });
+    EXPECT_EQ(result, 0) << "check " << result << " failed in the child";
+}
+
+// Name and value of every extended attribute of `path`.
+std::map<std::string, std::string> attributes_of(const std::string &path)
+{
+    std::map<std::string, std::string> attributes;
+    char names[4096], value[4096];
+    ssize_t length = llistxattr(path.c_str(), names, sizeof names);
+    for (const char *name = names; length > 0 && name < names + length; name += strlen(name) + 1) {
+        ssize_t size = lgetxattr(path.c_str(), name, value, sizeof value);
+        attributes[name] = std::string(value, size > 0 ? size_t(size) : 0);
+    }
+    return attributes;
+}
+
+// An access ACL in the kernel's form: the owner, group 1234 and others as
+// mode 0600 has them, and user 33 allowed to read and write.
+std::string access_acl()
+{
+    constexpr uint32_t VERSION = 2, NO_ID = ~0u;
+    struct Entry {
+        uint16_t tag, permissions;
+        uint32_t id;
+    };
+    const Entry entries[] = {{0x01, 6, NO_ID}, {0x02, 6, 33}, {0x04, 0, NO_ID},
+                             {0x10, 6, NO_ID}, {0x20, 0, NO_ID}};
+    std::string acl(reinterpret_cast<const char *>(&VERSION), sizeof VERSION);
+    return acl.append(reinterpret_cast<const char *>(entries), sizeof entries);
+}
+
+TEST_F(FileReplaceTest, AttributesAndGroupThatGuardTheFileAreKept)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "trusted attributes and files of other owners need root";
+    std::string path = dir_.write("conf.json", "old");
+    ASSERT_EQ(chown(path.c_str(), 0, 1234), 0);
+    const std::pair<const char *, std::string> wanted[] = {
+        {"user.origin", "factory"}, {"trusted.label", "gateway"}, {"system.posix_acl_access", access_acl()}};
+    for (const auto &[name, value] : wanted) {
+        if (setxattr(path.c_str(), name, value.data(), value.size(), 0) != 0) {
+            ASSERT_EQ(errno, EOPNOTSUPP) << name;
+        }
+    }
+    auto before = attributes_of(path);
+    if (before.empty())
+        GTEST_SKIP() << "no extended attributes on this file system";
+    struct stat status_before = lstat_of(path);
+    ValuePtr doc = document("new");
+
+    ASSERT_EQ(json_serialize_to_file(doc.get(), path.c_str()), JSONSuccess);
+    EXPECT_EQ(attributes_of(path), before);
+    struct stat status = lstat_of(path);
+    EXPECT_NE(status.st_ino, status_before.st_ino);
+    EXPECT_EQ(status.st_mode, status_before.st_mode);
+    EXPECT_EQ(status.st_gid, 1234u);
+
+    // A writer who may not give the file back to root keeps its group, one
+    // the writer belongs to.
+    std::string shared = dir_.write("shared.json", "old");
+    ASSERT_EQ(chown(shared.c_str(), 0, 1234), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 0664), 0);
+    ASSERT_EQ(chmod(dir_.path().c_str(), 0777), 0);
+    int result = in_child([&] {
+        gid_t groups[] = {1234};
+        if (setgroups(1, groups) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+            setresuid(65534, 65534, 65534) != 0)
+            return 2;
+        return json_serialize_to_file(doc.get(), shared.c_str()) == JSONSuccess ? 0 : 1;
+    });
+    EXPECT_EQ(result, 0);
+    status = lstat_of(shared);
+    EXPECT_EQ(status.st_uid, 65534u);
+    EXPECT_EQ(status.st_gid, 1234u);
+    EXPECT_EQ(status.st_mode & 07777, 0664u);
+}
+
+// ---- Without O_TMPFILE or without AT_EMPTY_PATH, forced by a seccomp filter
 
 constexpr int NO_FILTER = 77;
 
-struct DeniedCall {
-    const char *what;
-    uint32_t number;
-    unsigned arg;
-    uint32_t flags;
-    int error;
-};
-
-const DeniedCall DENIED_CALLS[] = {
-    // Old kernels and file systems without unnamed temporary files.
-    {"O_TMPFILE", SYS_openat, 2, uint32_t(O_TMPFILE & ~O_DIRECTORY), EOPNOTSUPP},
-    // Kernels that let only privileged processes link a descriptor in.
-    {"AT_EMPTY_PATH", SYS_linkat, 4, AT_EMPTY_PATH, ENOENT},
-};
-
 TEST_F(FileReplaceTest, FallbacksReplaceAndCleanUp)
 {
-    for (const DeniedCall &denied : DENIED_CALLS) {
-        SCOPED_TRACE(denied.what);
+    for (const DeniedCall *denied : {&NO_UNNAMED_TEMPORARY_FILES, &NO_LINK_BY_DESCRIPTOR}) {
+        SCOPED_TRACE(denied->what);
         std::string path = dir_.write("conf.json", "old text");
         ASSERT_EQ(chmod(path.c_str(), 0604), 0);
         ValuePtr small = document("new");
         ValuePtr large = document("0123456789abcdef", 1000);
 
         int result = in_child([&] {
-            if (!deny_call_with_flags(denied.number, denied.arg, denied.flags, denied.error))
+            if (!deny_call(*denied))
                 return NO_FILTER;
             bool replaced = json_serialize_to_file(small.get(), path.c_str()) == JSONSuccess;
             std::string after_success = read_file_bytes(path);
@@ -357,6 +459,38 @@ TEST_F(FileReplaceTest, FallbacksReplaceAndCleanUp)
         if (result == NO_FILTER)
             GTEST_SKIP() << "no seccomp filter can be installed here";
         EXPECT_EQ(result, 0) << "check " << result << " failed in the child";
+    }
+}
+
+TEST_F(FileReplaceTest, StraysOfKilledWritersGoThoseOfLiveWritersStay)
+{
+    for (const DeniedCall *denied : {(const DeniedCall *)nullptr, &NO_UNNAMED_TEMPORARY_FILES}) {
+        SCOPED_TRACE(denied ? denied->what : "every feature");
+        TempDir dir;
+        std::string path = dir.write("conf.json", "old");
+        dir.write(".conf.json.Ab12Cd", "left by a killed writer");
+        int live = open(dir.write(".conf.json.Zz98Yy", "being written").c_str(), O_RDONLY);
+        ASSERT_EQ(flock(live, LOCK_EX), 0);
+        std::string victim = dir.write("victim", "victim bytes");
+        ASSERT_EQ(symlink("victim", dir.file(".conf.json.Qq11Ww").c_str()), 0);
+        // Another user's directory where writes once put their copies.
+        ASSERT_EQ(mkdir(dir.file(".conf.json.replacing").c_str(), 0700), 0);
+        ValuePtr doc = document("new");
+
+        int result = in_child([&] {
+            if (denied && !deny_call(*denied))
+                return NO_FILTER;
+            return json_serialize_to_file(doc.get(), path.c_str()) == JSONSuccess ? 0 : 1;
+        });
+        close(live);
+        if (result == NO_FILTER)
+            GTEST_SKIP() << "no seccomp filter can be installed here";
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(read_file_bytes(path), text_of(doc.get(), false));
+        EXPECT_EQ(read_file_bytes(victim), "victim bytes");
+        EXPECT_EQ(directory_entries(dir.path()),
+                  (Strings{".conf.json.Qq11Ww", ".conf.json.Zz98Yy", ".conf.json.replacing",
+                           "conf.json", "victim"}));
     }
 }
 
@@ -417,6 +551,22 @@ TEST_F(MountedFileReplaceTest, BindMountedFileIsWrittenInPlace)
     EXPECT_EQ(read_file_bytes(source), text_of(doc.get(), true));
     EXPECT_EQ(read_file_bytes(target), "under the mount");
     EXPECT_EQ(directory_entries(dir_.path()), (Strings{"conf.json", "mnt", "mounted.json"}));
+}
+
+
+TEST_F(MountedFileReplaceTest, BindMountedFileOnAFullDiskKeepsItsBytes)
+{
+    ScopedMount tmpfs("tmpfs", mount_point(), "tmpfs", 0, "size=16k");
+    if (!tmpfs.mounted())
+        GTEST_SKIP() << "mount not permitted: " << tmpfs.error();
+    std::string source = dir_.write("mnt/mounted.json", "mounted bytes");
+    std::string target = dir_.write("conf.json", "under the mount");
+    ValuePtr doc = document("0123456789abcdef", 4000);
+    ScopedMount bind(source.c_str(), target, nullptr, MS_BIND, nullptr);
+    ASSERT_TRUE(bind.mounted()) << bind.error();
+
+    EXPECT_EQ(json_serialize_to_file(doc.get(), target.c_str()), JSONFailure);
+    EXPECT_EQ(read_file_bytes(source), "mounted bytes");
 }
 
 }  // namespace

@@ -155,8 +155,9 @@ TEST_F(PathTest, AFailedStoreKeepsTheObjectsItCreatedAndTheCallersValue)
 TEST_F(PathTest, StoringIntoAFullObjectFails)
 {
     JSON_Object *full = child(object_, "full");
+    // Appended: GCC 12 at -O3 warns falsely (-Wrestrict) on "m" + std::string.
     for (int i = 0; i < 960; i++)
-        json_object_set_null(full, ("m" + std::to_string(i)).c_str());
+        json_object_set_null(full, std::string("m").append(std::to_string(i)).c_str());
     EXPECT_EQ(json_object_dotset_number(object_, "full.m0", 1), JSONSuccess) << "replacing fits";
     EXPECT_EQ(json_object_dotset_number(object_, "full.new", 1), JSONFailure);
     EXPECT_EQ(json_object_dotset_number(object_, "full.new.inner", 1), JSONFailure);

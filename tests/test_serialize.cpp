@@ -2,6 +2,7 @@
 // sizes and failures.
 #include "internal.h"
 #include "recording_hooks.h"
+#include "sweep.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <string>
@@ -154,6 +156,10 @@ TEST_F(SerializeTest, Numbers)
         {0.1 + 0.2, "0.30000000000000004"},
         {std::numeric_limits<double>::denorm_min(), "5e-324"},
         {2.2250738585072009e-308, "2.225073858507201e-308"},  // largest subnormal
+        // The shortest-digit search gives up on these; the C library's text
+        // must still be the one that reads back.
+        {4.6748272773403566e-65, "4.6748272773403566e-65"},
+        {4.7357799453633425e-110, "4.7357799453633425e-110"},
         // Six decimals found by scaling: leading zeros of the fraction, the
         // smallest step, the edge of the range where only one reads back.
         {-65.000001, "-65.000001"},
@@ -225,7 +231,8 @@ TEST(SerializeNumbers, RandomDoublesReadBackExactly)
     std::mt19937_64 random(20240611);
     ValuePtr value(json_value_init_number(0));
     char text[400];
-    for (int tested = 0; tested < 1000000;) {
+    const int cases = sweep_cases(1000000);
+    for (int tested = 0; tested < cases;) {
         uint64_t bits = random();
         double number;
         memcpy(&number, &bits, sizeof number);
@@ -323,8 +330,9 @@ TEST(SerializeNumbers, TextsMatchTheCLibraryAndTheShortestDigits)
     };
     ValuePtr value(json_value_init_number(0));
     char text[400];
+    const int per_source = sweep_cases(300000 * int(std::size(sources))) / int(std::size(sources));
     for (const auto &source : sources) {
-        for (int i = 0; i < 300000; i++) {
+        for (int i = 0; i < per_source; i++) {
             double number = source();
             value->value.number = number;
             ASSERT_EQ(json_serialize_to_buffer(value.get(), text, sizeof text), JSONSuccess);

@@ -142,6 +142,56 @@ TEST(ToolRead, PathsThatFindNothing)
     }
 }
 
+// Text that never reached standard output is a failure, not an empty value.
+TEST(ToolRead, OutputThatCannotBeWrittenFails)
+{
+    ConfFile conf(READ_DOC);
+    struct Case {
+        std::vector<std::string> args;
+        StandardOutput standard_output;
+        Expected expected;
+    };
+    const std::string closed = "<1> Failed to write output: Bad file descriptor\n";
+    const std::string broken = "<1> Failed to write output: Broken pipe\n";
+    const std::vector<Case> cases = {
+        {{"-f", conf.path, "twelve"}, StandardOutput::closed, {"", closed, 1}},
+        {{"--version"}, StandardOutput::closed, {"", closed, 1}},
+        {{"-f", conf.path, "quote"}, StandardOutput::broken_pipe, {"", broken, 1}},
+        {{"--version"}, StandardOutput::broken_pipe, {"", broken, 1}},
+        // Nothing to write, nothing lost.
+        {{"-f", conf.path, "nothing"}, StandardOutput::closed, {"", "", 0}},
+        {{"-f", conf.path, "v", "1"}, StandardOutput::closed, {"", "", 0}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        RunOptions options;
+        options.standard_output = c.standard_output;
+        expect_result(run_tool(c.args, options), c.expected);
+    }
+}
+
+// Control bytes in a path or file name are shown escaped: one line per message.
+TEST(ToolRead, NamesInMessagesCannotForgeLines)
+{
+    ConfFile conf(READ_DOC);
+    const std::string forged = "a\n<0> Invalid json file";
+    const std::string missing = conf.dir.file("x\r\t\x01\x1f.json");
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"-f", conf.path, forged}, "<1> Failed to get json value: a\\n<0> Invalid json file\n"},
+        {{"-f", conf.path, "twelve.\x1b[2J", "1"}, "<1> Failed to set json value: twelve.\\x1b[2J\n"},
+        {{"-f", missing, "a"},
+         "<0> Failed to get canonical filename: " + conf.dir.file("x\\r\\t\\x01\\x1f.json") +
+             ": No such file or directory\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        expect_result(run_tool(c.args), {"", c.err, 1});
+    }
+}
+
 // A document that cannot be loaded stops reads and writes alike.
 TEST(ToolRead, DocumentsThatCannotBeServed)
 {
@@ -296,6 +346,24 @@ TEST(ToolWrite, ValuesThatCannotBeConvertedAreRefused)
         ConfFile conf(document);
         expect_result(conf.store("v", c.value), {"", c.err, 1});
         conf.expect_alone_with(document);
+    }
+}
+
+// Each file reads fine, but a rewrite from its document would lose text.
+TEST(ToolWrite, FileTheDocumentDoesNotWhollyHoldIsNotRewritten)
+{
+    const std::vector<std::string> files = {
+        "{\"a\":1}\n{\"b\":2}",
+        "{\"a\":\"x\\u0000y\"}",
+        "{\"a\":1, // matches /etc/*\n\"b\":2, /* c */\n\"d\":3}",
+        std::string("{\"a\":1}\0{\"b\":2}", 15),
+    };
+    for (const auto &file : files) {
+        SCOPED_TRACE(file);
+        ConfFile conf(file);
+        EXPECT_EQ(conf.read("a").status, 0);
+        expect_result(conf.store("v", "2"), {"", "<1> File holds text a rewrite would lose\n", 1});
+        conf.expect_alone_with(file);
     }
 }
 
@@ -570,15 +638,16 @@ TEST(ToolWrite, ConcurrentWritersLoseNoUpdate)
     constexpr int WRITERS = 12;
     std::vector<RunResult> results(WRITERS);
     std::vector<std::thread> writers;
+    // Appended: GCC 12 at -O3 warns falsely (-Wrestrict) on "k" + std::string.
+    auto name = [](int i) { return std::string("k").append(std::to_string(i)); };
     for (int i = 0; i < WRITERS; i++)
-        writers.emplace_back(
-            [&, i] { results[i] = conf.store("k" + std::to_string(i), std::to_string(i)); });
+        writers.emplace_back([&, i] { results[i] = conf.store(name(i), std::to_string(i)); });
     for (auto &writer : writers)
         writer.join();
     for (int i = 0; i < WRITERS; i++) {
         SCOPED_TRACE(i);
         expect_result(results[i], {"", "", 0});
-        expect_result(conf.read("k" + std::to_string(i)), {std::to_string(i) + "\n", "", 0});
+        expect_result(conf.read(name(i)), {std::to_string(i) + "\n", "", 0});
     }
     EXPECT_EQ(directory_entries(conf.dir.path()), std::vector<std::string>{"conf.json"});
 }

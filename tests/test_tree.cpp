@@ -3,8 +3,11 @@
 
 #include "jsontree.h"
 
+#include <pthread.h>
+
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -48,6 +51,48 @@ TEST_F(TreeTest, DeepCopySerializesLikeItsSourceAndOutlivesIt)
     EXPECT_STREQ(again, copy_text);
     json_free_serialized_string(again);
     json_free_serialized_string(copy_text);
+}
+
+// Runs `work` on a thread with a 256 KB stack: an operation that recurses
+// once per level overflows it long before 100,000 levels.
+void run_on_small_stack(const std::function<void()> &work)
+{
+    pthread_attr_t attributes;
+    pthread_t thread;
+    ASSERT_EQ(pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, 256 * 1024), 0);
+    auto body = [](void *argument) -> void * {
+        (*static_cast<std::function<void()> *>(argument))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attributes, body, const_cast<std::function<void()> *>(&work)), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+}
+
+TEST_F(TreeTest, TreesOfAnyDepthAreWalkedWithinASmallStack)
+{
+    for (size_t depth : {size_t(JSON_MAX_DEPTH), size_t(JSON_MAX_DEPTH) + 1, size_t(100000)}) {
+        SCOPED_TRACE(depth);
+        const bool walkable = depth <= JSON_MAX_DEPTH;
+        std::string path = "s";
+        for (size_t level = 1; level < depth; level++)
+            path += ".s";
+        JSON_Value *tree = json_value_init_object();
+        ASSERT_EQ(json_object_dotset_number(json_object(tree), path.c_str(), 1), JSONSuccess);
+        run_on_small_stack([&] {
+            EXPECT_EQ(json_serialization_size(tree) == depth * 6 + 2, walkable);
+            char *text = json_serialize_to_string_pretty(tree);
+            EXPECT_EQ(text != nullptr, walkable);
+            json_free_serialized_string(text);
+            Value copy(json_value_deep_copy(tree));
+            EXPECT_EQ(copy != nullptr, walkable);
+            EXPECT_EQ(json_value_equals(tree, tree), walkable ? 1 : 0);
+            EXPECT_EQ(json_validate(tree, tree), walkable ? JSONSuccess : JSONFailure);
+            copy.reset();
+            json_value_free(tree);
+        });
+    }
 }
 
 TEST_F(TreeTest, DeepCopyKeepsNumbersBitForBit)

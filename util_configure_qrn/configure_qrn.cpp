@@ -5,9 +5,6 @@
 #include "jsontree.h"
 
 #include <getopt.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -54,24 +51,90 @@ const struct option opts[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-// Every log line is one formatted write whose format starts with "<%u> ",
-// the line's own level.
-template <typename... Args>
-void log_line(logger_level level, const char *format, Args... args)
-{
-    if (logger_glevel >= level)
-        fprintf(stderr, format, static_cast<unsigned>(level), args...);
-}
-
 struct CFree {
     void operator()(char *text) const { free(text); }
 };
 using CString = std::unique_ptr<char, CFree>;
 
+// A text argument as a log line shows it: bytes below 0x20 escaped (\n,
+// \x01), so that no path or file name can end the line and forge another.
+class LoggedText {
+public:
+    explicit LoggedText(const char *text) : text_(text ? text : "(null)")
+    {
+        size_t length = 0;
+        bool needs_escapes = false;
+        for (const char *byte = text_; *byte; byte++) {
+            needs_escapes |= is_control(*byte);
+            length += is_control(*byte) ? 4 : 1;
+        }
+        if (!needs_escapes)
+            return;
+        escaped_.reset(static_cast<char *>(malloc(length + 1)));
+        if (!escaped_) {
+            text_ = "(unprintable)";
+            return;
+        }
+        char *out = escaped_.get();
+        for (const char *byte = text_; *byte; byte++)
+            out = append_shown(out, static_cast<unsigned char>(*byte));
+        *out = '\0';
+        text_ = escaped_.get();
+    }
+    const char *c_str() const { return text_; }
+
+private:
+    static bool is_control(char byte) { return static_cast<unsigned char>(byte) < 0x20; }
+
+    static char *append_shown(char *out, unsigned char byte)
+    {
+        static constexpr char HEX_DIGITS[] = "0123456789abcdef";
+        if (byte >= 0x20) {
+            *out++ = static_cast<char>(byte);
+        } else if (byte == '\n' || byte == '\t' || byte == '\r') {
+            *out++ = '\\';
+            *out++ = byte == '\n' ? 'n' : byte == '\t' ? 't' : 'r';
+        } else {
+            *out++ = '\\';
+            *out++ = 'x';
+            *out++ = HEX_DIGITS[byte >> 4];
+            *out++ = HEX_DIGITS[byte & 0x0F];
+        }
+        return out;
+    }
+
+    const char *text_;
+    CString escaped_;
+};
+
+// Every log line is one formatted write whose format starts with "<%u> ",
+// the line's own level; its other arguments are texts.
+template <typename... Args>
+void log_line(logger_level level, const char *format, Args... args)
+{
+    if (logger_glevel >= level)
+        fprintf(stderr, format, static_cast<unsigned>(level), LoggedText(args).c_str()...);
+}
+
+// What was printed must have reached standard output: a script reading it
+// would take missing text for an empty value.
+int flush_output()
+{
+    if (fflush(stdout) == 0 && !ferror(stdout))
+        return 0;
+    log_line(LOGGER_ERROR, "<%u> Failed to write output: %s\n", strerror(errno));
+    return 1;
+}
+
 struct ValueFree {
     void operator()(JSON_Value *value) const { json_value_free(value); }
 };
 using ValueOwner = std::unique_ptr<JSON_Value, ValueFree>;
+
+struct SerializedFree {
+    void operator()(char *text) const { json_free_serialized_string(text); }
+};
+using SerializedText = std::unique_ptr<char, SerializedFree>;
 
 // ---- Reading
 
@@ -83,7 +146,7 @@ JSON_Value *json_value_dotget_value(JSON_Value *value, const char *name)
     }
     JSON_Value *found = json_object_dotget_value(json_object(value), name);
     if (!found)
-        log_line(LOGGER_ERROR, "<%u> Failed to get json value: %s\n", name ? name : "(null)");
+        log_line(LOGGER_ERROR, "<%u> Failed to get json value: %s\n", name);
     return found;
 }
 
@@ -121,7 +184,7 @@ int json_value_print(JSON_Value *value)
 int json_get_and_print(JSON_Value *value, const char *name)
 {
     JSON_Value *found = json_value_dotget_value(value, name);
-    return found ? json_value_print(found) : 1;
+    return found && json_value_print(found) == 0 ? flush_output() : 1;
 }
 
 // ---- Writing
@@ -229,8 +292,17 @@ int json_value_dotset_value(JSON_Value *value, const char *name, JSON_Value *val
     return 0;
 }
 
-int json_set_and_write(JSON_Value *value, const char *name, const char *string,
-                       const char *filename)
+// The document was read from the file's text, and a rewrite from it must not
+// drop more than comments and layout: text after the root, a string cut at
+// \u0000, members hidden by the comment rules, or bytes past a NUL would go.
+bool rewrite_keeps_everything(const JSON_File *file)
+{
+    const char *text = json_file_text(file);
+    return json_verify_lossless_with_comments(text) == JSONSuccess &&
+           strlen(text) == json_file_length(file);
+}
+
+int json_set_and_write(JSON_Value *value, const char *name, const char *string, JSON_File *file)
 {
     ValueOwner new_value(json_parse_value(string));
     if (!new_value)
@@ -238,7 +310,12 @@ int json_set_and_write(JSON_Value *value, const char *name, const char *string,
     if (json_value_dotset_value(value, name, new_value.get()) != 0)
         return 1;
     new_value.release();  // the document owns it now
-    if (json_serialize_to_file_pretty(value, filename) != JSONSuccess) {
+    SerializedText text(json_serialize_to_string_pretty(value));
+    if (text && !rewrite_keeps_everything(file)) {
+        log_line(LOGGER_ERROR, "<%u> File holds text a rewrite would lose\n");
+        return 1;
+    }
+    if (!text || json_file_replace(file, text.get()) != JSONSuccess) {
         log_line(LOGGER_ERROR, "<%u> Failed to serialize json value\n");
         return 1;
     }
@@ -247,52 +324,34 @@ int json_set_and_write(JSON_Value *value, const char *name, const char *string,
 
 // ---- The configuration file
 
-// Holds an exclusive advisory lock on the configuration file for a whole
-// read-modify-write, so two writers never rewrite from the same stale copy.
-class FileLock {
-public:
-    explicit FileLock(const char *filename)
-    {
-        // A writer that held the lock may have renamed a new file over the
-        // name meanwhile; the lock must be on the file the name holds now.
-        for (int attempt = 0; attempt < 100; attempt++) {
-            fd_ = open(filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-            if (fd_ < 0)
-                return;  // loading will report the file
-            struct stat locked, named;
-            if (flock(fd_, LOCK_EX) != 0 || fstat(fd_, &locked) != 0 ||
-                stat(filename, &named) != 0)
-                return;  // no locking here; carry on unprotected
-            if (locked.st_dev == named.st_dev && locked.st_ino == named.st_ino)
-                return;
-            close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~FileLock()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    FileLock(const FileLock &) = delete;
-    FileLock &operator=(const FileLock &) = delete;
+// A store holds the file from its read to its replacement, under an exclusive
+// lock, so two writers never rewrite from the same stale copy and the file
+// replaced is the one read. Anyone who can read the file can hold a lock on
+// it too, so a store waits for the lock only this long.
+constexpr int LOCK_WAIT_MS = 10000;
 
-private:
-    int fd_ = -1;
+struct FileCloser {
+    void operator()(JSON_File *file) const { json_file_close(file); }
 };
+using HeldFile = std::unique_ptr<JSON_File, FileCloser>;
 
 int load_and_serve(const char *filename, const char *json_path, const char *json_value,
                    ValueOwner &root)
 {
     log_line(LOGGER_INFO, "<%u> Parsing file: %s\n", filename);
-    root.reset(json_parse_file_with_comments(filename));
+    HeldFile file(json_file_open(filename, json_value ? LOCK_WAIT_MS : -1));
+    if (!file && json_value && errno == EWOULDBLOCK) {
+        log_line(LOGGER_ERROR, "<%u> Failed to serialize json value\n");
+        return 1;
+    }
+    root.reset(file ? json_parse_string_with_comments(json_file_text(file.get())) : nullptr);
     if (!root) {
         log_line(LOGGER_CRITICAL, "<%u> Invalid json file\n");
         return 1;
     }
     if (!json_value)
         return json_get_and_print(root.get(), json_path);
-    return json_set_and_write(root.get(), json_path, json_value, filename);
+    return json_set_and_write(root.get(), json_path, json_value, file.get());
 }
 
 // Everything between start and clean-up; the owners release, in this order,
@@ -325,7 +384,7 @@ int run(int argc, char **argv)
         case 0:
             if (strcmp(opts[iopt].name, "version") == 0) {
                 fputs(VERSION_LINE, stdout);
-                return 0;
+                return flush_output();
             }
             [[fallthrough]];
         default:
@@ -360,9 +419,6 @@ int run(int argc, char **argv)
         return 1;
     }
 
-    if (!json_value)
-        return load_and_serve(filename.get(), json_path, json_value, root);
-    FileLock lock(filename.get());
     return load_and_serve(filename.get(), json_path, json_value, root);
 }
 

@@ -3,11 +3,16 @@
  * failing disk would, without touching the disk.
  *
  *   JSONTREE_FAIL_CALL   comma-separated names among write, fsync, fdatasync,
- *                        rename, renameat, renameat2, linkat
+ *                        rename, renameat, renameat2, linkat, fsetxattr
  *   JSONTREE_FAIL_PATH   only calls on a descriptor or path whose name
  *                        contains this text count (standard error never does)
+ *   JSONTREE_FAIL_SKIP   how many counted calls pass before the first fails
  *   JSONTREE_FAIL_TIMES  how many counted calls fail with EIO (default 1)
  *   JSONTREE_CALL_LOG    file that gets one line per counted call
+ *   JSONTREE_SWAP_FILE   with JSONTREE_SWAP_LINK: instead of failing, a call
+ *   JSONTREE_SWAP_LINK   replaces this file by a symbolic link to that target
+ *                        and then goes ahead, as another user might do at
+ *                        that very moment
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -17,6 +22,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 static long failures_done;
@@ -88,17 +94,37 @@ static void log_call(const char *call)
     close(fd);
 }
 
+static long number_from(const char *variable, long fallback)
+{
+    const char *text = getenv(variable);
+    return text ? strtol(text, NULL, 10) : fallback;
+}
+
+/* Swaps the file for a link; true when that is what the shim is told to do. */
+static int swapped(void)
+{
+    const char *file = getenv("JSONTREE_SWAP_FILE");
+    const char *link = getenv("JSONTREE_SWAP_LINK");
+    if (!file || !link)
+        return 0;
+    if (unlink(file) != 0 || symlink(link, file) != 0)
+        abort();
+    return 1;
+}
+
 /* Counts a matching call of a listed function; true when it is to fail. */
 static int should_fail(const char *call, int matches)
 {
+    static long calls_counted;
     if (!matches || !listed(call))
         return 0;
     log_call(call);
-    const char *times = getenv("JSONTREE_FAIL_TIMES");
-    long limit = times ? strtol(times, NULL, 10) : 1;
-    if (failures_done >= limit)
+    if (calls_counted++ < number_from("JSONTREE_FAIL_SKIP", 0) ||
+        failures_done >= number_from("JSONTREE_FAIL_TIMES", 1))
         return 0;
     failures_done++;
+    if (swapped())
+        return 0;
     errno = EIO;
     return 1;
 }
@@ -166,4 +192,13 @@ int linkat(int old_dir, const char *old_path, int new_dir, const char *new_path,
                   ((flags & AT_EMPTY_PATH) ? descriptor_matches(old_dir)
                                            : path_matches(old_dir, old_path));
     return should_fail("linkat", matches) ? -1 : real(old_dir, old_path, new_dir, new_path, flags);
+}
+
+int fsetxattr(int fd, const char *name, const void *value, size_t size, int flags)
+{
+    static int (*real)(int, const char *, const void *, size_t, int);
+    if (!real)
+        real = (int (*)(int, const char *, const void *, size_t, int))real_function("fsetxattr");
+    return should_fail("fsetxattr", descriptor_matches(fd)) ? -1
+                                                            : real(fd, name, value, size, flags);
 }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -120,6 +121,18 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
         dup2(err_pipe[1], 2);
         close(out_pipe[0]);
         close(err_pipe[0]);
+        close(out_pipe[1]);
+        if (options.standard_output == StandardOutput::closed)
+            close(1);
+        if (options.standard_output == StandardOutput::broken_pipe) {
+            // An ignored signal stays ignored across exec.
+            int broken[2];
+            if (pipe(broken) != 0 || dup2(broken[1], 1) < 0)
+                _exit(126);
+            close(broken[0]);
+            close(broken[1]);
+            signal(SIGPIPE, SIG_IGN);
+        }
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
             _exit(126);
 #ifdef TEST_PROGRAM_EMULATOR

@@ -11,10 +11,18 @@ struct RunResult {
     int status = -1;   // exit status, or 128 + signal number
 };
 
+// Where the program's standard output goes.
+enum class StandardOutput {
+    captured,     // into RunResult::out
+    closed,       // nowhere: descriptor 1 is not open
+    broken_pipe,  // a pipe whose reader has gone, SIGPIPE ignored
+};
+
 struct RunOptions {
     std::string argv0;             // argv[0]; the binary's path when empty
     std::string cwd;               // working directory; inherited when empty
     std::vector<std::string> env;  // extra NAME=value entries
+    StandardOutput standard_output = StandardOutput::captured;
 };
 
 // Runs `program` with `args` (argv[1] on), no standard input.

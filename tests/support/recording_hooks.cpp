@@ -16,7 +16,9 @@ size_t fail_at = 0;  // allocation number that fails; 0 = none
 bool fail_every = false;
 bool fired = false;
 
-void *recording_malloc(size_t size)
+}  // namespace
+
+void *allocate(size_t size)
 {
     allocations++;
     if (fail_every || (fail_at != 0 && allocations == fail_at)) {
@@ -31,7 +33,7 @@ void *recording_malloc(size_t size)
     return block;
 }
 
-void recording_free(void *block)
+void release(void *block)
 {
     released.push_back(block);
     if (block) {
@@ -40,13 +42,11 @@ void recording_free(void *block)
     }
 }
 
-}  // namespace
-
 void install()
 {
     live.clear();
     reset_records();
-    json_set_allocation_functions(recording_malloc, recording_free);
+    json_set_allocation_functions(allocate, release);
 }
 
 void uninstall()

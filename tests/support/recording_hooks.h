@@ -17,6 +17,9 @@ namespace recording_hooks {
 void install();
 // Puts the C library's malloc and free back.
 void uninstall();
+// The hooks themselves, for tests that wrap them in hooks of their own.
+void *allocate(size_t size);
+void release(void *block);
 // Forgets all records (live blocks are kept) and disarms failure.
 void reset_records();
 
