@@ -5,6 +5,7 @@
 #include "mount.h"
 #include "process.h"
 #include "seccomp.h"
+#include "sweep.h"
 
 #include <gtest/gtest.h>
 
@@ -154,7 +155,8 @@ void kill_writes_at_random(const DeniedCall *denied)
         GTEST_SKIP() << "hundreds of tool runs are too slow under JSONTREE_TOOL_WRAPPER";
     if (denied && !can_deny(*denied))
         GTEST_SKIP() << "no seccomp filter can be installed here";
-    constexpr int KILLS_WANTED = 150;
+    // Each kill is a whole tool run on a large file: a sample by default.
+    const int KILLS_WANTED = sweep_cases(150, 30);
     constexpr int RUN_LIMIT = 2000;
     constexpr int CALIBRATION_RUNS = 5;
     const char *json_path = "gateway.stat_interval_s";

@@ -8,10 +8,9 @@
 
 constexpr int SWEEP_SAMPLE_CASES = 10000;
 
-inline int sweep_cases(int full_cases)
+inline int sweep_cases(int full_cases, int sample_cases = SWEEP_SAMPLE_CASES)
 {
-    return std::getenv("JSONTREE_LONG_SWEEPS") ? full_cases
-                                                : std::min(full_cases, SWEEP_SAMPLE_CASES);
+    return std::getenv("JSONTREE_LONG_SWEEPS") ? full_cases : std::min(full_cases, sample_cases);
 }
 
 #endif
