@@ -23,10 +23,10 @@ struct Cjson {
         return length;
     }
 
-    static void use_counting_heap(bool on)
+    static void use_hooks(bench::Allocate allocate, bench::Release release)
     {
-        cJSON_Hooks counting{bench::CountingHeap::allocate, bench::CountingHeap::release};
-        cJSON_InitHooks(on ? &counting : nullptr);
+        cJSON_Hooks hooks{allocate, release};
+        cJSON_InitHooks(allocate ? &hooks : nullptr);
     }
 };
 

@@ -23,10 +23,10 @@ struct Jansson {
         return length;
     }
 
-    static void use_counting_heap(bool on)
+    static void use_hooks(bench::Allocate allocate, bench::Release release)
     {
-        if (on)
-            json_set_alloc_funcs(bench::CountingHeap::allocate, bench::CountingHeap::release);
+        if (allocate)
+            json_set_alloc_funcs(allocate, release);
         else
             json_set_alloc_funcs(std::malloc, std::free);
     }

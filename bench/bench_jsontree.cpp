@@ -29,12 +29,9 @@ struct Jsontree {
         return length;
     }
 
-    static void use_counting_heap(bool on)
+    static void use_hooks(bench::Allocate allocate, bench::Release release)
     {
-        if (on)
-            json_set_allocation_functions(bench::CountingHeap::allocate, bench::CountingHeap::release);
-        else
-            json_set_allocation_functions(nullptr, nullptr);
+        json_set_allocation_functions(allocate, release);
     }
 };
 

@@ -13,25 +13,32 @@
 //   static size_t serialize(Tree, Form);         output bytes, result released
 // Optional:
 //   static Tree parse_with_comments(const char *text);
-//   static void use_counting_heap(bool on);      allocation hooks on or off
+//   static void use_hooks(Allocate, Release);    allocation hooks; null, null
+//                                                gives the library's defaults
 //
 // Output: one line per figure, "LIB FILE METRIC VALUE". Speed metrics
 // (parse, parse_comments, serialize, serialize_pretty) are MB/s with
 // MB = 10^6 bytes of the *input file*, so for one file every library is
-// credited with the same amount of work and ratios are ratios of time.
+// credited with the same amount of work and ratios are ratios of time (the
+// thread's processor time, see thread_seconds).
+// alloc_replay is MB/s of a replay of the very mallocs and frees one parse
+// and release made through the hooks, without the library around them:
+// replay speed / parse speed is how close parsing comes to that floor.
 #ifndef BENCH_HARNESS_H
 #define BENCH_HARNESS_H
 
 #include <algorithm>
-#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace bench {
@@ -67,7 +74,8 @@ struct Options {
 {
     std::fprintf(stderr,
                  "usage: %s [--only OPERATION] [--repeat N] LABEL:PATH[:COMMENTED_PATH]...\n"
-                 "  OPERATION: parse, parse_comments, serialize, serialize_pretty, heap\n"
+                 "  OPERATION: parse, parse_comments, serialize, serialize_pretty, heap,\n"
+                 "  alloc_replay\n"
                  "  --repeat N runs the operation N times per input without timing\n"
                  "  (for callgrind: --toggle-collect='bench::profiled_region*').\n",
                  program);
@@ -148,11 +156,18 @@ inline TimingSettings timing_settings_from_environment()
     return settings;
 }
 
-using Clock = std::chrono::steady_clock;
-
-inline double seconds_since(Clock::time_point start)
+// The processor time of this thread: on a machine shared with other work,
+// time spent waiting for a processor is not counted against the library.
+inline double thread_seconds()
 {
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+inline double seconds_since(double start)
+{
+    return thread_seconds() - start;
 }
 
 // Median seconds per call. The warm-up both fills caches and the allocator's
@@ -162,7 +177,7 @@ template <class Call>
 double median_seconds_per_call(Call &&call, const TimingSettings &settings)
 {
     long warmup_calls = 0;
-    auto warmup_start = Clock::now();
+    double warmup_start = thread_seconds();
     do {
         call();
         ++warmup_calls;
@@ -173,7 +188,7 @@ double median_seconds_per_call(Call &&call, const TimingSettings &settings)
     std::vector<double> per_call;
     per_call.reserve(static_cast<size_t>(settings.sample_count));
     for (int sample = 0; sample < settings.sample_count; ++sample) {
-        auto start = Clock::now();
+        double start = thread_seconds();
         for (long i = 0; i < batch; ++i)
             call();
         per_call.push_back(seconds_since(start) / static_cast<double>(batch));
@@ -249,6 +264,99 @@ private:
     static constexpr size_t header_size = alignof(std::max_align_t);
 };
 
+using Allocate = void *(*)(size_t);
+using Release = void (*)(void *);
+
+// Allocation hooks that record every call in order, so that a replay can
+// make exactly the same mallocs and frees with nothing else around them.
+// Recording allocates nothing while the library runs (room for the calls is
+// reserved first), so the heap sees the library's calls only.
+class RecordingHeap {
+public:
+    struct Call {
+        bool allocates;
+        void *block;
+        size_t size;  // bytes requested by an allocation
+    };
+
+    static void start(size_t most_calls)
+    {
+        calls.clear();
+        calls.reserve(most_calls);
+    }
+
+    static void *allocate(size_t size)
+    {
+        void *block = std::malloc(size);
+        if (block)
+            record({true, block, size});
+        return block;
+    }
+
+    static void release(void *block)
+    {
+        record({false, block, 0});
+        std::free(block);
+    }
+
+    static inline std::vector<Call> calls;
+    static inline bool overflowed = false;
+
+private:
+    static void record(Call call)
+    {
+        if (calls.size() == calls.capacity())
+            overflowed = true;
+        else
+            calls.push_back(call);
+    }
+};
+
+// Makes recorded calls again with the C library's malloc and free, each
+// block known by its allocation number rather than its old address. A call
+// takes eight bytes, so that the replay streams through less memory than
+// the parse streams through its text.
+class AllocationReplay {
+public:
+    explicit AllocationReplay(const std::vector<RecordingHeap::Call> &recorded)
+    {
+        std::unordered_map<void *, uint32_t> numbers;
+        uint32_t block_count = 1;  // slot 0 always holds null
+        for (const RecordingHeap::Call &call : recorded) {
+            if (call.allocates) {
+                numbers[call.block] = block_count;
+                calls_.push_back({block_count++, uint32_t(call.size)});
+            } else if (!call.block) {
+                calls_.push_back({0, RELEASE});
+            } else {
+                auto number = numbers.find(call.block);
+                calls_.push_back({number->second, RELEASE});
+                numbers.erase(number);
+            }
+        }
+        blocks_.assign(block_count, nullptr);
+    }
+
+    void operator()()
+    {
+        for (const Call &call : calls_) {
+            if (call.size != RELEASE)
+                blocks_[call.block] = std::malloc(call.size);
+            else
+                std::free(blocks_[call.block]);
+        }
+    }
+
+private:
+    static constexpr uint32_t RELEASE = UINT32_MAX;  // in place of a size
+    struct Call {
+        uint32_t block;
+        uint32_t size;
+    };
+    std::vector<Call> calls_;
+    std::vector<void *> blocks_;
+};
+
 // ---- Output ----------------------------------------------------------------
 
 inline void print_figure(const char *library, const std::string &label, const char *metric,
@@ -271,7 +379,7 @@ template <class Adapter>
 constexpr bool parses_comments = requires(const char *text) { Adapter::parse_with_comments(text); };
 
 template <class Adapter>
-constexpr bool counts_heap = requires { Adapter::use_counting_heap(true); };
+constexpr bool has_hooks = requires { Adapter::use_hooks(nullptr, nullptr); };
 
 template <class Adapter>
 class Suite {
@@ -315,9 +423,11 @@ private:
     void measure_parse(const Input &input, const char *operation, const std::string &text, Parse parse)
     {
         measure(input, operation, text.size(), [&] { Adapter::release(parse(text.c_str())); });
-        if constexpr (counts_heap<Adapter>) {
+        if constexpr (has_hooks<Adapter>) {
             if (selected("heap") && options_.repeat_count == 0)
                 report_parse_heap(input, operation, text, parse);
+            if (operation == std::string("parse"))
+                measure_allocation_replay(input, text, parse);
         }
     }
 
@@ -325,11 +435,11 @@ private:
     void report_parse_heap(const Input &input, const char *operation, const std::string &text, Parse parse)
     {
         CountingHeap::reset();
-        Adapter::use_counting_heap(true);
+        Adapter::use_hooks(CountingHeap::allocate, CountingHeap::release);
         Tree tree = parse(text.c_str());
         size_t retained = CountingHeap::current_bytes;
         Adapter::release(tree);
-        Adapter::use_counting_heap(false);
+        Adapter::use_hooks(nullptr, nullptr);
         std::string prefix = operation;
         print_count(Adapter::name, input.label, (prefix + ":peak_heap_bytes").c_str(), CountingHeap::peak_bytes);
         print_count(Adapter::name, input.label, (prefix + ":retained_heap_bytes").c_str(), retained);
@@ -337,6 +447,29 @@ private:
         if (CountingHeap::current_bytes != 0)
             std::fprintf(stderr, "%s: %s: %zu bytes still held after release\n", Adapter::name,
                          input.label.c_str(), CountingHeap::current_bytes);
+    }
+
+    // Records one parse and release through the hooks, then times a replay
+    // of just those calls.
+    template <class Parse>
+    void measure_allocation_replay(const Input &input, const std::string &text, Parse parse)
+    {
+        if (!selected("alloc_replay"))
+            return;
+        // Far more calls than any parse of this text makes: one block per
+        // input byte, each allocated and released.
+        RecordingHeap::start(2 * text.size() + 64);
+        Adapter::use_hooks(RecordingHeap::allocate, RecordingHeap::release);
+        Adapter::release(parse(text.c_str()));
+        Adapter::use_hooks(nullptr, nullptr);
+        if (RecordingHeap::overflowed) {
+            std::fprintf(stderr, "%s: %s: too many allocation calls to record\n", Adapter::name,
+                         input.label.c_str());
+            return;
+        }
+        AllocationReplay replay(RecordingHeap::calls);
+        RecordingHeap::calls = {};
+        measure(input, "alloc_replay", text.size(), [&] { replay(); });
     }
 
     bool measure_serialize(const Input &input, const char *operation, Tree tree, Form form)

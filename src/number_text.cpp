@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <array>
 #include <cstring>
 #include <iterator>
 
@@ -325,24 +326,16 @@ struct DiyFp {
 // The upper 64 bits of the 128-bit product, rounded.
 DiyFp multiply(DiyFp a, DiyFp b)
 {
-    constexpr uint64_t LOW_32 = 0xFFFFFFFFu;
-    uint64_t a_high = a.significand >> 32, a_low = a.significand & LOW_32;
-    uint64_t b_high = b.significand >> 32, b_low = b.significand & LOW_32;
-    uint64_t high_high = a_high * b_high, low_high = a_low * b_high;
-    uint64_t high_low = a_high * b_low, low_low = a_low * b_low;
-    uint64_t middle = (low_low >> 32) + (high_low & LOW_32) + (low_high & LOW_32);
-    middle += 1u << 31;  // round
-    return {high_high + (high_low >> 32) + (low_high >> 32) + (middle >> 32),
-            a.exponent + b.exponent + 64};
+    uint64_t high, low;
+    multiply_64(a.significand, b.significand, &high, &low);
+    return {high + (low >> 63), a.exponent + b.exponent + 64};
 }
 
+// `value.significand` is never 0 here: every caller passes a positive number.
 DiyFp normalized(DiyFp value)
 {
-    while (!(value.significand & (uint64_t(1) << 63))) {
-        value.significand <<= 1;
-        value.exponent--;
-    }
-    return value;
+    int shift = __builtin_clzll(value.significand);
+    return {value.significand << shift, value.exponent - shift};
 }
 
 constexpr int SIGNIFICAND_BITS = 52;
@@ -510,6 +503,57 @@ bool round_weed(char *digits, int length, uint64_t distance_too_high_w, uint64_t
     return 2 * unit <= rest && rest <= unsafe_interval - 4 * unit;
 }
 
+// The leading digit of `*number` (below 10 * DIVISOR), removed from it. A
+// constant divisor lets the compiler multiply instead of dividing.
+template <uint32_t DIVISOR>
+uint32_t take_digit(uint32_t *number)
+{
+    uint32_t digit = *number / DIVISOR;
+    *number %= DIVISOR;
+    return digit;
+}
+
+// The digit of `*number` at `power` (1 for the units, up to 10), removed.
+uint32_t take_digit_at(uint32_t *number, int power)
+{
+    switch (power) {
+    case 10: return take_digit<1000000000>(number);
+    case 9: return take_digit<100000000>(number);
+    case 8: return take_digit<10000000>(number);
+    case 7: return take_digit<1000000>(number);
+    case 6: return take_digit<100000>(number);
+    case 5: return take_digit<10000>(number);
+    case 4: return take_digit<1000>(number);
+    case 3: return take_digit<100>(number);
+    case 2: return take_digit<10>(number);
+    default: return take_digit<1>(number);
+    }
+}
+
+// "00" to "99": two digits per step where no digit can end the search.
+constexpr std::array<char, 200> DIGIT_PAIRS = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; i++) {
+        pairs[2 * i] = char('0' + i / 10);
+        pairs[2 * i + 1] = char('0' + i % 10);
+    }
+    return pairs;
+}();
+
+// The `count` decimal digits of `number` (below 10^count), leading zeros
+// included.
+void write_digits(uint32_t number, int count, char *out)
+{
+    char *cursor = out + count;
+    while (cursor - out >= 2) {
+        cursor -= 2;
+        memcpy(cursor, &DIGIT_PAIRS[2 * (number % 100)], 2);
+        number /= 100;
+    }
+    if (cursor > out)
+        *--cursor = char('0' + number);
+}
+
 // Generates digits of `high` until they fall inside (low, high), all three
 // scaled to the same exponent in the target range. `*kappa` receives the
 // power of ten of the last digit.
@@ -524,34 +568,50 @@ bool generate_digits(DiyFp low, DiyFp w, DiyFp high, char *digits, int *length, 
     uint32_t integrals = uint32_t(too_high.significand >> shift);
     uint64_t fractionals = too_high.significand & (one - 1);
 
-    uint32_t divisor = 1;
-    *kappa = 1;
-    while (*kappa < 10 && integrals / divisor >= 10) {
-        divisor *= 10;
-        ++*kappa;
-    }
-    *length = 0;
-    while (*kappa > 0) {
-        digits[(*length)++] = char('0' + integrals / divisor);
-        integrals %= divisor;
-        --*kappa;
-        uint64_t rest = (uint64_t(integrals) << shift) + fractionals;
-        if (rest < unsafe_interval)
-            return round_weed(digits, *length, too_high.significand - w.significand,
-                              unsafe_interval, rest, uint64_t(divisor) << shift, unit);
-        divisor /= 10;
+    // Powers of ten below 2^32; the digit count of `integrals` picks the divisor.
+    static constexpr uint32_t POWERS_OF_TEN[] = {1,      10,      100,      1000,      10000,
+                                                 100000, 1000000, 10000000, 100000000, 1000000000};
+    // Locals, not the out-parameters: stores through `digits` could alias them.
+    int power = 1;
+    while (power < 10 && integrals >= POWERS_OF_TEN[power])
+        ++power;
+    int count = 0;
+    bool closest = false;
+    // The rest after an integral digit is at least the fractional bits; when
+    // they alone leave it outside the unsafe interval, no integral digit ends
+    // the search, and all of them are written at once.
+    if (fractionals >= unsafe_interval) {
+        write_digits(integrals, power, digits);
+        count = power;
+        power = 0;
     }
     for (;;) {
+        if (power > 0) {
+            uint32_t divisor = POWERS_OF_TEN[power - 1];
+            digits[count++] = char('0' + take_digit_at(&integrals, power));
+            --power;
+            uint64_t rest = (uint64_t(integrals) << shift) + fractionals;
+            if (rest >= unsafe_interval)
+                continue;
+            closest = round_weed(digits, count, too_high.significand - w.significand,
+                                 unsafe_interval, rest, uint64_t(divisor) << shift, unit);
+            break;
+        }
         fractionals *= 10;
         unit *= 10;
         unsafe_interval *= 10;
-        digits[(*length)++] = char('0' + (fractionals >> shift));
+        digits[count++] = char('0' + (fractionals >> shift));
         fractionals &= one - 1;
-        --*kappa;
-        if (fractionals < unsafe_interval)
-            return round_weed(digits, *length, (too_high.significand - w.significand) * unit,
-                              unsafe_interval, fractionals, one, unit);
+        --power;
+        if (fractionals < unsafe_interval) {
+            closest = round_weed(digits, count, (too_high.significand - w.significand) * unit,
+                                 unsafe_interval, fractionals, one, unit);
+            break;
+        }
     }
+    *length = count;
+    *kappa = power;
+    return closest;
 }
 
 }  // namespace

@@ -3,10 +3,12 @@
 #include "internal.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -62,11 +64,85 @@ inline unsigned char byte_at(const char *position)
     return static_cast<unsigned char>(*position);
 }
 
-inline void skip_white_space(const char **string)
+// ---- Word-at-a-time scanning
+
+// Eight bytes per step wherever the whole word lies inside the text (loaded
+// with memcpy: no alignment or aliasing assumption); the last few bytes go
+// one at a time and stop at the text's NUL. A lane is one byte of a word; on
+// a little-endian machine the lowest lane comes first in the text, elsewhere
+// only the byte loops run.
+constexpr bool WORD_SCAN = std::endian::native == std::endian::little;
+constexpr uint64_t LOW_BITS = 0x0101010101010101ULL;
+constexpr uint64_t HIGH_BITS = 0x8080808080808080ULL;
+
+inline uint64_t load_word(const char *position)
+{
+    uint64_t word;
+    memcpy(&word, position, sizeof word);
+    return word;
+}
+
+// The high bit of each lane below `bound` (at most 0x80). A borrow may mark
+// lanes after the first marked one wrongly, never the first itself.
+constexpr uint64_t lanes_below(uint64_t word, unsigned char bound)
+{
+    return (word - LOW_BITS * bound) & ~word & HIGH_BITS;
+}
+
+constexpr uint64_t lanes_equal(uint64_t word, unsigned char byte)
+{
+    return lanes_below(word ^ (LOW_BITS * byte), 1);
+}
+
+// Offset of the first lane set in a non-zero word.
+inline size_t first_lane(uint64_t lanes)
+{
+    return size_t(std::countr_zero(lanes)) / 8;
+}
+
+// The first byte from `cursor` on that is not a space.
+const char *skip_spaces(const char *cursor, const char *end)
+{
+    if constexpr (WORD_SCAN) {
+        for (; end - cursor >= 8; cursor += 8) {
+            uint64_t others = load_word(cursor) ^ (LOW_BITS * ' ');
+            if (others)
+                return cursor + first_lane(others);
+        }
+    }
+    while (*cursor == ' ')
+        cursor++;
+    return cursor;
+}
+
+// The first byte from `cursor` on that plain string content cannot hold: a
+// quotation mark, a backslash or a control byte (the text's NUL among them).
+const char *find_string_stop(const char *cursor, const char *end)
+{
+    if constexpr (WORD_SCAN) {
+        for (; end - cursor >= 8; cursor += 8) {
+            uint64_t word = load_word(cursor);
+            uint64_t stops =
+                lanes_equal(word, '"') | lanes_equal(word, '\\') | lanes_below(word, 0x20);
+            if (stops)
+                return cursor + first_lane(stops);
+        }
+    }
+    while (!(BYTE_CLASSES[byte_at(cursor)] & STRING_STOP))
+        cursor++;
+    return cursor;
+}
+
+// `end` is where the text's NUL stands.
+inline void skip_white_space(const char **string, const char *end)
 {
     const char *cursor = *string;
-    while (BYTE_CLASSES[byte_at(cursor)] & WHITE_SPACE)
+    while (BYTE_CLASSES[byte_at(cursor)] & WHITE_SPACE) {
         cursor++;
+        // Indentation: a line feed and then a run of spaces.
+        if (*cursor == ' ')
+            cursor = skip_spaces(cursor, end);
+    }
     *string = cursor;
 }
 
@@ -140,38 +216,41 @@ int parse_utf_16(const char **unprocessed, char **processed)
     return 1;
 }
 
-// Decodes the `len` raw bytes of a string that skip_quotes accepted: no raw
-// control byte, and every backslash is followed by a byte of the content.
-// Decoding never lengthens the text, so the working buffer bounds it; the
-// result is then copied to its exact size.
-char *process_string(const char *input, size_t len)
-{
-    TextPtr decoded(static_cast<char *>(jsontree_malloc(len + 1)));
-    if (!decoded)
-        return nullptr;
-    const char *end = input + len;
-    char *out = decoded.get();
-    while (input < end) {
-        if (*input != '\\') {
-            *out++ = *input++;
-            continue;
-        }
-        input++;
-        if (*input == 'u') {
-            if (!parse_utf_16(&input, &out))
-                return nullptr;
-            continue;
-        }
-        char escaped = SIMPLE_ESCAPES[byte_at(input)];
-        if (!escaped)
-            return nullptr;
-        *out++ = escaped;
-        input++;
+// Where escaped strings are decoded before they move to blocks of their
+// exact size. Strings up to the inline size never touch the heap; a longer
+// one makes one block that serves the rest of the parse.
+class DecodeBuffer {
+public:
+    DecodeBuffer() = default;
+    ~DecodeBuffer()
+    {
+        if (data_ != inline_data_)
+            jsontree_free(data_);
     }
-    *out = '\0';
-    // A "\u0000" cuts the text short; the copy keeps the decoded size anyway.
-    return jsontree_strndup(decoded.get(), size_t(out - decoded.get()));
-}
+    DecodeBuffer(const DecodeBuffer &) = delete;
+    DecodeBuffer &operator=(const DecodeBuffer &) = delete;
+
+    // Room for `size` bytes; null when memory runs out.
+    char *reserve(size_t size)
+    {
+        if (size <= capacity_)
+            return data_;
+        char *data = static_cast<char *>(jsontree_malloc(size));
+        if (!data)
+            return nullptr;
+        if (data_ != inline_data_)
+            jsontree_free(data_);
+        data_ = data;
+        capacity_ = size;
+        return data_;
+    }
+
+private:
+    static constexpr size_t INLINE_SIZE = 1024;
+    char inline_data_[INLINE_SIZE];
+    char *data_ = inline_data_;
+    size_t capacity_ = INLINE_SIZE;
+};
 
 // Content without escapes holds no NUL (skip_quotes refused control bytes),
 // so it is copied as it stands.
@@ -185,18 +264,51 @@ char *copy_plain_text(const char *raw, size_t len)
     return text;
 }
 
+// Decodes the `len` raw bytes of a string that skip_quotes accepted: no raw
+// control byte, and every backslash is followed by a byte of the content.
+// Decoding never lengthens the text, so `len` bytes of the decode buffer
+// hold it; the result is then copied to its exact size.
+char *process_string(const char *input, size_t len, DecodeBuffer &buffer)
+{
+    char *decoded = buffer.reserve(len);
+    if (!decoded)
+        return nullptr;
+    const char *end = input + len;
+    char *out = decoded;
+    for (;;) {
+        const void *backslash = memchr(input, '\\', size_t(end - input));
+        const char *run_end = backslash ? static_cast<const char *>(backslash) : end;
+        memcpy(out, input, size_t(run_end - input));
+        out += run_end - input;
+        if (run_end == end)
+            break;
+        input = run_end + 1;
+        if (*input == 'u') {
+            if (!parse_utf_16(&input, &out))
+                return nullptr;
+            continue;
+        }
+        char escaped = SIMPLE_ESCAPES[byte_at(input)];
+        if (!escaped)
+            return nullptr;
+        *out++ = escaped;
+        input++;
+    }
+    // A "\u0000" cuts the text short; the block keeps the decoded size anyway.
+    return copy_plain_text(decoded, size_t(out - decoded));
+}
+
 enum class QuotedContent { invalid, plain, escaped };
 
 // Moves the cursor past the quoted string it stands on. Content holding a raw
 // control byte, or running into the end of the text, is invalid: decoding
 // would refuse it anyway, so it is refused while scanning.
-QuotedContent skip_quotes(const char **string)
+QuotedContent skip_quotes(const char **string, const char *end)
 {
     const char *cursor = *string + 1;
     QuotedContent content = QuotedContent::plain;
     for (;;) {
-        while (!(BYTE_CLASSES[byte_at(cursor)] & STRING_STOP))
-            cursor++;
+        cursor = find_string_stop(cursor, end);
         if (*cursor == '"')
             break;
         // A backslash hides the byte after it: neither a control byte nor the end.
@@ -212,10 +324,11 @@ QuotedContent skip_quotes(const char **string)
 // The decoded content of the quoted string at the cursor, and its length as
 // strlen counts it. Text without escapes is copied straight into a block of
 // its final size.
-char *get_quoted_string(const char **string, size_t *length)
+char *get_quoted_string(const char **string, size_t *length, const char *end,
+                        DecodeBuffer &decoded)
 {
     const char *raw = *string + 1;
-    QuotedContent content = skip_quotes(string);
+    QuotedContent content = skip_quotes(string, end);
     if (content == QuotedContent::invalid)
         return nullptr;
     size_t len = size_t(*string - raw) - 1;
@@ -223,15 +336,15 @@ char *get_quoted_string(const char **string, size_t *length)
         *length = len;
         return copy_plain_text(raw, len);
     }
-    char *text = process_string(raw, len);
+    char *text = process_string(raw, len, decoded);
     *length = text ? strlen(text) : 0;  // a "\u0000" ends the text early
     return text;
 }
 
-JSON_Value *parse_string_value(const char **string)
+JSON_Value *parse_string_value(const char **string, const char *end, DecodeBuffer &decoded)
 {
     size_t length = 0;
-    return json_value_adopt_string(get_quoted_string(string, &length));
+    return json_value_adopt_string(get_quoted_string(string, &length, end, decoded));
 }
 
 // ---- Numbers and literals
@@ -264,27 +377,28 @@ JSON_Value *parse_number_value(const char **string)
     return json_value_init_number(number);
 }
 
-// strncmp stops at the text's NUL, so a short text is never over-read.
-bool skip_literal(const char **string, const char *literal, size_t length)
+// Compares only within the text, which ends at `end`.
+bool skip_literal(const char **string, const char *end, std::string_view literal)
 {
-    if (strncmp(*string, literal, length) != 0)
+    if (size_t(end - *string) < literal.size() ||
+        memcmp(*string, literal.data(), literal.size()) != 0)
         return false;
-    *string += length;
+    *string += literal.size();
     return true;
 }
 
-JSON_Value *parse_boolean_value(const char **string)
+JSON_Value *parse_boolean_value(const char **string, const char *end)
 {
-    if (skip_literal(string, "true", 4))
+    if (skip_literal(string, end, "true"))
         return json_value_init_boolean(1);
-    if (skip_literal(string, "false", 5))
+    if (skip_literal(string, end, "false"))
         return json_value_init_boolean(0);
     return nullptr;
 }
 
-JSON_Value *parse_null_value(const char **string)
+JSON_Value *parse_null_value(const char **string, const char *end)
 {
-    return skip_literal(string, "null", 4) ? json_value_init_null() : nullptr;
+    return skip_literal(string, end, "null") ? json_value_init_null() : nullptr;
 }
 
 // ---- Containers
@@ -396,7 +510,16 @@ private:
     size_t capacity_ = INLINE_ENTRIES;
 };
 
-JSON_Value *parse_value(const char **string, size_t nesting, OpenEntries &open);
+// Everything one parse carries besides its cursor.
+struct Parser {
+    explicit Parser(const char *text_end) : end(text_end) {}
+
+    const char *const end;  // the text's NUL
+    OpenEntries open;
+    DecodeBuffer decoded;
+};
+
+JSON_Value *parse_value(const char **string, size_t nesting, Parser &parser);
 
 // A cheap fingerprint of a name of `length` bytes: equal names have equal
 // fingerprints, and most unequal names in one object differ in length or in
@@ -409,24 +532,46 @@ uint32_t name_hash(const char *name, size_t length)
     return (uint32_t(length) << 24) ^ (byte(0) << 16) ^ (byte(length / 2) << 8) ^ byte(length - 1);
 }
 
+// One bit of 256 for each fingerprint an object's names have shown: a name
+// whose bit is still clear cannot repeat an earlier one, so most members of
+// a large object skip the scan of its earlier names.
+class NameFilter {
+public:
+    // Whether `hash` may have been added before; adds it.
+    bool seen_before(uint32_t hash)
+    {
+        uint32_t bit = (hash * 0x9E3779B1u) >> 24;  // spreads the fingerprint's bits
+        uint64_t mask = uint64_t(1) << (bit % 64);
+        uint64_t &word = words_[bit / 64];
+        bool seen = (word & mask) != 0;
+        word |= mask;
+        return seen;
+    }
+
+private:
+    uint64_t words_[4] = {};
+};
+
 // Reads one "name": value pair onto the open entries. A name already given
 // in this object, or one member more than an object may hold, fails.
-bool parse_member(const char **string, size_t nesting, OpenEntries &open, size_t first)
+bool parse_member(const char **string, size_t nesting, Parser &parser, size_t first,
+                  NameFilter &names)
 {
     if (**string != '"')
         return false;
     size_t length = 0;
-    TextPtr name(get_quoted_string(string, &length));
+    TextPtr name(get_quoted_string(string, &length, parser.end, parser.decoded));
+    OpenEntries &open = parser.open;
     if (!name || open.size() - first >= OBJECT_MAX_CAPACITY)
         return false;
     uint32_t hash = name_hash(name.get(), length);
-    if (open.holds_name(first, name.get(), hash))
+    if (names.seen_before(hash) && open.holds_name(first, name.get(), hash))
         return false;
-    skip_white_space(string);
+    skip_white_space(string, parser.end);
     if (**string != ':')
         return false;
     ++*string;
-    ValuePtr value(parse_value(string, nesting, open));
+    ValuePtr value(parse_value(string, nesting, parser));
     if (!value || !open.push(name.get(), hash, value.get()))
         return false;
     name.release();
@@ -437,19 +582,19 @@ bool parse_member(const char **string, size_t nesting, OpenEntries &open, size_t
 // The entries of an object or array, the cursor on its opening bracket:
 // `parse_entry` reads each one, commas separate them, `closing` ends them.
 template <typename ParseEntry>
-bool parse_entries(const char **string, char closing, ParseEntry parse_entry)
+bool parse_entries(const char **string, const char *end, char closing, ParseEntry parse_entry)
 {
     ++*string;
-    skip_white_space(string);
+    skip_white_space(string, end);
     if (**string != closing) {
         for (;;) {
             if (!parse_entry())
                 return false;
-            skip_white_space(string);
+            skip_white_space(string, end);
             if (**string != ',')
                 break;
             ++*string;
-            skip_white_space(string);
+            skip_white_space(string, end);
         }
         if (**string != closing)
             return false;
@@ -459,22 +604,25 @@ bool parse_entries(const char **string, char closing, ParseEntry parse_entry)
 }
 
 // `nesting` is the depth of the members; the cursor is on the "{".
-JSON_Value *parse_object_value(const char **string, size_t nesting, OpenEntries &open)
+JSON_Value *parse_object_value(const char **string, size_t nesting, Parser &parser)
 {
-    const size_t first = open.size();
-    if (!parse_entries(string, '}', [&] { return parse_member(string, nesting, open, first); }))
+    const size_t first = parser.open.size();
+    NameFilter names;
+    if (!parse_entries(string, parser.end, '}',
+                       [&] { return parse_member(string, nesting, parser, first, names); }))
         return nullptr;
     ValuePtr value(json_value_init_object());
-    if (!value || !open.move_members(first, value->value.object))
+    if (!value || !parser.open.move_members(first, value->value.object))
         return nullptr;
     return value.release();
 }
 
 // Reads one item onto the open entries; one item more than an array may
 // hold fails.
-bool parse_item(const char **string, size_t nesting, OpenEntries &open, size_t first)
+bool parse_item(const char **string, size_t nesting, Parser &parser, size_t first)
 {
-    ValuePtr item(parse_value(string, nesting, open));
+    ValuePtr item(parse_value(string, nesting, parser));
+    OpenEntries &open = parser.open;
     if (!item || open.size() - first >= ARRAY_MAX_CAPACITY || !open.push(nullptr, 0, item.get()))
         return false;
     item.release();
@@ -482,31 +630,32 @@ bool parse_item(const char **string, size_t nesting, OpenEntries &open, size_t f
 }
 
 // `nesting` is the depth of the items; the cursor is on the "[".
-JSON_Value *parse_array_value(const char **string, size_t nesting, OpenEntries &open)
+JSON_Value *parse_array_value(const char **string, size_t nesting, Parser &parser)
 {
-    const size_t first = open.size();
-    if (!parse_entries(string, ']', [&] { return parse_item(string, nesting, open, first); }))
+    const size_t first = parser.open.size();
+    if (!parse_entries(string, parser.end, ']',
+                       [&] { return parse_item(string, nesting, parser, first); }))
         return nullptr;
     ValuePtr value(json_value_init_array());
-    if (!value || !open.move_items(first, value->value.array))
+    if (!value || !parser.open.move_items(first, value->value.array))
         return nullptr;
     return value.release();
 }
 
 // Recursion happens only through containers, and each level adds one to
 // `nesting`, so the depth limit bounds the stack whatever the input.
-JSON_Value *parse_value(const char **string, size_t nesting, OpenEntries &open)
+JSON_Value *parse_value(const char **string, size_t nesting, Parser &parser)
 {
     if (nesting > MAX_NESTING)
         return nullptr;
-    skip_white_space(string);
+    skip_white_space(string, parser.end);
     switch (**string) {
     case '{':
-        return parse_object_value(string, nesting + 1, open);
+        return parse_object_value(string, nesting + 1, parser);
     case '[':
-        return parse_array_value(string, nesting + 1, open);
+        return parse_array_value(string, nesting + 1, parser);
     case '"':
-        return parse_string_value(string);
+        return parse_string_value(string, parser.end, parser.decoded);
     case '-':
     case '0':
     case '1':
@@ -521,22 +670,23 @@ JSON_Value *parse_value(const char **string, size_t nesting, OpenEntries &open)
         return parse_number_value(string);
     case 't':
     case 'f':
-        return parse_boolean_value(string);
+        return parse_boolean_value(string, parser.end);
     case 'n':
-        return parse_null_value(string);
+        return parse_null_value(string, parser.end);
     default:
         return nullptr;
     }
 }
 
-// A document's root is an object or an array; whatever follows it is ignored.
+// A document's root is an object or an array; whatever follows it is
+// ignored, and so is everything after a NUL.
 JSON_Value *parse_root(const char *text)
 {
-    skip_white_space(&text);
+    Parser parser(text + strlen(text));
+    skip_white_space(&text, parser.end);
     if (*text != '{' && *text != '[')
         return nullptr;
-    OpenEntries open;
-    return parse_value(&text, 0, open);
+    return parse_value(&text, 0, parser);
 }
 
 // ---- Comments

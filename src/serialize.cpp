@@ -244,56 +244,96 @@ int write_fixed(bool negative, const char *digits, int length, int exponent, cha
     return int(cursor - out);
 }
 
+// A text of `length` (or the failure -1) from the scratch buffer to `out`.
+int copied_from_scratch(int length, const char *scratch, char *out)
+{
+    if (length >= 0 && out != scratch)
+        memcpy(out, scratch, static_cast<size_t>(length) + 1);
+    return length;
+}
+
+// Below 2^32 two doubles lie less than 1e-6 apart, so at most one
+// six-decimal number reads back as a given double, and then it is the text
+// "%f" prints and the shortest text too.
+constexpr double SIX_DECIMALS_UNIQUE_BELOW = 4294967296.0;  // 2^32
+
+// The "%f" text of a positive non-whole `magnitude` below 2^32 that a
+// six-decimal number reads back as, found by scaling alone; -1 when the
+// scaled value does not read back (the digit search then decides).
+int write_six_decimals(bool negative, double magnitude, char *out)
+{
+    constexpr uint64_t MILLION = 1000000;
+    uint64_t millionths = uint64_t(magnitude * double(MILLION) + 0.5);  // below 2^53
+    // One correctly rounded division: exactly what reading the text gives.
+    if (double(millionths) / double(MILLION) != magnitude)
+        return -1;
+    char *cursor = out;
+    if (negative)
+        *cursor++ = '-';
+    cursor += write_integer(int64_t(millionths / MILLION), cursor);
+    *cursor++ = '.';
+    uint64_t fraction = millionths % MILLION;
+    for (int place = 5; place >= 0; place--) {
+        cursor[place] = char('0' + fraction % 10);
+        fraction /= 10;
+    }
+    cursor[6] = '\0';
+    return int(cursor + 6 - out);
+}
+
 // The one place that decides how a number looks. Whole numbers in the int
 // range as "%d" (negative zero as 0); other numbers as "%f" when that text
 // reads back exactly, else as the shortest text that does, laid out as
-// "%.Ng". Stores the text at `out` (NUMBER_BUFFER_SIZE bytes) and returns
-// its length; -1 for an infinity or NaN, which have no JSON text.
-int format_number(double number, char *out)
+// "%.Ng". Stores the text at `out` and returns its length; -1 for an
+// infinity or NaN, which have no JSON text. The C library's trial texts go
+// to `scratch` (NUMBER_BUFFER_SIZE bytes, may be `out`), so `out` needs room
+// for the final text only.
+int format_number(double number, char *out, char *scratch)
 {
     if (!std::isfinite(number))
         return -1;
-    if (number >= INT_MIN && number <= INT_MAX) {
-        int whole = static_cast<int>(number);
-        if (whole == number)
-            return write_integer(whole, out);
-    }
-    // "%f" prints a whole number exactly, so its text always reads back.
+    // Converting to a whole number and back tells whole numbers without a
+    // call to the maths library.
     constexpr double INT64_LIMIT = 9223372036854775808.0;  // 2^63
-    if (std::trunc(number) == number && std::fabs(number) < INT64_LIMIT) {
-        int length = write_integer(static_cast<int64_t>(number), out);
-        memcpy(out + length, ".000000", 8);
-        return length + 7;
+    if (std::fabs(number) < INT64_LIMIT) {
+        int64_t whole = static_cast<int64_t>(number);
+        if (static_cast<double>(whole) == number) {
+            int length = write_integer(whole, out);
+            if (whole >= INT_MIN && whole <= INT_MAX)
+                return length;
+            // "%f" prints a whole number exactly, so its text always reads back.
+            memcpy(out + length, ".000000", 8);
+            return length + 7;
+        }
+    }
+    if (std::fabs(number) < SIX_DECIMALS_UNIQUE_BELOW) {
+        int six_decimals = write_six_decimals(number < 0, std::fabs(number), out);
+        if (six_decimals >= 0)
+            return six_decimals;
     }
     char digits[32];
     int length = 0;
     int exponent = 0;
     if (!shortest_digits(std::fabs(number), digits, &length, &exponent))
-        return format_number_with_libc(number, out);
+        return copied_from_scratch(format_number_with_libc(number, scratch), scratch, out);
     // A "%f" text that reads back has at most six decimals, and then so has
     // the shortest text: only then is "%f" worth trying.
     if (exponent >= -6) {
-        // Below 2^32 two doubles lie less than 1e-6 apart, so the shortest
-        // text is the one six-decimal number that reads back, and "%f"
-        // prints exactly it.
-        constexpr double FIXED_FROM_DIGITS_LIMIT = 4294967296.0;  // 2^32
-        if (std::fabs(number) < FIXED_FROM_DIGITS_LIMIT)
+        // Scaling can miss the one six-decimal number by a rounding of its own.
+        if (std::fabs(number) < SIX_DECIMALS_UNIQUE_BELOW)
             return write_fixed(number < 0, digits, length, exponent, out);
-        int fixed = checked_length(snprintf(out, NUMBER_BUFFER_SIZE, "%f", number));
-        if (fixed < 0 || reads_back_as(out, number))
-            return fixed;
+        int fixed = checked_length(snprintf(scratch, NUMBER_BUFFER_SIZE, "%f", number));
+        if (fixed < 0 || reads_back_as(scratch, number))
+            return copied_from_scratch(fixed, scratch, out);
     }
     return write_general(number < 0, digits, length, exponent, out);
 }
 
-// Trial texts stay in the scratch buffer; only the final one reaches `buf`,
-// which has room for no more than that.
+// Measuring formats into the scratch buffer; writing formats straight into
+// `buf`, which has room for the final text only.
 int append_number(char *buf, double number, char *num_buf)
 {
-    int length = format_number(number, num_buf);
-    if (length >= 0 && buf)
-        memcpy(buf, num_buf, static_cast<size_t>(length) + 1);
-    return length;
+    return format_number(number, buf ? buf : num_buf, num_buf);
 }
 
 // ---- Containers

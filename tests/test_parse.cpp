@@ -77,12 +77,20 @@ TEST_F(ParseTest, RefusesInvalidTextsLeavingNothingAlive)
         "{\"a\x1f\":1}", "[\"abc", "[\"abc\\", "[\"ok\",\"x\\\"]", "[01]", "[00]", "[0e5]",
         "[0E1]", "[-01]", "[-00]", "[-0e5]", "[0x10]", "[-0x10]", "[-nan(x)]", "[inf]", "[nan]",
         "[+1]", "[.5]", "[-]", "[- 1]", "[1e]", "[True]", "[nul]", "[truex]", "[fals]",
-        "[1,2,{\"a\":[\"x\",\"y\\u00\"]}]",
+        "[1,2,{\"a\":[\"x\",\"y\\u00\"]}]", "[tru", "[nul", "[f",
     };
     for (const char *text : texts) {
         SCOPED_TRACE(text);
         EXPECT_EQ(json_parse_string(text), nullptr);
         EXPECT_EQ(recording_hooks::live_blocks(), 0u);
+    }
+    // In a large object most names skip the scan for an earlier equal one;
+    // a repeated first, middle or last name is still found.
+    for (const char *repeated : {"k0", "k150", "k299"}) {
+        std::string text = object_text(300);
+        text.insert(text.size() - 1, std::string(",\"") + repeated + "\":1");
+        SCOPED_TRACE(repeated);
+        EXPECT_EQ(json_parse_string(text.c_str()), nullptr);
     }
 }
 
@@ -166,6 +174,47 @@ TEST_F(ParseTest, DecodesStringsToExactBytes)
     EXPECT_STREQ(json_object_get_name(json_object(named.get()), 0), "\xC3\xA9t\xC3\xA9");
 }
 
+// Strings and white space are scanned eight bytes at a time; a stop byte or
+// the end of the text may fall on any lane of a word or in the byte tail.
+TEST_F(ParseTest, ScansFindTheFirstStopWhereverItFalls)
+{
+    // Each byte differs from a quotation mark, a backslash, a control byte
+    // or a space only in a bit that a wrong lane mask would miss.
+    const std::string near_misses = "\xA2\xDC\x9F\x80\xA0!#\x7F]\x21";
+    for (size_t n = 0; n <= 17; n++) {
+        std::string content;
+        for (size_t i = 0; i < n; i++)
+            content += near_misses[i % near_misses.size()];
+        std::string spaces(n, ' ');
+        struct Case {
+            std::string text;
+            const char *decoded;  // null: the text is refused
+        } cases[] = {
+            {"[\"" + content + "\"]", ""},
+            {"[\"" + content + "\\n" + content + "\"]", "\n"},
+            {"[\"" + content + "\"" + spaces + "\n" + spaces + "]", ""},
+            {"[\n" + spaces + "\"" + content + "\"]", ""},
+            {"[\"" + content + "\x01\"]", nullptr},
+            {"[\"" + content + "\x1f\"]", nullptr},
+            {"[\"" + content, nullptr},
+            {"[\"" + content + "\\", nullptr},
+            {"[\"" + content + "\"" + spaces, nullptr},
+        };
+        for (const Case &c : cases) {
+            SCOPED_TRACE(testing::Message() << n << ": " << c.text);
+            ValuePtr value = parse(c.text);
+            if (!c.decoded) {
+                EXPECT_EQ(value, nullptr);
+                continue;
+            }
+            const char *text = json_array_get_string(json_array(value.get()), 0);
+            ASSERT_NE(text, nullptr);
+            std::string expected = *c.decoded ? content + c.decoded + content : content;
+            EXPECT_EQ(std::string(text), expected);
+        }
+    }
+}
+
 TEST_F(ParseTest, StringTextIsOneBlockOfItsFinalSize)
 {
     auto sizes_of = [](const char *text) {
@@ -180,10 +229,17 @@ TEST_F(ParseTest, StringTextIsOneBlockOfItsFinalSize)
     // Without escapes the text is copied once, straight into 6 bytes.
     ASSERT_EQ(plain.size(), number.size() + 1);
     EXPECT_EQ(std::count(plain.begin(), plain.end(), 6u), 1);
-    // With escapes a working buffer of raw length + 1 precedes the exact copy.
-    ASSERT_EQ(escaped.size(), number.size() + 2);
-    EXPECT_EQ(std::count(escaped.begin(), escaped.end(), 11u), 1);
+    // A short escaped text is decoded off the heap, then copied to 7 bytes.
+    ASSERT_EQ(escaped.size(), number.size() + 1);
     EXPECT_EQ(std::count(escaped.begin(), escaped.end(), 7u), 1);
+    // A long one is decoded in one working block of its raw length (2006),
+    // which serves every later string of the parse: two texts of 2003 bytes,
+    // one more string value than "[1]" has values, and the working block.
+    std::string long_raw = std::string(2000, 'a') + "\\u00e9";
+    std::vector<size_t> long_texts = sizes_of(("[\"" + long_raw + "\",\"" + long_raw + "\"]").c_str());
+    ASSERT_EQ(long_texts.size(), number.size() + 4);
+    EXPECT_EQ(std::count(long_texts.begin(), long_texts.end(), 2006u), 1);
+    EXPECT_EQ(std::count(long_texts.begin(), long_texts.end(), 2003u), 2);
 }
 
 TEST_F(ParseTest, ReadsNumbersExactlyAsStrtod)
@@ -265,7 +321,7 @@ TEST_F(ParseTest, EveryAllocationFailureReleasesEverything)
     const std::string text =
         "{\"name\":\"gw\",\"radio\":{\"freq\":868.1,\"chans\":[1,2,{\"on\":true,"
         "\"id\":\"\\u00e9x\"}]},\"list\":[[],{},null,false,-0.5],\"big\":" +
-        object_text(20) + "}";
+        object_text(20) + ",\"long\":\"" + std::string(1500, 'x') + "\\n\"}";
     size_t failing =
         recording_hooks::sweep_failing_allocations([&] { return json_parse_string(text.c_str()); });
     EXPECT_GE(failing, 40u);

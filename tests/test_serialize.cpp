@@ -160,6 +160,16 @@ TEST_F(SerializeTest, Numbers)
         // must still be the one that reads back.
         {4.6748272773403566e-65, "4.6748272773403566e-65"},
         {4.7357799453633425e-110, "4.7357799453633425e-110"},
+        // Six decimals found by scaling: leading zeros of the fraction, the
+        // smallest step, the edge of the range where only one reads back.
+        {-65.000001, "-65.000001"},
+        {0.000001, "0.000001"},
+        {4294967295.25, "4294967295.250000"},
+        {4294967296.5, "4294967296.500000"},
+        {9007199254740991.0, "9007199254740991.000000"},  // whole, past the int range
+        {-9.2233720368547758e18, "-9223372036854775808.000000"},
+        {1e19, "10000000000000000000.000000"},
+        {-65.61361699999998, "-65.61361699999998"},  // shortest digits past six decimals
     };
     for (const Case &c : cases) {
         ValuePtr value(json_value_init_number(c.number));
