@@ -1,11 +1,17 @@
 // Values, the allocation hooks, text duplication and UTF-8 validation.
-#include "internal.h"
+#include "value.h"
 
 #include <cstdlib>
 #include <cstring>
 
+namespace jsontree::detail {
+
 JSON_Malloc_Function jsontree_malloc = malloc;
 JSON_Free_Function jsontree_free = free;
+
+}  // namespace jsontree::detail
+
+using namespace jsontree::detail;
 
 void json_set_allocation_functions(JSON_Malloc_Function malloc_fun, JSON_Free_Function free_fun)
 {
@@ -33,6 +39,8 @@ JSON_Value *allocate_value(JSON_Value_Type type)
 
 }  // namespace
 
+namespace jsontree::detail {
+
 char *jsontree_strndup(const char *string, size_t n)
 {
     char *copy = static_cast<char *>(jsontree_malloc(n + 1));
@@ -50,8 +58,6 @@ char *jsontree_strdup(const char *string)
     return jsontree_strndup(string, strlen(string));
 }
 
-// ---- UTF-8 validation
-
 int num_bytes_in_utf8_sequence(unsigned char c)
 {
     if (c == 0xC0 || c == 0xC1 || c > 0xF4 || (c & 0xC0) == 0x80)
@@ -66,6 +72,12 @@ int num_bytes_in_utf8_sequence(unsigned char c)
         return 4;
     return 0;
 }
+
+}  // namespace jsontree::detail
+
+namespace {
+
+// ---- UTF-8 validation
 
 int verify_utf8_sequence(const unsigned char *string, int *len)
 {
@@ -134,6 +146,8 @@ JSON_Array *json_array_init()
     return array;
 }
 
+}  // namespace
+
 JSON_Value *json_value_init_object(void)
 {
     JSON_Value *value = allocate_value(JSONObject);
@@ -160,22 +174,14 @@ JSON_Value *json_value_init_array(void)
     return value;
 }
 
-JSON_Value *json_value_init_string_no_copy(char *string)
-{
-    JSON_Value *value = allocate_value(JSONString);
-    if (value)
-        value->value.string = string;
-    return value;
-}
-
-JSON_Value *json_value_adopt_string(char *string)
+JSON_Value *jsontree::detail::json_value_adopt_string(char *string)
 {
     TextPtr text(string);
     if (!text)
         return nullptr;
-    JSON_Value *value = json_value_init_string_no_copy(text.get());
+    JSON_Value *value = allocate_value(JSONString);
     if (value)
-        text.release();
+        value->value.string = text.release();
     return value;
 }
 

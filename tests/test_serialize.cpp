@@ -1,6 +1,6 @@
 // The serializer's texts: both forms byte for byte, numbers, escapes, exact
 // sizes and failures.
-#include "internal.h"
+#include "value.h"
 #include "recording_hooks.h"
 #include "sweep.h"
 
@@ -17,6 +17,8 @@
 #include <limits>
 #include <random>
 #include <string>
+
+using jsontree::detail::ValuePtr;
 
 namespace {
 
