@@ -253,11 +253,17 @@ void write_digits(uint32_t number, int count, char *out)
         *--cursor = char('0' + number);
 }
 
-// Generates digits of `high` until they fall inside (low, high), all three
-// scaled to the same exponent in the target range; `digits.exponent` is
-// left at the power of ten of the last digit, relative to the scaling. The
-// length stays 0 when the digits cannot be proven closest.
-void generate_digits(DiyFp low, DiyFp w, DiyFp high, Digits &digits)
+// How many digits were generated (0 when they cannot be proven closest)
+// and the power of ten of the last one, relative to the scaling.
+struct Generated {
+    int length;
+    int kappa;
+};
+
+// Generates digits of `high` into `text` (Digits::CAPACITY bytes) until they
+// fall inside (low, high), all three scaled to the same exponent in the
+// target range.
+Generated generate_digits(DiyFp low, DiyFp w, DiyFp high, char *text)
 {
     uint64_t unit = 1;
     DiyFp too_low = {low.significand - unit, low.exponent};
@@ -271,9 +277,6 @@ void generate_digits(DiyFp low, DiyFp w, DiyFp high, Digits &digits)
     // Powers of ten below 2^32; the digit count of `integrals` picks the divisor.
     static constexpr uint32_t POWERS_OF_TEN[] = {1,      10,      100,      1000,      10000,
                                                  100000, 1000000, 10000000, 100000000, 1000000000};
-    // Locals, not the members of `digits`: stores of its characters could
-    // alias them.
-    char *text = digits.text;
     int power = 1;
     while (power < 10 && integrals >= POWERS_OF_TEN[power])
         ++power;
@@ -299,8 +302,6 @@ void generate_digits(DiyFp low, DiyFp w, DiyFp high, Digits &digits)
                                  unsafe_interval, rest, uint64_t(divisor) << shift, unit);
             break;
         }
-        if (count == Digits::CAPACITY)  // not expected: the interval holds a 17-digit text
-            return;
         fractionals *= 10;
         unit *= 10;
         unsafe_interval *= 10;
@@ -313,15 +314,15 @@ void generate_digits(DiyFp low, DiyFp w, DiyFp high, Digits &digits)
             break;
         }
     }
-    digits.length = closest ? count : 0;
-    digits.exponent = power;
+    return {closest ? count : 0, power};
 }
 
 }  // namespace
 
 Digits jsontree::detail::shortest_digits(double value)
 {
-    Digits digits{};
+    Digits digits;  // the text is written before it is read
+    digits.length = 0;
     if (!(value > 0) || !std::isfinite(value))
         return digits;
     DiyFp exact = decompose(value);
@@ -330,11 +331,17 @@ Digits jsontree::detail::shortest_digits(double value)
     DiyFp w = normalized(exact);
     CachedPower power = cached_power_for(w.exponent);
     DiyFp scale = {power.significand, power.binary_exponent};
-    generate_digits(multiply(lower, scale), multiply(w, scale), multiply(upper, scale), digits);
-    digits.exponent -= power.decimal_exponent;
-    while (digits.length > 1 && digits.text[digits.length - 1] == '0') {
-        --digits.length;
-        ++digits.exponent;
+    // Locals, not the members of `digits`: stores of its characters could
+    // alias them.
+    Generated generated = generate_digits(multiply(lower, scale), multiply(w, scale),
+                                          multiply(upper, scale), digits.text);
+    int length = generated.length;
+    int exponent = generated.kappa - power.decimal_exponent;
+    while (length > 1 && digits.text[length - 1] == '0') {
+        --length;
+        ++exponent;
     }
+    digits.length = length;
+    digits.exponent = exponent;
     return digits;
 }

@@ -5,9 +5,14 @@
 namespace jsontree::detail {
 
 // value ~ digits * 10^exponent, the digits as characters. A double needs at
-// most 17 significant digits to read back as itself.
+// most 17 significant digits to read back as itself. The search stops at the
+// latest when a digit's unit falls below the interval of values that read
+// back, which is at least 2^-55 of the value (2^-53 for a normal double, less
+// a quarter below a power of two, less the scaling's error): 55 bits take at
+// most 17 digits, and the integral and fractional parts may each round up
+// by one, 18 in all.
 struct Digits {
-    static constexpr int CAPACITY = 17;
+    static constexpr int CAPACITY = 18;
     char text[CAPACITY];
     int length;  // 0 when no proof of shortness was found
     int exponent;  // the power of ten of the last digit

@@ -68,8 +68,9 @@ char *append_escaped(char *out, unsigned char byte)
 }
 
 // One pass over a tree. With a cursor, the text goes there, into room
-// measured before; without one, it is only counted. A piece that has no
-// text, or that would make the text too long, fails the whole text.
+// measured before for exactly the same pieces; without one, it is only
+// counted. A piece that has no text, or that would make the text too long,
+// fails the whole text.
 class Writer {
 public:
     Writer(char *cursor, Layout layout) : cursor_(cursor), layout_(layout) {}
@@ -81,25 +82,27 @@ public:
 
     void put(char c)
     {
-        if (claim(1) && cursor_)
+        if (cursor_)
             *cursor_++ = c;
+        else
+            add_to_count(1);
     }
 
     void put(std::string_view piece)
     {
-        if (claim(piece.size()) && cursor_) {
-            memcpy(cursor_, piece.data(), piece.size());
-            cursor_ += piece.size();
-        }
+        if (!cursor_)
+            return add_to_count(piece.size());
+        memcpy(cursor_, piece.data(), piece.size());
+        cursor_ += piece.size();
     }
 
     void indent(int level)
     {
         size_t width = 4 * size_t(level);
-        if (claim(width) && cursor_) {
-            memset(cursor_, ' ', width);
-            cursor_ += width;
-        }
+        if (!cursor_)
+            return add_to_count(width);
+        memset(cursor_, ' ', width);
+        cursor_ += width;
     }
 
     // A quoted string literal.
@@ -112,27 +115,28 @@ public:
             size_t length = 2;
             for (const unsigned char *byte = bytes; *byte; byte++)
                 length += escaped_length(*byte);
-            claim(length);
-            return;
+            return add_to_count(length);
         }
-        char *start = cursor_;
-        *cursor_++ = '"';
+        // A local cursor: the characters stored could alias the member.
+        char *out = cursor_;
+        *out++ = '"';
         for (const unsigned char *byte = bytes; *byte; byte++)
-            cursor_ = append_escaped(cursor_, *byte);
-        *cursor_++ = '"';
-        claim(size_t(cursor_ - start));
+            out = append_escaped(out, *byte);
+        *out++ = '"';
+        cursor_ = out;
     }
 
     // Written straight at the cursor, which has room for the final text only;
-    // the C library's trial texts, if any, go to scratch space.
+    // the C library's trial texts, if any, go to the scratch space.
     void number(double number)
     {
-        char scratch[NUMBER_TEXT_SIZE];
-        int length = format_number(number, cursor_ ? cursor_ : scratch, scratch);
+        int length = format_number(number, cursor_ ? cursor_ : scratch_, scratch_);
         if (length < 0)
             return fail();
-        if (claim(size_t(length)) && cursor_)
+        if (cursor_)
             cursor_ += length;
+        else
+            add_to_count(size_t(length));
     }
 
     // The NUL after the text, in the byte the measured size keeps for it.
@@ -143,19 +147,21 @@ public:
     }
 
 private:
-    bool claim(size_t length)
+    void add_to_count(size_t length)
     {
-        if (failed_ || length > MAX_TEXT_LENGTH - count_)
+        if (length > MAX_TEXT_LENGTH - count_)
             failed_ = true;
         else
             count_ += length;
-        return !failed_;
     }
 
     char *cursor_;
     size_t count_ = 0;
     bool failed_ = false;
     Layout layout_;
+    // One per pass, not per number: a buffer in every call that writes a
+    // number keeps the compiler from writing the call in place.
+    char scratch_[NUMBER_TEXT_SIZE];
 };
 
 void write_value(Writer &out, const JSON_Value *value, int level);
