@@ -6,12 +6,13 @@
 
 namespace jsontree::detail {
 
-// A container grows to 15 slots, then doubles: 15, 30, 60, ... Each keeps
-// its slots in one block, and on a small device one block per container has
-// to stay modest, so growth is bounded: past a limit it is refused, never
-// clamped. The limits are capacities the rule reaches exactly, so a full
-// container wastes no slot: 960 = 15 * 2^6 members (a block of 960 names and
-// 960 values) and 122880 = 15 * 2^13 items.
+// A container that grows takes 15 slots first, then doubles: 15, 30, 60, ...
+// Each keeps its slots in one block, and on a small device the block of one
+// container has to stay modest, so growth is bounded: past a limit it is
+// refused, never clamped. The limits are capacities that growth from empty
+// reaches exactly, so a container grown to its limit has no slot it may not
+// use: 960 = 15 * 2^6 members and 122880 = 15 * 2^13 items. The parser, which
+// gives a container exactly the slots its entries take, keeps the same limits.
 constexpr size_t FIRST_CAPACITY = 15;
 constexpr size_t OBJECT_MAX_CAPACITY = FIRST_CAPACITY << 6;
 constexpr size_t ARRAY_MAX_CAPACITY = FIRST_CAPACITY << 13;

@@ -123,55 +123,34 @@ int is_valid_utf8(const char *string, size_t string_len)
 
 // ---- Constructors
 
-JSON_Object *json_object_init()
+// A value around a new empty container (`Container{}`: no slots, no
+// entries), stored in the union member `slot`; both blocks or neither.
+template <typename Container>
+JSON_Value *new_container_value(JSON_Value_Type type, Container *JSON_Value_Value::*slot)
 {
-    JSON_Object *object = allocate_record<JSON_Object>();
-    if (!object)
+    JSON_Value *value = allocate_value(type);
+    if (!value)
         return nullptr;
-    object->names = nullptr;
-    object->values = nullptr;
-    object->count = 0;
-    object->capacity = 0;
-    return object;
-}
-
-JSON_Array *json_array_init()
-{
-    JSON_Array *array = allocate_record<JSON_Array>();
-    if (!array)
+    Container *container = allocate_record<Container>();
+    if (!container) {
+        jsontree_free(value);
         return nullptr;
-    array->items = nullptr;
-    array->count = 0;
-    array->capacity = 0;
-    return array;
+    }
+    *container = Container{};
+    value->value.*slot = container;
+    return value;
 }
 
 }  // namespace
 
 JSON_Value *json_value_init_object(void)
 {
-    JSON_Value *value = allocate_value(JSONObject);
-    if (!value)
-        return nullptr;
-    value->value.object = json_object_init();
-    if (!value->value.object) {
-        jsontree_free(value);
-        return nullptr;
-    }
-    return value;
+    return new_container_value(JSONObject, &JSON_Value_Value::object);
 }
 
 JSON_Value *json_value_init_array(void)
 {
-    JSON_Value *value = allocate_value(JSONArray);
-    if (!value)
-        return nullptr;
-    value->value.array = json_array_init();
-    if (!value->value.array) {
-        jsontree_free(value);
-        return nullptr;
-    }
-    return value;
+    return new_container_value(JSONArray, &JSON_Value_Value::array);
 }
 
 JSON_Value *jsontree::detail::json_value_adopt_string(char *string)
