@@ -139,6 +139,7 @@ int parse_utf_16(const char **unprocessed, char **processed)
     return 1;
 }
 
+// Content without escapes holds no NUL (skip_quotes refused control bytes),
 // so it is copied as it stands.
 char *copy_plain_text(const char *raw, size_t len)
 {

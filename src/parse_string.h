@@ -42,7 +42,6 @@ private:
     size_t capacity_ = INLINE_SIZE;
 };
 
-// Content without escapes holds no NUL (skip_quotes refused control bytes),
 // The decoded content of the quoted string at the cursor, which moves past
 // it, and its length as strlen counts it; `end` is where the text's NUL
 // stands. Null for content JSON does not allow.
