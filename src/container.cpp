@@ -1,15 +1,19 @@
 // Objects and arrays: growable slot arrays with linear name lookup.
-#include "internal.h"
+#include "container.h"
+#include "tree.h"
 
 #include <cstring>
 
+using namespace jsontree::detail;
+
 namespace {
 
-// From below 8 to 15, else doubling; 0 when the result would pass the limit.
+// From below 8 to FIRST_CAPACITY, else doubling; 0 when the result would pass
+// the limit.
 size_t grown_capacity(size_t capacity, size_t limit)
 {
     size_t doubled = capacity * 2;
-    size_t grown = doubled > 15 ? doubled : 15;
+    size_t grown = doubled > FIRST_CAPACITY ? doubled : FIRST_CAPACITY;
     return grown > limit ? 0 : grown;
 }
 
@@ -19,14 +23,23 @@ Slot *allocate_slots(size_t count)
     return static_cast<Slot *>(jsontree_malloc(count * sizeof(Slot)));
 }
 
-// Position of the member named `name`, or the count when there is none.
-size_t object_position(const JSON_Object *object, const char *name)
+// Same as comparing lengths first, without measuring every name.
+bool is_named(const char *member, const char *name, size_t n)
+{
+    return strncmp(member, name, n) == 0 && member[n] == '\0';
+}
+
+// Position of the member named by the first `n` bytes of `name`, or the
+// count when there is none: the one scan behind every lookup and change.
+size_t member_position(const JSON_Object *object, const char *name, size_t n)
 {
     size_t i = 0;
-    while (i < object->count && strcmp(object->names[i], name) != 0)
+    while (i < object->count && !is_named(object->names[i], name, n))
         i++;
     return i;
 }
+
+JSON_Status append_member(JSON_Object *object, const char *name, JSON_Value *value);
 
 // The convenience setters, appenders and replacers: the value is made first
 // (before the container is examined), handed to the general operation, and
@@ -56,6 +69,8 @@ JSON_Status replace_new_item(JSON_Array *array, size_t ix, JSON_Value *value)
 }  // namespace
 
 // ---- Storage
+
+namespace jsontree::detail {
 
 JSON_Status json_object_resize(JSON_Object *object, size_t new_capacity)
 {
@@ -98,15 +113,23 @@ JSON_Status json_array_resize(JSON_Array *array, size_t new_capacity)
 
 JSON_Status json_object_add(JSON_Object *object, const char *name, JSON_Value *value)
 {
-    if (!object || !name || !value)
+    if (!object || !name || !value || json_object_get_value(object, name))
         return JSONFailure;
+    return append_member(object, name, value);
+}
+
+}  // namespace jsontree::detail
+
+namespace {
+
+// Appends a member whose name the object does not hold.
+JSON_Status append_member(JSON_Object *object, const char *name, JSON_Value *value)
+{
     if (object->count >= object->capacity) {
         size_t capacity = grown_capacity(object->capacity, OBJECT_MAX_CAPACITY);
         if (capacity == 0 || json_object_resize(object, capacity) != JSONSuccess)
             return JSONFailure;
     }
-    if (json_object_get_value(object, name))
-        return JSONFailure;
     char *name_copy = jsontree_strdup(name);
     if (!name_copy)
         return JSONFailure;
@@ -115,6 +138,10 @@ JSON_Status json_object_add(JSON_Object *object, const char *name, JSON_Value *v
     object->count++;
     return JSONSuccess;
 }
+
+}  // namespace
+
+namespace jsontree::detail {
 
 JSON_Status json_array_add(JSON_Array *array, JSON_Value *value)
 {
@@ -133,14 +160,11 @@ JSON_Value *json_object_nget_value(const JSON_Object *object, const char *name, 
 {
     if (!object)
         return nullptr;
-    for (size_t i = 0; i < object->count; i++) {
-        const char *member = object->names[i];
-        // Same as comparing lengths first, without measuring every name.
-        if (strncmp(member, name, n) == 0 && member[n] == '\0')
-            return object->values[i];
-    }
-    return nullptr;
+    size_t position = member_position(object, name, n);
+    return position < object->count ? object->values[position] : nullptr;
 }
+
+}  // namespace jsontree::detail
 
 JSON_Value *json_object_get_value(const JSON_Object *object, const char *name)
 {
@@ -192,15 +216,16 @@ JSON_Status json_object_set_value(JSON_Object *object, const char *name, JSON_Va
 {
     if (!object || !name || !value)
         return JSONFailure;
-    JSON_Value *old_value = json_object_get_value(object, name);
-    if (!old_value)
-        return json_object_add(object, name, value);
+    size_t position = member_position(object, name, strlen(name));
+    if (position == object->count)
+        return append_member(object, name, value);
+    JSON_Value *old_value = object->values[position];
     if (old_value == value)
         return JSONSuccess;
     if (may_hold(old_value, value))  // releasing it would release the new value too
         return JSONFailure;
     json_value_free(old_value);
-    object->values[object_position(object, name)] = value;
+    object->values[position] = value;
     return JSONSuccess;
 }
 
@@ -226,9 +251,11 @@ JSON_Status json_object_set_null(JSON_Object *object, const char *name)
 
 JSON_Status json_object_remove(JSON_Object *object, const char *name)
 {
-    if (!object || !json_object_get_value(object, name))
+    if (!object || !name)
         return JSONFailure;
-    size_t position = object_position(object, name);
+    size_t position = member_position(object, name, strlen(name));
+    if (position == object->count)
+        return JSONFailure;
     jsontree_free(object->names[position]);
     json_value_free(object->values[position]);
     size_t last = object->count - 1;

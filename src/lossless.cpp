@@ -2,9 +2,11 @@
 // parser ignores text after the root, cuts strings at "\u0000", and its
 // comment blanking, two passes with quirks, can swallow members; a rewrite
 // from such a document would silently lose that text.
-#include "internal.h"
+#include "value.h"
 
 #include <cstring>
+
+using namespace jsontree::detail;
 
 namespace {
 

@@ -1,104 +1,32 @@
-// The parser: one forward recursive-descent pass over NUL-terminated text,
-// plus the comment blanking in front of it.
-#include "internal.h"
+// The parser: one forward recursive-descent pass over NUL-terminated text.
+#include "parse.h"
+
+#include "container.h"
+#include "file_io.h"
+#include "number_read.h"
+#include "parse_string.h"
+#include "word_scan.h"
 
 #include <array>
-#include <bit>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+using namespace jsontree::detail;
+
 namespace {
 
-// ---- Byte classes, looked up once per byte in the hot loops.
+// Deepest value the parser accepts; a value at depth MAX_NESTING + 1 fails.
+constexpr size_t MAX_NESTING = 19;
 
-constexpr unsigned char WHITE_SPACE = 1;  // the C locale's isspace
-constexpr unsigned char STRING_STOP = 2;  // ends a run of plain string bytes
-
-constexpr std::array<unsigned char, 256> BYTE_CLASSES = [] {
-    std::array<unsigned char, 256> classes{};
-    classes[' '] = WHITE_SPACE;
+// The C locale's isspace, looked up once per byte.
+constexpr std::array<bool, 256> WHITE_SPACE = [] {
+    std::array<bool, 256> white_space{};
+    white_space[' '] = true;
     for (unsigned char c = '\t'; c <= '\r'; c++)
-        classes[c] = WHITE_SPACE;
-    // Raw control bytes (the text's NUL included) are never plain content.
-    for (unsigned char c = 0; c < 0x20; c++)
-        classes[c] |= STRING_STOP;
-    classes['"'] |= STRING_STOP;
-    classes['\\'] |= STRING_STOP;
-    return classes;
+        white_space[c] = true;
+    return white_space;
 }();
-
-// Value of a hexadecimal digit, -1 for any other byte.
-constexpr std::array<signed char, 256> HEX_VALUES = [] {
-    std::array<signed char, 256> values{};
-    for (auto &value : values)
-        value = -1;
-    for (int c = '0'; c <= '9'; c++)
-        values[c] = static_cast<signed char>(c - '0');
-    for (int c = 'a'; c <= 'f'; c++) {
-        values[c] = static_cast<signed char>(c - 'a' + 10);
-        values[c - 'a' + 'A'] = static_cast<signed char>(c - 'a' + 10);
-    }
-    return values;
-}();
-
-// Byte written for the letter after a backslash; 0 where no escape exists.
-// "\u" is decoded separately.
-constexpr std::array<char, 256> SIMPLE_ESCAPES = [] {
-    std::array<char, 256> escapes{};
-    escapes['"'] = '"';
-    escapes['\\'] = '\\';
-    escapes['/'] = '/';
-    escapes['b'] = '\b';
-    escapes['f'] = '\f';
-    escapes['n'] = '\n';
-    escapes['r'] = '\r';
-    escapes['t'] = '\t';
-    return escapes;
-}();
-
-inline unsigned char byte_at(const char *position)
-{
-    return static_cast<unsigned char>(*position);
-}
-
-// ---- Word-at-a-time scanning
-
-// Eight bytes per step wherever the whole word lies inside the text (loaded
-// with memcpy: no alignment or aliasing assumption); the last few bytes go
-// one at a time and stop at the text's NUL. A lane is one byte of a word; on
-// a little-endian machine the lowest lane comes first in the text, elsewhere
-// only the byte loops run.
-constexpr bool WORD_SCAN = std::endian::native == std::endian::little;
-constexpr uint64_t LOW_BITS = 0x0101010101010101ULL;
-constexpr uint64_t HIGH_BITS = 0x8080808080808080ULL;
-
-inline uint64_t load_word(const char *position)
-{
-    uint64_t word;
-    memcpy(&word, position, sizeof word);
-    return word;
-}
-
-// The high bit of each lane below `bound` (at most 0x80). A borrow may mark
-// lanes after the first marked one wrongly, never the first itself.
-constexpr uint64_t lanes_below(uint64_t word, unsigned char bound)
-{
-    return (word - LOW_BITS * bound) & ~word & HIGH_BITS;
-}
-
-constexpr uint64_t lanes_equal(uint64_t word, unsigned char byte)
-{
-    return lanes_below(word ^ (LOW_BITS * byte), 1);
-}
-
-// Offset of the first lane set in a non-zero word.
-inline size_t first_lane(uint64_t lanes)
-{
-    return size_t(std::countr_zero(lanes)) / 8;
-}
 
 // The first byte from `cursor` on that is not a space.
 const char *skip_spaces(const char *cursor, const char *end)
@@ -115,230 +43,17 @@ const char *skip_spaces(const char *cursor, const char *end)
     return cursor;
 }
 
-// The first byte from `cursor` on that plain string content cannot hold: a
-// quotation mark, a backslash or a control byte (the text's NUL among them).
-const char *find_string_stop(const char *cursor, const char *end)
-{
-    if constexpr (WORD_SCAN) {
-        for (; end - cursor >= 8; cursor += 8) {
-            uint64_t word = load_word(cursor);
-            uint64_t stops =
-                lanes_equal(word, '"') | lanes_equal(word, '\\') | lanes_below(word, 0x20);
-            if (stops)
-                return cursor + first_lane(stops);
-        }
-    }
-    while (!(BYTE_CLASSES[byte_at(cursor)] & STRING_STOP))
-        cursor++;
-    return cursor;
-}
-
 // `end` is where the text's NUL stands.
 inline void skip_white_space(const char **string, const char *end)
 {
     const char *cursor = *string;
-    while (BYTE_CLASSES[byte_at(cursor)] & WHITE_SPACE) {
+    while (WHITE_SPACE[byte_at(cursor)]) {
         cursor++;
         // Indentation: a line feed and then a run of spaces.
         if (*cursor == ' ')
             cursor = skip_spaces(cursor, end);
     }
     *string = cursor;
-}
-
-// ---- Strings
-
-int is_utf16_hex(const unsigned char *s)
-{
-    // Stops at the first non-digit, so the text's NUL ends the test.
-    for (int i = 0; i < 4; i++) {
-        if (HEX_VALUES[s[i]] < 0)
-            return 0;
-    }
-    return 1;
-}
-
-// The code unit spelled by four digits that is_utf16_hex accepted.
-unsigned int utf16_code_unit(const unsigned char *s)
-{
-    unsigned int unit = 0;
-    for (int i = 0; i < 4; i++)
-        unit = (unit << 4) | static_cast<unsigned int>(HEX_VALUES[s[i]]);
-    return unit;
-}
-
-char *append_utf8(char *out, unsigned int code_point)
-{
-    if (code_point < 0x80) {
-        *out++ = static_cast<char>(code_point);
-    } else if (code_point < 0x800) {
-        *out++ = static_cast<char>(0xC0 | (code_point >> 6));
-        *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
-    } else if (code_point < 0x10000) {
-        *out++ = static_cast<char>(0xE0 | (code_point >> 12));
-        *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-        *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
-    } else {
-        *out++ = static_cast<char>(0xF0 | (code_point >> 18));
-        *out++ = static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
-        *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-        *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
-    }
-    return out;
-}
-
-bool is_high_surrogate(unsigned int unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool is_low_surrogate(unsigned int unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-// Decodes "\uXXXX", or a surrogate pair of them, with `unprocessed` on the
-// "u"; appends the UTF-8 bytes at `processed`. Both positions move on.
-int parse_utf_16(const char **unprocessed, char **processed)
-{
-    const unsigned char *digits = reinterpret_cast<const unsigned char *>(*unprocessed) + 1;
-    if (!is_utf16_hex(digits))
-        return 0;
-    unsigned int code_point = utf16_code_unit(digits);
-    digits += 4;
-    if (is_low_surrogate(code_point))
-        return 0;
-    if (is_high_surrogate(code_point)) {
-        // Each test stops at the first mismatch, never past the closing quote.
-        if (digits[0] != '\\' || digits[1] != 'u' || !is_utf16_hex(digits + 2))
-            return 0;
-        unsigned int low = utf16_code_unit(digits + 2);
-        if (!is_low_surrogate(low))
-            return 0;
-        code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
-        digits += 6;
-    }
-    *processed = append_utf8(*processed, code_point);
-    *unprocessed = reinterpret_cast<const char *>(digits);
-    return 1;
-}
-
-// Where escaped strings are decoded before they move to blocks of their
-// exact size. Strings up to the inline size never touch the heap; a longer
-// one makes one block that serves the rest of the parse.
-class DecodeBuffer {
-public:
-    DecodeBuffer() = default;
-    ~DecodeBuffer()
-    {
-        if (data_ != inline_data_)
-            jsontree_free(data_);
-    }
-    DecodeBuffer(const DecodeBuffer &) = delete;
-    DecodeBuffer &operator=(const DecodeBuffer &) = delete;
-
-    // Room for `size` bytes; null when memory runs out.
-    char *reserve(size_t size)
-    {
-        if (size <= capacity_)
-            return data_;
-        char *data = static_cast<char *>(jsontree_malloc(size));
-        if (!data)
-            return nullptr;
-        if (data_ != inline_data_)
-            jsontree_free(data_);
-        data_ = data;
-        capacity_ = size;
-        return data_;
-    }
-
-private:
-    static constexpr size_t INLINE_SIZE = 1024;
-    char inline_data_[INLINE_SIZE];
-    char *data_ = inline_data_;
-    size_t capacity_ = INLINE_SIZE;
-};
-
-// Content without escapes holds no NUL (skip_quotes refused control bytes),
-// so it is copied as it stands.
-char *copy_plain_text(const char *raw, size_t len)
-{
-    char *text = static_cast<char *>(jsontree_malloc(len + 1));
-    if (text) {
-        memcpy(text, raw, len);
-        text[len] = '\0';
-    }
-    return text;
-}
-
-// Decodes the `len` raw bytes of a string that skip_quotes accepted: no raw
-// control byte, and every backslash is followed by a byte of the content.
-// Decoding never lengthens the text, so `len` bytes of the decode buffer
-// hold it; the result is then copied to its exact size.
-char *process_string(const char *input, size_t len, DecodeBuffer &buffer)
-{
-    char *decoded = buffer.reserve(len);
-    if (!decoded)
-        return nullptr;
-    const char *end = input + len;
-    char *out = decoded;
-    for (;;) {
-        const void *backslash = memchr(input, '\\', size_t(end - input));
-        const char *run_end = backslash ? static_cast<const char *>(backslash) : end;
-        memcpy(out, input, size_t(run_end - input));
-        out += run_end - input;
-        if (run_end == end)
-            break;
-        input = run_end + 1;
-        if (*input == 'u') {
-            if (!parse_utf_16(&input, &out))
-                return nullptr;
-            continue;
-        }
-        char escaped = SIMPLE_ESCAPES[byte_at(input)];
-        if (!escaped)
-            return nullptr;
-        *out++ = escaped;
-        input++;
-    }
-    // A "\u0000" cuts the text short; the block keeps the decoded size anyway.
-    return copy_plain_text(decoded, size_t(out - decoded));
-}
-
-enum class QuotedContent { invalid, plain, escaped };
-
-// Moves the cursor past the quoted string it stands on. Content holding a raw
-// control byte, or running into the end of the text, is invalid: decoding
-// would refuse it anyway, so it is refused while scanning.
-QuotedContent skip_quotes(const char **string, const char *end)
-{
-    const char *cursor = *string + 1;
-    QuotedContent content = QuotedContent::plain;
-    for (;;) {
-        cursor = find_string_stop(cursor, end);
-        if (*cursor == '"')
-            break;
-        // A backslash hides the byte after it: neither a control byte nor the end.
-        if (*cursor != '\\' || byte_at(cursor + 1) < 0x20)
-            return QuotedContent::invalid;
-        content = QuotedContent::escaped;
-        cursor += 2;
-    }
-    *string = cursor + 1;
-    return content;
-}
-
-// The decoded content of the quoted string at the cursor, and its length as
-// strlen counts it. Text without escapes is copied straight into a block of
-// its final size.
-char *get_quoted_string(const char **string, size_t *length, const char *end,
-                        DecodeBuffer &decoded)
-{
-    const char *raw = *string + 1;
-    QuotedContent content = skip_quotes(string, end);
-    if (content == QuotedContent::invalid)
-        return nullptr;
-    size_t len = size_t(*string - raw) - 1;
-    if (content == QuotedContent::plain) {
-        *length = len;
-        return copy_plain_text(raw, len);
-    }
-    char *text = process_string(raw, len, decoded);
-    *length = text ? strlen(text) : 0;  // a "\u0000" ends the text early
-    return text;
 }
 
 JSON_Value *parse_string_value(const char **string, const char *end, DecodeBuffer &decoded)
@@ -678,9 +393,9 @@ JSON_Value *parse_value(const char **string, size_t nesting, Parser &parser)
     }
 }
 
-// A document's root is an object or an array; whatever follows it is
-// ignored, and so is everything after a NUL.
-JSON_Value *parse_root(const char *text)
+}  // namespace
+
+JSON_Value *jsontree::detail::parse_root(const char *text)
 {
     Parser parser(text + strlen(text));
     skip_white_space(&text, parser.end);
@@ -688,70 +403,6 @@ JSON_Value *parse_root(const char *text)
         return nullptr;
     return parse_value(&text, 0, parser);
 }
-
-// ---- Comments
-
-// Overwrites with spaces every comment from `start_token` to the next
-// `end_token` outside string literals, so comments become white space and
-// every other byte keeps its position. A comment without its end token loses
-// only its start token, and the scan stops there.
-void remove_comments(char *string, const char *start_token, const char *end_token)
-{
-    const size_t start_length = strlen(start_token);
-    const size_t end_length = strlen(end_token);
-    if (start_length == 0 || end_length == 0)
-        return;
-    // Bytes other than these only clear `escaped`, so runs of them are skipped whole.
-    bool stops[256] = {};
-    for (unsigned char stop : {static_cast<unsigned char>('\0'), static_cast<unsigned char>('\\'),
-                               static_cast<unsigned char>('"'), byte_at(start_token)})
-        stops[stop] = true;
-    bool in_string = false;
-    bool escaped = false;
-    char *cursor = string;
-    for (;;) {
-        char *run_end = cursor;
-        while (!stops[byte_at(run_end)])
-            run_end++;
-        if (run_end != cursor) {
-            escaped = false;
-            cursor = run_end;
-        }
-        if (*cursor == '\0')
-            return;
-        if (*cursor == '\\' && !escaped) {
-            escaped = true;
-            cursor++;
-        } else if (*cursor == '"' && !escaped) {
-            in_string = !in_string;
-            cursor++;
-        } else if (!in_string && strncmp(cursor, start_token, start_length) == 0) {
-            escaped = false;
-            char *end = strstr(cursor + start_length, end_token);
-            if (!end) {
-                memset(cursor, ' ', start_length);
-                return;
-            }
-            end += end_length;
-            memset(cursor, ' ', size_t(end - cursor));
-            cursor = end;
-        } else {
-            escaped = false;
-            cursor++;
-        }
-    }
-}
-
-// Block comments go first: a "//" inside one must not cut it short, while a
-// "/*" inside a line comment does open a block comment (a known quirk).
-JSON_Value *parse_without_comments(char *text)
-{
-    remove_comments(text, "/*", "*/");
-    remove_comments(text, "//", "\n");
-    return parse_root(text);
-}
-
-}  // namespace
 
 JSON_Value *json_parse_string(const char *string)
 {
@@ -762,20 +413,4 @@ JSON_Value *json_parse_file(const char *filename)
 {
     TextPtr text(read_file(filename));
     return text ? parse_root(text.get()) : nullptr;
-}
-
-JSON_Value *json_parse_string_with_comments(const char *string)
-{
-    if (!string)
-        return nullptr;
-    TextPtr copy(jsontree_strdup(string));
-    return copy ? parse_without_comments(copy.get()) : nullptr;
-}
-
-JSON_Value *json_parse_file_with_comments(const char *filename)
-{
-    // The buffer just read is private, so it is blanked in place: one copy
-    // of the text alive, not two.
-    TextPtr text(read_file(filename));
-    return text ? parse_without_comments(text.get()) : nullptr;
 }

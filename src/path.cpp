@@ -1,8 +1,10 @@
 // Dotted paths: "outer.inner.leaf" walks member objects; no escapes, empty
 // segments allowed, arrays never stepped into.
-#include "internal.h"
+#include "container.h"
 
 #include <cstring>
+
+using namespace jsontree::detail;
 
 namespace {
 

@@ -1,8 +1,12 @@
 // Whole-tree services: deep copy, equality and schema validation.
-#include "internal.h"
+#include "tree.h"
+
+#include "container.h"
 
 #include <cmath>
 #include <cstring>
+
+using namespace jsontree::detail;
 
 namespace {
 
@@ -199,7 +203,7 @@ bool surely_lacks(const JSON_Value *tree, const JSON_Value *target, size_t depth
 
 }  // namespace
 
-bool may_hold(const JSON_Value *tree, const JSON_Value *target)
+bool jsontree::detail::may_hold(const JSON_Value *tree, const JSON_Value *target)
 {
     return !surely_lacks(tree, target, 0);
 }

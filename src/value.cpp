@@ -1,11 +1,17 @@
 // Values, the allocation hooks, text duplication and UTF-8 validation.
-#include "internal.h"
+#include "value.h"
 
 #include <cstdlib>
 #include <cstring>
 
+namespace jsontree::detail {
+
 JSON_Malloc_Function jsontree_malloc = malloc;
 JSON_Free_Function jsontree_free = free;
+
+}  // namespace jsontree::detail
+
+using namespace jsontree::detail;
 
 void json_set_allocation_functions(JSON_Malloc_Function malloc_fun, JSON_Free_Function free_fun)
 {
@@ -33,6 +39,8 @@ JSON_Value *allocate_value(JSON_Value_Type type)
 
 }  // namespace
 
+namespace jsontree::detail {
+
 char *jsontree_strndup(const char *string, size_t n)
 {
     char *copy = static_cast<char *>(jsontree_malloc(n + 1));
@@ -50,8 +58,6 @@ char *jsontree_strdup(const char *string)
     return jsontree_strndup(string, strlen(string));
 }
 
-// ---- UTF-8 validation
-
 int num_bytes_in_utf8_sequence(unsigned char c)
 {
     if (c == 0xC0 || c == 0xC1 || c > 0xF4 || (c & 0xC0) == 0x80)
@@ -66,6 +72,12 @@ int num_bytes_in_utf8_sequence(unsigned char c)
         return 4;
     return 0;
 }
+
+}  // namespace jsontree::detail
+
+namespace {
+
+// ---- UTF-8 validation
 
 int verify_utf8_sequence(const unsigned char *string, int *len)
 {
@@ -111,71 +123,44 @@ int is_valid_utf8(const char *string, size_t string_len)
 
 // ---- Constructors
 
-JSON_Object *json_object_init()
+// A value around a new empty container (`Container{}`: no slots, no
+// entries), stored in the union member `slot`; both blocks or neither.
+template <typename Container>
+JSON_Value *new_container_value(JSON_Value_Type type, Container *JSON_Value_Value::*slot)
 {
-    JSON_Object *object = allocate_record<JSON_Object>();
-    if (!object)
-        return nullptr;
-    object->names = nullptr;
-    object->values = nullptr;
-    object->count = 0;
-    object->capacity = 0;
-    return object;
-}
-
-JSON_Array *json_array_init()
-{
-    JSON_Array *array = allocate_record<JSON_Array>();
-    if (!array)
-        return nullptr;
-    array->items = nullptr;
-    array->count = 0;
-    array->capacity = 0;
-    return array;
-}
-
-JSON_Value *json_value_init_object(void)
-{
-    JSON_Value *value = allocate_value(JSONObject);
+    JSON_Value *value = allocate_value(type);
     if (!value)
         return nullptr;
-    value->value.object = json_object_init();
-    if (!value->value.object) {
+    Container *container = allocate_record<Container>();
+    if (!container) {
         jsontree_free(value);
         return nullptr;
     }
+    *container = Container{};
+    value->value.*slot = container;
     return value;
+}
+
+}  // namespace
+
+JSON_Value *json_value_init_object(void)
+{
+    return new_container_value(JSONObject, &JSON_Value_Value::object);
 }
 
 JSON_Value *json_value_init_array(void)
 {
-    JSON_Value *value = allocate_value(JSONArray);
-    if (!value)
-        return nullptr;
-    value->value.array = json_array_init();
-    if (!value->value.array) {
-        jsontree_free(value);
-        return nullptr;
-    }
-    return value;
+    return new_container_value(JSONArray, &JSON_Value_Value::array);
 }
 
-JSON_Value *json_value_init_string_no_copy(char *string)
-{
-    JSON_Value *value = allocate_value(JSONString);
-    if (value)
-        value->value.string = string;
-    return value;
-}
-
-JSON_Value *json_value_adopt_string(char *string)
+JSON_Value *jsontree::detail::json_value_adopt_string(char *string)
 {
     TextPtr text(string);
     if (!text)
         return nullptr;
-    JSON_Value *value = json_value_init_string_no_copy(text.get());
+    JSON_Value *value = allocate_value(JSONString);
     if (value)
-        text.release();
+        value->value.string = text.release();
     return value;
 }
 

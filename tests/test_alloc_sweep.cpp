@@ -2,7 +2,7 @@
 // turn: each failure gives the documented result, leaves the input as the
 // caller may expect and leaks nothing; the first run that meets no failure
 // gives the normal result.
-#include "internal.h"
+#include "value.h"
 #include "process.h"
 #include "recording_hooks.h"
 
@@ -14,6 +14,9 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+using jsontree::detail::ValuePtr;
+using jsontree::detail::TextPtr;
 
 namespace {
 

@@ -1,11 +1,13 @@
 // Comment-tolerant parsing: what the two blanking passes leave, their quirks,
 // the caller's text, allocation failures and files.
-#include "internal.h"
+#include "value.h"
 #include "process.h"
 #include "recording_hooks.h"
 
 #include <algorithm>
 #include <string>
+
+using jsontree::detail::ValuePtr;
 
 namespace {
 

@@ -1,10 +1,14 @@
 // Objects and arrays: growth, limits, ownership on failure, removal, clearing.
-#include "internal.h"
+#include "container.h"
 #include "recording_hooks.h"
 
 #include <algorithm>
 #include <string>
 #include <vector>
+
+using jsontree::detail::json_object_add;
+using jsontree::detail::json_object_nget_value;
+using jsontree::detail::json_object_resize;
 
 namespace rh = recording_hooks;
 

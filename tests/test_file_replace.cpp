@@ -1,6 +1,6 @@
 // Writing a text over a file: the file is replaced whole or not at all, keeps
 // its mode, owner and links, and special files are written in place.
-#include "internal.h"
+#include "value.h"
 #include "mount.h"
 #include "process.h"
 #include "recording_hooks.h"
@@ -30,6 +30,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+using jsontree::detail::ValuePtr;
 
 namespace {
 

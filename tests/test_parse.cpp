@@ -1,6 +1,6 @@
 // The parser: accepted and refused texts, decoded strings and numbers, the
 // depth and capacity limits, allocation failures and file input.
-#include "internal.h"
+#include "value.h"
 #include "process.h"
 #include "recording_hooks.h"
 #include "sweep.h"
@@ -14,6 +14,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+using jsontree::detail::ValuePtr;
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The serializer's texts: both forms byte for byte, numbers, escapes, exact
 // sizes and failures.
-#include "internal.h"
+#include "value.h"
 #include "recording_hooks.h"
 #include "sweep.h"
 
@@ -9,6 +9,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +18,8 @@
 #include <limits>
 #include <random>
 #include <string>
+
+using jsontree::detail::ValuePtr;
 
 namespace {
 
@@ -176,6 +179,12 @@ TEST_F(SerializeTest, Numbers)
         EXPECT_EQ(text_of(value.get(), false), c.text);
         EXPECT_EQ(text_of(value.get(), true), c.text);
     }
+    // The longest text of any number, 317 characters: the whole of "%f".
+    double lowest = std::numeric_limits<double>::lowest();
+    char longest[400];
+    snprintf(longest, sizeof longest, "%f", lowest);
+    ValuePtr value(json_value_init_number(lowest));
+    EXPECT_EQ(text_of(value.get(), false), longest);
 }
 
 TEST_F(SerializeTest, NonFiniteNumbersHaveNoText)

@@ -1,7 +1,7 @@
 // configure_qrn under stress: killed in the middle of writes, raced by other
 // writers, and meeting full disks, size limits, read-only mounts and failing
 // calls. The configuration file must always stay loadable and whole.
-#include "internal.h"
+#include "value.h"
 #include "mount.h"
 #include "process.h"
 #include "seccomp.h"
@@ -34,6 +34,9 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+using jsontree::detail::ValuePtr;
+using jsontree::detail::TextPtr;
 
 namespace {
 

@@ -1,10 +1,14 @@
 // Value model: constructors, accessors, release order and the hooks.
-#include "internal.h"
+#include "value.h"
 #include "recording_hooks.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <string>
+
+using jsontree::detail::jsontree_free;
+using jsontree::detail::jsontree_strndup;
+using jsontree::detail::num_bytes_in_utf8_sequence;
 
 namespace rh = recording_hooks;
 

@@ -1,242 +1,24 @@
-// File input and output: reading a whole file and replacing one safely.
-// Every file-system call of the library lives here.
-//
-// Another user may rename, remove or swap any name in a directory it can
-// write, at any moment. So a name is resolved once; from then on every step
-// goes through the directory and the file held open, new names are created
-// exclusively and never followed, and nothing is renamed over a name whose
-// inode is not the one expected.
-#include "internal.h"
+// Safe replacement: the new text goes into a temporary file beside the
+// target, takes the old file's owner, mode and attributes, reaches the disk
+// and is renamed over the target.
+#include "file_system.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
-namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-
-    int get() const { return fd_; }
-    void reset(int fd = -1)
-    {
-        if (fd_ >= 0)
-            close(fd_);
-        fd_ = fd;
-    }
-    int release()
-    {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
-bool same_inode(const struct stat &a, const struct stat &b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// Whether `name` in `dir_fd` is, itself and not through a link, `expected`.
-bool name_holds(int dir_fd, const char *name, const struct stat &expected)
-{
-    struct stat named;
-    return fstatat(dir_fd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && same_inode(named, expected);
-}
-
-// ---- Reading
-
-// Only a regular file has a meaningful size: a directory opens fine but
-// reports a seek end far beyond any text, which would become an absurd
-// allocation request.
-bool regular_file_size(int fd, struct stat &status, size_t &size)
-{
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0)
-        return false;
-    if (static_cast<unsigned long long>(status.st_size) >= SIZE_MAX)
-        return false;
-    size = static_cast<size_t>(status.st_size);
-    return true;
-}
-
-// Up to `size` bytes as NUL-terminated text: a file that shrank after it was
-// measured ends at the bytes actually read, whose count goes to `length`.
-char *read_text(int fd, size_t size, size_t *length = nullptr)
-{
-    TextPtr text(static_cast<char *>(jsontree_malloc(size + 1)));
-    if (!text)
-        return nullptr;
-    size_t done = 0;
-    while (done < size) {
-        ssize_t got = read(fd, text.get() + done, size - done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return nullptr;
-        if (got == 0)
-            break;
-        done += static_cast<size_t>(got);
-    }
-    text.get()[done] = '\0';
-    if (length)
-        *length = done;
-    return text.release();
-}
-
-// Opening a FIFO without O_NONBLOCK waits for a writer that may never come;
-// the type is checked before anything is read. `status` gets the file's.
-int open_regular(int dir_fd, const char *name, int follow, struct stat &status)
-{
-    FileDescriptor fd(openat(dir_fd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | follow));
-    if (fd.get() < 0)
-        return -1;
-    size_t size = 0;
-    if (!regular_file_size(fd.get(), status, size)) {
-        errno = EINVAL;
-        return -1;
-    }
-    return fd.release();
-}
-
-}  // namespace
-
-char *read_file(const char *filename)
-{
-    if (!filename)
-        return nullptr;
-    struct stat status;
-    FileDescriptor fd(open_regular(AT_FDCWD, filename, 0, status));
-    return fd.get() < 0 ? nullptr : read_text(fd.get(), size_t(status.st_size));
-}
+using namespace jsontree::detail;
 
 namespace {
-
-// ---- Where a file is
-
-// The file to write: its directory and its name in that directory, both
-// kept in `path`.
-struct Target {
-    char path[PATH_MAX];
-    const char *dir;
-    const char *name;
-};
-
-constexpr int MAX_LINK_HOPS = 40;
-
-// Symbolic links are followed here and only here, so a link stays a link and
-// the file it points to is the one written. A link that points nowhere yet
-// leads to the name it points to; a name that is not there yet is taken as
-// given.
-bool resolve_links(const char *filename, char (&resolved)[PATH_MAX])
-{
-    char current[PATH_MAX];
-    size_t length = strlen(filename);
-    if (length >= PATH_MAX)
-        return false;
-    memcpy(current, filename, length + 1);
-    for (int hop = 0; hop < MAX_LINK_HOPS; hop++) {
-        if (realpath(current, resolved))
-            return true;
-        if (errno != ENOENT)
-            return false;
-        char link[PATH_MAX];
-        ssize_t link_length = readlink(current, link, sizeof link - 1);
-        if (link_length < 0) {
-            if (errno != EINVAL && errno != ENOENT)
-                return false;
-            memcpy(resolved, current, strlen(current) + 1);
-            return true;
-        }
-        link[link_length] = '\0';
-        // A relative link counts from the directory that holds it.
-        const char *slash = strrchr(current, '/');
-        size_t kept = link[0] == '/' || !slash ? 0 : size_t(slash - current) + 1;
-        if (kept + size_t(link_length) >= PATH_MAX)
-            return false;
-        memcpy(current + kept, link, size_t(link_length) + 1);
-    }
-    errno = ELOOP;
-    return false;
-}
-
-bool locate_target(const char *filename, Target &target)
-{
-    if (!resolve_links(filename, target.path))
-        return false;
-    char *slash = strrchr(target.path, '/');
-    if (!slash) {
-        target.dir = ".";
-        target.name = target.path;
-    } else if (slash == target.path) {
-        target.dir = "/";
-        target.name = slash + 1;
-    } else {
-        *slash = '\0';
-        target.dir = target.path;
-        target.name = slash + 1;
-    }
-    return *target.name != '\0' && strlen(target.name) <= NAME_MAX;
-}
-
-int open_directory(const Target &target)
-{
-    return open(target.dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-}
-
-// ---- Locks
-
-long milliseconds_since(const timespec &start)
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-}
-
-// An exclusive lock, waited for at most `wait_ms`: any reader of the file can
-// hold a lock on it, so a blocking flock could be held hostage for ever. A
-// file system without locks gives none, and that is no failure.
-bool lock_within(int fd, int wait_ms)
-{
-    constexpr long LONGEST_PAUSE_MS = 50;
-    timespec start{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    long pause_ms = 1;
-    for (;;) {
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
-            return true;
-        if (errno == EINTR)
-            continue;
-        if (errno != EWOULDBLOCK)
-            return true;
-        long left_ms = wait_ms - milliseconds_since(start);
-        if (left_ms <= 0) {
-            errno = EWOULDBLOCK;
-            return false;
-        }
-        timespec pause{0, (pause_ms < left_ms ? pause_ms : left_ms) * 1000000L};
-        nanosleep(&pause, nullptr);
-        pause_ms = pause_ms * 2 < LONGEST_PAUSE_MS ? pause_ms * 2 : LONGEST_PAUSE_MS;
-    }
-}
 
 // ---- Temporary files
 
@@ -525,20 +307,12 @@ JSON_Status overwrite_in_place(int dir_fd, const char *name, const struct stat &
     return written && fsync(fd.get()) == 0 ? JSONSuccess : JSONFailure;
 }
 
-// The file being replaced: held open since it was first seen.
-struct HeldInode {
-    int fd;
-    struct stat status;
-};
+}  // namespace
 
-enum class NameCheck { NONE, STILL_HELD };
+namespace jsontree::detail {
 
-// Readers see the old file or the new one, never a part: the text goes into
-// a new file beside the target, reaches the disk, and is renamed over it. On
-// failure the target keeps its bytes and its inode. `held` is null for a new
-// file. With STILL_HELD nothing is renamed over a name that no longer holds
-// the held inode. On success `new_file`, when given, gets the new file, still
-// locked.
+// Readers see the old file or the new one, never a part. On failure the
+// target keeps its bytes and its inode.
 JSON_Status replace_regular(int dir_fd, const char *name, const HeldInode *held, NameCheck check,
                             const char *text, FileDescriptor *new_file)
 {
@@ -572,8 +346,6 @@ JSON_Status replace_regular(int dir_fd, const char *name, const HeldInode *held,
     return fsync(dir_fd) == 0 || errno == EINVAL ? JSONSuccess : JSONFailure;
 }
 
-}  // namespace
-
 JSON_Status replace_file(const char *filename, const char *text)
 {
     Target target;
@@ -600,103 +372,4 @@ JSON_Status replace_file(const char *filename, const char *text)
     return replace_regular(dir.get(), target.name, &held, NameCheck::NONE, text, nullptr);
 }
 
-// ---- Held files
-
-struct json_file_t {
-    int dir_fd;
-    HeldInode held;
-    char *text;
-    size_t length;
-    char name[NAME_MAX + 1];
-};
-
-namespace {
-
-constexpr unsigned OPEN_ATTEMPTS = 100;
-
-// The regular file `name` holds, locked if `lock_wait_ms` asks for it.
-int open_held(int dir_fd, const char *name, int lock_wait_ms, struct stat &status)
-{
-    for (unsigned attempt = 0; attempt < OPEN_ATTEMPTS; attempt++) {
-        FileDescriptor fd(open_regular(dir_fd, name, O_NOFOLLOW, status));
-        if (fd.get() < 0)
-            return -1;
-        if (lock_wait_ms < 0)
-            return fd.release();
-        if (!lock_within(fd.get(), lock_wait_ms))
-            return -1;
-        // A writer that held the lock may have renamed a new file over the
-        // name meanwhile; the lock must be on the file the name holds now.
-        if (name_holds(dir_fd, name, status) && fstat(fd.get(), &status) == 0)
-            return fd.release();
-    }
-    errno = EAGAIN;
-    return -1;
-}
-
-}  // namespace
-
-JSON_File *json_file_open(const char *filename, int lock_wait_ms)
-{
-    Target target;
-    if (!filename || !locate_target(filename, target))
-        return nullptr;
-    FileDescriptor dir(open_directory(target));
-    if (dir.get() < 0)
-        return nullptr;
-    struct stat status;
-    FileDescriptor file(open_held(dir.get(), target.name, lock_wait_ms, status));
-    if (file.get() < 0)
-        return nullptr;
-    size_t length = 0;
-    TextPtr text(read_text(file.get(), size_t(status.st_size), &length));
-    auto *held = static_cast<JSON_File *>(jsontree_malloc(sizeof(JSON_File)));
-    if (!text || !held) {
-        jsontree_free(held);
-        return nullptr;
-    }
-    held->held.status = status;
-    held->held.fd = file.release();
-    held->dir_fd = dir.release();
-    held->text = text.release();
-    held->length = length;
-    memcpy(held->name, target.name, strlen(target.name) + 1);
-    return held;
-}
-
-const char *json_file_text(const JSON_File *file)
-{
-    return file ? file->text : nullptr;
-}
-
-size_t json_file_length(const JSON_File *file)
-{
-    return file ? file->length : 0;
-}
-
-JSON_Status json_file_replace(JSON_File *file, const char *text)
-{
-    if (!file || !text)
-        return JSONFailure;
-    FileDescriptor new_file;
-    JSON_Status status = replace_regular(file->dir_fd, file->name, &file->held,
-                                         NameCheck::STILL_HELD, text, &new_file);
-    // Written in place, the file is the same inode; renamed, the new one.
-    struct stat new_status;
-    if (new_file.get() >= 0 && fstat(new_file.get(), &new_status) == 0) {
-        close(file->held.fd);
-        file->held.fd = new_file.release();
-        file->held.status = new_status;
-    }
-    return status;
-}
-
-void json_file_close(JSON_File *file)
-{
-    if (!file)
-        return;
-    close(file->held.fd);
-    close(file->dir_fd);
-    jsontree_free(file->text);
-    jsontree_free(file);
-}
+}  // namespace jsontree::detail

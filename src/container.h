@@ -1,0 +1,34 @@
+// Growth and lookup of objects and arrays, for the modules that build trees.
+#ifndef JSONTREE_CONTAINER_H
+#define JSONTREE_CONTAINER_H
+
+#include "value.h"
+
+namespace jsontree::detail {
+
+// A container that grows takes 15 slots first, then doubles: 15, 30, 60, ...
+// Each keeps its slots in one block, and on a small device the block of one
+// container has to stay modest, so growth is bounded: past a limit it is
+// refused, never clamped. The limits are capacities that growth from empty
+// reaches exactly, so a container grown to its limit has no slot it may not
+// use: 960 = 15 * 2^6 members and 122880 = 15 * 2^13 items. The parser, which
+// gives a container exactly the slots its entries take, keeps the same limits.
+constexpr size_t FIRST_CAPACITY = 15;
+constexpr size_t OBJECT_MAX_CAPACITY = FIRST_CAPACITY << 6;
+constexpr size_t ARRAY_MAX_CAPACITY = FIRST_CAPACITY << 13;
+
+// Slot arrays of exactly `new_capacity` (not 0), keeping the entries.
+JSON_Status json_object_resize(JSON_Object *object, size_t new_capacity);
+JSON_Status json_array_resize(JSON_Array *array, size_t new_capacity);
+
+// Appends without the public checks for a value already in a tree; an
+// object refuses a name it holds.
+JSON_Status json_object_add(JSON_Object *object, const char *name, JSON_Value *value);
+JSON_Status json_array_add(JSON_Array *array, JSON_Value *value);
+
+// The member named by the first `n` bytes of `name`.
+JSON_Value *json_object_nget_value(const JSON_Object *object, const char *name, size_t n);
+
+}  // namespace jsontree::detail
+
+#endif

@@ -1,0 +1,18 @@
+// Whole-file reads and safe replacement, for the parser and the writer.
+#ifndef JSONTREE_FILE_IO_H
+#define JSONTREE_FILE_IO_H
+
+#include "value.h"
+
+namespace jsontree::detail {
+
+// The whole regular file `filename` as NUL-terminated text; null on failure.
+char *read_file(const char *filename);
+
+// Makes `text` the content of `filename`, readers seeing the old or the new
+// file, never a part.
+JSON_Status replace_file(const char *filename, const char *text);
+
+}  // namespace jsontree::detail
+
+#endif

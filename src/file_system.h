@@ -1,0 +1,89 @@
+// What the file modules share. Every file-system call of the library lives
+// in them.
+//
+// Another user may rename, remove or swap any name in a directory it can
+// write, at any moment. So a name is resolved once; from then on every step
+// goes through the directory and the file held open, new names are created
+// exclusively and never followed, and nothing is renamed over a name whose
+// inode is not the one expected.
+#ifndef JSONTREE_FILE_SYSTEM_H
+#define JSONTREE_FILE_SYSTEM_H
+
+#include "file_io.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+
+namespace jsontree::detail {
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+    ~FileDescriptor() { reset(); }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+
+    int get() const { return fd_; }
+    void reset(int fd = -1)
+    {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = fd;
+    }
+    int release()
+    {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+bool same_inode(const struct stat &a, const struct stat &b);
+
+// Whether `name` in `dir_fd` is, itself and not through a link, `expected`.
+bool name_holds(int dir_fd, const char *name, const struct stat &expected);
+
+// Up to `size` bytes as NUL-terminated text: a file that shrank after it was
+// measured ends at the bytes actually read, whose count goes to `length`.
+char *read_text(int fd, size_t size, size_t *length = nullptr);
+
+// Opens the regular file `name` (`follow` is 0 or O_NOFOLLOW); `status` gets
+// the file's. Opening a FIFO without O_NONBLOCK waits for a writer that may
+// never come, so the type is checked before anything is read.
+int open_regular(int dir_fd, const char *name, int follow, struct stat &status);
+
+// The file to write: its directory and its name in that directory, both
+// kept in `path`.
+struct Target {
+    char path[PATH_MAX];
+    const char *dir;
+    const char *name;
+};
+
+// Where `filename` is, its links followed: the one place that follows them.
+bool locate_target(const char *filename, Target &target);
+int open_directory(const Target &target);
+
+// The file being replaced: held open since it was first seen.
+struct HeldInode {
+    int fd;
+    struct stat status;
+};
+
+enum class NameCheck { NONE, STILL_HELD };
+
+// Replaces the regular file `name` in `dir_fd` (`held` is null for a new
+// file). With STILL_HELD nothing is renamed over a name that no longer holds
+// the held inode. On success `new_file`, when given, gets the new file, still
+// locked.
+JSON_Status replace_regular(int dir_fd, const char *name, const HeldInode *held, NameCheck check,
+                            const char *text, FileDescriptor *new_file);
+
+}  // namespace jsontree::detail
+
+#endif

@@ -1,0 +1,231 @@
+// Quoted strings: the content scanned word by word, escapes decoded, and
+// the result copied to a block of its exact size.
+#include "parse_string.h"
+
+#include "word_scan.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+using namespace jsontree::detail;
+
+namespace {
+
+// Raw control bytes (the text's NUL included) are never plain content.
+constexpr std::array<bool, 256> STRING_STOPS = [] {
+    std::array<bool, 256> stops{};
+    for (unsigned char c = 0; c < 0x20; c++)
+        stops[c] = true;
+    stops['"'] = true;
+    stops['\\'] = true;
+    return stops;
+}();
+
+// Value of a hexadecimal digit, -1 for any other byte.
+constexpr std::array<signed char, 256> HEX_VALUES = [] {
+    std::array<signed char, 256> values{};
+    for (auto &value : values)
+        value = -1;
+    for (int c = '0'; c <= '9'; c++)
+        values[c] = static_cast<signed char>(c - '0');
+    for (int c = 'a'; c <= 'f'; c++) {
+        values[c] = static_cast<signed char>(c - 'a' + 10);
+        values[c - 'a' + 'A'] = static_cast<signed char>(c - 'a' + 10);
+    }
+    return values;
+}();
+
+// Byte written for the letter after a backslash; 0 where no escape exists.
+// "\u" is decoded separately.
+constexpr std::array<char, 256> SIMPLE_ESCAPES = [] {
+    std::array<char, 256> escapes{};
+    escapes['"'] = '"';
+    escapes['\\'] = '\\';
+    escapes['/'] = '/';
+    escapes['b'] = '\b';
+    escapes['f'] = '\f';
+    escapes['n'] = '\n';
+    escapes['r'] = '\r';
+    escapes['t'] = '\t';
+    return escapes;
+}();
+
+// The first byte from `cursor` on that plain string content cannot hold: a
+// quotation mark, a backslash or a control byte (the text's NUL among them).
+const char *find_string_stop(const char *cursor, const char *end)
+{
+    if constexpr (WORD_SCAN) {
+        for (; end - cursor >= 8; cursor += 8) {
+            uint64_t word = load_word(cursor);
+            uint64_t stops =
+                lanes_equal(word, '"') | lanes_equal(word, '\\') | lanes_below(word, 0x20);
+            if (stops)
+                return cursor + first_lane(stops);
+        }
+    }
+    while (!STRING_STOPS[byte_at(cursor)])
+        cursor++;
+    return cursor;
+}
+
+// ---- Strings
+
+int is_utf16_hex(const unsigned char *s)
+{
+    // Stops at the first non-digit, so the text's NUL ends the test.
+    for (int i = 0; i < 4; i++) {
+        if (HEX_VALUES[s[i]] < 0)
+            return 0;
+    }
+    return 1;
+}
+
+// The code unit spelled by four digits that is_utf16_hex accepted.
+unsigned int utf16_code_unit(const unsigned char *s)
+{
+    unsigned int unit = 0;
+    for (int i = 0; i < 4; i++)
+        unit = (unit << 4) | static_cast<unsigned int>(HEX_VALUES[s[i]]);
+    return unit;
+}
+
+char *append_utf8(char *out, unsigned int code_point)
+{
+    if (code_point < 0x80) {
+        *out++ = static_cast<char>(code_point);
+    } else if (code_point < 0x800) {
+        *out++ = static_cast<char>(0xC0 | (code_point >> 6));
+        *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
+    } else if (code_point < 0x10000) {
+        *out++ = static_cast<char>(0xE0 | (code_point >> 12));
+        *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
+    } else {
+        *out++ = static_cast<char>(0xF0 | (code_point >> 18));
+        *out++ = static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+        *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
+    }
+    return out;
+}
+
+bool is_high_surrogate(unsigned int unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_low_surrogate(unsigned int unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Decodes "\uXXXX", or a surrogate pair of them, with `unprocessed` on the
+// "u"; appends the UTF-8 bytes at `processed`. Both positions move on.
+int parse_utf_16(const char **unprocessed, char **processed)
+{
+    const unsigned char *digits = reinterpret_cast<const unsigned char *>(*unprocessed) + 1;
+    if (!is_utf16_hex(digits))
+        return 0;
+    unsigned int code_point = utf16_code_unit(digits);
+    digits += 4;
+    if (is_low_surrogate(code_point))
+        return 0;
+    if (is_high_surrogate(code_point)) {
+        // Each test stops at the first mismatch, never past the closing quote.
+        if (digits[0] != '\\' || digits[1] != 'u' || !is_utf16_hex(digits + 2))
+            return 0;
+        unsigned int low = utf16_code_unit(digits + 2);
+        if (!is_low_surrogate(low))
+            return 0;
+        code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
+        digits += 6;
+    }
+    *processed = append_utf8(*processed, code_point);
+    *unprocessed = reinterpret_cast<const char *>(digits);
+    return 1;
+}
+
+// Content without escapes holds no NUL (skip_quotes refused control bytes),
+// so it is copied as it stands.
+char *copy_plain_text(const char *raw, size_t len)
+{
+    char *text = static_cast<char *>(jsontree_malloc(len + 1));
+    if (text) {
+        memcpy(text, raw, len);
+        text[len] = '\0';
+    }
+    return text;
+}
+
+// Decodes the `len` raw bytes of a string that skip_quotes accepted: no raw
+// control byte, and every backslash is followed by a byte of the content.
+// Decoding never lengthens the text, so `len` bytes of the decode buffer
+// hold it; the result is then copied to its exact size.
+char *process_string(const char *input, size_t len, DecodeBuffer &buffer)
+{
+    char *decoded = buffer.reserve(len);
+    if (!decoded)
+        return nullptr;
+    const char *end = input + len;
+    char *out = decoded;
+    for (;;) {
+        const void *backslash = memchr(input, '\\', size_t(end - input));
+        const char *run_end = backslash ? static_cast<const char *>(backslash) : end;
+        memcpy(out, input, size_t(run_end - input));
+        out += run_end - input;
+        if (run_end == end)
+            break;
+        input = run_end + 1;
+        if (*input == 'u') {
+            if (!parse_utf_16(&input, &out))
+                return nullptr;
+            continue;
+        }
+        char escaped = SIMPLE_ESCAPES[byte_at(input)];
+        if (!escaped)
+            return nullptr;
+        *out++ = escaped;
+        input++;
+    }
+    // A "\u0000" cuts the text short; the block keeps the decoded size anyway.
+    return copy_plain_text(decoded, size_t(out - decoded));
+}
+
+enum class QuotedContent { invalid, plain, escaped };
+
+// Moves the cursor past the quoted string it stands on. Content holding a raw
+// control byte, or running into the end of the text, is invalid: decoding
+// would refuse it anyway, so it is refused while scanning.
+QuotedContent skip_quotes(const char **string, const char *end)
+{
+    const char *cursor = *string + 1;
+    QuotedContent content = QuotedContent::plain;
+    for (;;) {
+        cursor = find_string_stop(cursor, end);
+        if (*cursor == '"')
+            break;
+        // A backslash hides the byte after it: neither a control byte nor the end.
+        if (*cursor != '\\' || byte_at(cursor + 1) < 0x20)
+            return QuotedContent::invalid;
+        content = QuotedContent::escaped;
+        cursor += 2;
+    }
+    *string = cursor + 1;
+    return content;
+}
+
+}  // namespace
+
+// The decoded content of the quoted string at the cursor, and its length as
+// strlen counts it. Text without escapes is copied straight into a block of
+// its final size.
+char *jsontree::detail::get_quoted_string(const char **string, size_t *length, const char *end,
+                                          DecodeBuffer &decoded)
+{
+    const char *raw = *string + 1;
+    QuotedContent content = skip_quotes(string, end);
+    if (content == QuotedContent::invalid)
+        return nullptr;
+    size_t len = size_t(*string - raw) - 1;
+    if (content == QuotedContent::plain) {
+        *length = len;
+        return copy_plain_text(raw, len);
+    }
+    char *text = process_string(raw, len, decoded);
+    *length = text ? strlen(text) : 0;  // a "\u0000" ends the text early
+    return text;
+}

@@ -1,0 +1,70 @@
+// The records behind the public interface's opaque types, the allocation
+// hooks and the owners every module releases through. Nothing here is part
+// of the public interface.
+#ifndef JSONTREE_VALUE_H
+#define JSONTREE_VALUE_H
+
+#include "jsontree.h"
+
+#include <cstddef>
+#include <memory>
+
+// The records keep the names the public header gives their opaque types.
+typedef union json_value_value {
+    char *string;
+    double number;
+    JSON_Object *object;
+    JSON_Array *array;
+    int boolean;
+} JSON_Value_Value;
+
+struct json_value_t {
+    JSON_Value_Type type;
+    JSON_Value_Value value;
+};
+
+struct json_object_t {
+    char **names;
+    JSON_Value **values;
+    size_t count;
+    size_t capacity;
+};
+
+struct json_array_t {
+    JSON_Value **items;
+    size_t count;
+    size_t capacity;
+};
+
+namespace jsontree::detail {
+
+// Every block the library holds comes from these (json_set_allocation_functions).
+extern JSON_Malloc_Function jsontree_malloc;
+extern JSON_Free_Function jsontree_free;
+
+// Owners that release through the hooks, so every early return cleans up.
+struct ValueDeleter {
+    void operator()(JSON_Value *value) const { json_value_free(value); }
+};
+using ValuePtr = std::unique_ptr<JSON_Value, ValueDeleter>;
+
+struct BlockDeleter {
+    void operator()(void *block) const { jsontree_free(block); }
+};
+using TextPtr = std::unique_ptr<char, BlockDeleter>;
+
+// strndup and strdup through the hooks.
+char *jsontree_strndup(const char *string, size_t n);
+char *jsontree_strdup(const char *string);
+
+// A string value owning `string` (null gives null); `string` is released
+// when the value cannot be made.
+JSON_Value *json_value_adopt_string(char *string);
+
+// The length of the UTF-8 sequence a lead byte opens; 0 for a byte that
+// opens none.
+int num_bytes_in_utf8_sequence(unsigned char c);
+
+}  // namespace jsontree::detail
+
+#endif
