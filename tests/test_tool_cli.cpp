@@ -25,7 +25,7 @@ const std::string USAGE =
     "                          This option can be used multiple times.\n"
     "    --version             Print version information and exit.\n"
     "-h, --help                Print this help message and exit.\n";
-const std::string VERSION = "configure_qrn 3.1.0-zbt16\n";
+const std::string VERSION = "configure_qrn " CONFIGURE_QRN_VERSION "\n";
 const std::string NEEDS_ARGUMENT = ARGV0 + ": requires at least one argument\n" + USAGE;
 
 RunResult run_as_argv0(const std::vector<std::string> &args, const std::string &cwd = "")
