@@ -2,9 +2,10 @@
 // turn: each failure gives the documented result, leaves the input as the
 // caller may expect and leaks nothing; the first run that meets no failure
 // gives the normal result.
-#include "internal.h"
+#include "owners.h"
 #include "process.h"
 #include "recording_hooks.h"
+#include "serialized.h"
 
 #include <gtest/gtest.h>
 
@@ -46,14 +47,6 @@ bool released_during_call(const void *block)
 {
     const std::vector<void *> &releases = recording_hooks::releases();
     return std::find(releases.begin(), releases.end(), block) != releases.end();
-}
-
-std::string text_of(const JSON_Value *value, bool pretty = false)
-{
-    char *text = pretty ? json_serialize_to_string_pretty(value) : json_serialize_to_string(value);
-    std::string result = text ? text : "<null>";
-    json_free_serialized_string(text);
-    return result;
 }
 
 // ---- Operations: each attempt builds its own input, runs the call through

@@ -1,6 +1,6 @@
 // Comment-tolerant parsing: what the two blanking passes leave, their quirks,
 // the caller's text, allocation failures and files.
-#include "internal.h"
+#include "owners.h"
 #include "process.h"
 #include "recording_hooks.h"
 

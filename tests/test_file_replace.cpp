@@ -1,10 +1,11 @@
 // Writing a text over a file: the file is replaced whole or not at all, keeps
 // its mode, owner and links, and special files are written in place.
-#include "internal.h"
 #include "mount.h"
+#include "owners.h"
 #include "process.h"
 #include "recording_hooks.h"
 #include "seccomp.h"
+#include "serialized.h"
 
 #include <gtest/gtest.h>
 
@@ -51,33 +52,11 @@ ValuePtr document(const char *text, size_t copies = 1)
     return root;
 }
 
-std::string text_of(const JSON_Value *value, bool pretty)
-{
-    char *text = pretty ? json_serialize_to_string_pretty(value) : json_serialize_to_string(value);
-    std::string result = text ? text : "<null>";
-    json_free_serialized_string(text);
-    return result;
-}
-
 struct stat lstat_of(const std::string &path)
 {
     struct stat status {};
     EXPECT_EQ(lstat(path.c_str(), &status), 0) << path << ": " << strerror(errno);
     return status;
-}
-
-// Runs `body` in a child process: its result becomes the exit status, and
-// whatever it changes in the process (limits, filters) ends with it.
-int in_child(const std::function<int()> &body)
-{
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(body());
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 // 0 when every check holds, else the position (from 1) of the first that fails.
@@ -278,12 +257,6 @@ TEST_F(FileReplaceTest, CharacterDeviceIsWrittenInPlace)
     EXPECT_EQ(status.st_rdev, makedev(1, 3));
     EXPECT_EQ(directory_entries(dir_.path()), Strings{"null"});
 }
-
-
-struct FileCloser {
-    void operator()(JSON_File *file) const { json_file_close(file); }
-};
-using HeldFile = std::unique_ptr<JSON_File, FileCloser>;
 
 TEST_F(FileReplaceTest, HeldFileIsReplacedOnlyWhileItsNameHoldsIt)
 {

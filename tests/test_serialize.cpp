@@ -2,6 +2,7 @@
 // sizes and failures.
 #include "internal.h"
 #include "recording_hooks.h"
+#include "serialized.h"
 #include "sweep.h"
 
 #include <gtest/gtest.h>
@@ -21,16 +22,6 @@
 namespace {
 
 class SerializeTest : public HookedTest {};
-
-// The text of `value` from the allocating operation of one form; "<null>"
-// when it gives none.
-std::string text_of(const JSON_Value *value, bool pretty)
-{
-    char *text = pretty ? json_serialize_to_string_pretty(value) : json_serialize_to_string(value);
-    std::string result = text ? text : "<null>";
-    json_free_serialized_string(text);
-    return result;
-}
 
 ValuePtr worked_example()
 {

@@ -1,7 +1,7 @@
 // configure_qrn under stress: killed in the middle of writes, raced by other
 // writers, and meeting full disks, size limits, read-only mounts and failing
 // calls. The configuration file must always stay loadable and whole.
-#include "internal.h"
+#include "owners.h"
 #include "mount.h"
 #include "process.h"
 #include "seccomp.h"
@@ -93,13 +93,8 @@ Strings strays_in(const std::string &dir)
 pid_t start_store(const std::string &path, const std::string &json_path, const std::string &value,
                   const DeniedCall *denied = nullptr)
 {
-    Strings words;
-#ifdef TOOL_EMULATOR
-    std::istringstream emulator(TOOL_EMULATOR);
-    for (std::string word; emulator >> word;)
-        words.push_back(word);
-#endif
-    words.insert(words.end(), {TOOL, "-f", path, json_path, value});
+    Strings words = command_words(TOOL);
+    words.insert(words.end(), {"-f", path, json_path, value});
     std::vector<char *> argv;
     for (std::string &word : words)
         argv.push_back(word.data());
@@ -109,24 +104,13 @@ pid_t start_store(const std::string &path, const std::string &json_path, const s
     const char *sanitizer_options = getenv("ASAN_OPTIONS");
     std::string no_leak_check = std::string(sanitizer_options ? sanitizer_options : "") +
                                 (sanitizer_options ? ":" : "") + "detect_leaks=0";
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
+    return start_child([&] {
         setenv("ASAN_OPTIONS", no_leak_check.c_str(), 1);
         if (denied && !deny_call(*denied))
-            _exit(126);
+            return 126;
         execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-int wait_status(pid_t pid)
-{
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return status;
+        return 127;
+    });
 }
 
 ValuePtr with_number(const JSON_Value *document, const char *json_path, double number)
@@ -139,12 +123,7 @@ ValuePtr with_number(const JSON_Value *document, const char *json_path, double n
 // Whether `denied` can be made to fail here, tried in a child of its own.
 bool can_deny(const DeniedCall &denied)
 {
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(deny_call(denied) ? 0 : 1);
-    int status = wait_status(pid);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return in_child([&] { return deny_call(denied) ? 0 : 1; }) == 0;
 }
 
 // `denied`, when given, is a feature the tool runs without.
@@ -286,19 +265,17 @@ TEST(ToolConcurrentWriters, EveryStoreOfEveryWriterIsKept)
     // Each writer is a process running the tool once per key, one run after
     // another; its exit status counts the runs that did not succeed cleanly.
     std::vector<pid_t> writers;
-    fflush(nullptr);
     for (int writer = 0; writer < WRITERS; writer++) {
-        pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
+        pid_t pid = start_child([&] {
             int failed = 0;
             for (int k = 0; k < KEYS; k++) {
                 RunResult result = run_program(
                     TOOL, {"-f", path, key(writer, k), std::to_string(value_of(writer, k))});
                 failed += result.status != 0 || !result.err.empty();
             }
-            _exit(failed);
-        }
+            return failed;
+        });
+        ASSERT_GE(pid, 0);
         writers.push_back(pid);
     }
     for (int writer = 0; writer < WRITERS; writer++) {
@@ -504,9 +481,8 @@ const char KEPT_ATTRIBUTE[] = "user.origin";
 
 TEST(ToolWriteFailure, FailingCallKeepsTheFile)
 {
-#ifdef TOOL_EMULATOR
-    GTEST_SKIP() << "the preloaded shim would reach the emulator, not the tool";
-#endif
+    if (runs_under_emulator())
+        GTEST_SKIP() << "the preloaded shim would reach the emulator, not the tool";
     if (tool_is_wrapped())
         GTEST_SKIP() << "the wrapper does its own preloading: no shim under JSONTREE_TOOL_WRAPPER";
     AsanAcceptsPreload asan_accepts_preload;
@@ -548,9 +524,8 @@ TEST(ToolWriteFailure, FailingCallKeepsTheFile)
 // the link leads, nor make a file there.
 TEST(ToolWriteFailure, FileSwappedForALinkIsNotWrittenThrough)
 {
-#ifdef TOOL_EMULATOR
-    GTEST_SKIP() << "the preloaded shim would reach the emulator, not the tool";
-#endif
+    if (runs_under_emulator())
+        GTEST_SKIP() << "the preloaded shim would reach the emulator, not the tool";
     if (tool_is_wrapped())
         GTEST_SKIP() << "the wrapper does its own preloading: no shim under JSONTREE_TOOL_WRAPPER";
     AsanAcceptsPreload asan_accepts_preload;
