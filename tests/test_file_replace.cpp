@@ -53,7 +53,8 @@ TEST_F(FileReplaceTest, NewFileGetsModeLessUmask)
     int result = in_child([&] {
         umask(027);
         bool changed = chdir(dir_.path().c_str()) == 0;
-        return first_failed({changed, json_serialize_to_file(doc.get(), "conf.json") == JSONSuccess});
+        return first_failed(
+            {changed, json_serialize_to_file(doc.get(), "conf.json") == JSONSuccess});
     });
     EXPECT_EQ(result, 0) << "check " << result << " failed in the child";
     std::string path = dir_.file("conf.json");
@@ -257,7 +258,8 @@ TEST_F(FileReplaceTest, ReadersRefuseAFifoAtOnce)
     // A reader that waits for a writer is ended by the alarm.
     int result = in_child([&] {
         alarm(10);
-        return first_failed({!json_parse_file(fifo.c_str()), !json_parse_file_with_comments(link.c_str()),
+        return first_failed({!json_parse_file(fifo.c_str()),
+                             !json_parse_file_with_comments(link.c_str()),
                              !json_file_open(fifo.c_str(), -1), !json_file_open(link.c_str(), 0)});
     });
     EXPECT_EQ(result, 0) << "check " << result << " failed in the child";
@@ -285,8 +287,8 @@ std::string access_acl()
         uint16_t tag, permissions;
         uint32_t id;
     };
-    const Entry entries[] = {{0x01, 6, NO_ID}, {0x02, 6, 33}, {0x04, 0, NO_ID},
-                             {0x10, 6, NO_ID}, {0x20, 0, NO_ID}};
+    const Entry entries[] = {
+        {0x01, 6, NO_ID}, {0x02, 6, 33}, {0x04, 0, NO_ID}, {0x10, 6, NO_ID}, {0x20, 0, NO_ID}};
     std::string acl(reinterpret_cast<const char *>(&VERSION), sizeof VERSION);
     return acl.append(reinterpret_cast<const char *>(entries), sizeof entries);
 }
@@ -298,7 +300,9 @@ TEST_F(FileReplaceTest, AttributesAndGroupThatGuardTheFileAreKept)
     std::string path = dir_.write("conf.json", "old");
     ASSERT_EQ(chown(path.c_str(), 0, 1234), 0);
     const std::pair<const char *, std::string> wanted[] = {
-        {"user.origin", "factory"}, {"trusted.label", "gateway"}, {"system.posix_acl_access", access_acl()}};
+        {"user.origin", "factory"},
+        {"trusted.label", "gateway"},
+        {"system.posix_acl_access", access_acl()}};
     for (const auto &[name, value] : wanted) {
         if (setxattr(path.c_str(), name, value.data(), value.size(), 0) != 0) {
             ASSERT_EQ(errno, EOPNOTSUPP) << name;

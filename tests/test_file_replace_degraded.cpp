@@ -142,7 +142,6 @@ TEST_F(MountedFileReplaceTest, BindMountedFileIsWrittenInPlace)
     EXPECT_EQ(directory_entries(dir_.path()), (Strings{"conf.json", "mnt", "mounted.json"}));
 }
 
-
 TEST_F(MountedFileReplaceTest, BindMountedFileOnAFullDiskKeepsItsBytes)
 {
     ScopedMount tmpfs("tmpfs", mount_point(), "tmpfs", 0, "size=16k");

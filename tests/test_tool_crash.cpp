@@ -208,12 +208,13 @@ void kill_writes_at_random(const DeniedCall *denied)
     Strings left_at_end = strays_in(dir.path());
     EXPECT_TRUE(left_at_end.empty()) << left_at_end.front();
 
-    printf("crash consistency: %zu-byte file, kill range %.1f ms at first and %.1f ms at the "
-           "end, %d kills (%d kept the old document, %d had the new one), %d runs completed, "
-           "%d stray temporary copies made, %zu left after a final write, %s temporary files, "
-           "seed %u\n",
-           text.size(), measured * 1000, typical * 1000, kills, kept_old, took_new, completed,
-           strays_made, left_at_end.size(), unnamed ? "unnamed" : "named", seed);
+    printf(
+        "crash consistency: %zu-byte file, kill range %.1f ms at first and %.1f ms at the "
+        "end, %d kills (%d kept the old document, %d had the new one), %d runs completed, "
+        "%d stray temporary copies made, %zu left after a final write, %s temporary files, "
+        "seed %u\n",
+        text.size(), measured * 1000, typical * 1000, kills, kept_old, took_new, completed,
+        strays_made, left_at_end.size(), unnamed ? "unnamed" : "named", seed);
     ::testing::Test::RecordProperty("kills", kills);
     ::testing::Test::RecordProperty("stray_copies", strays_made);
     ::testing::Test::RecordProperty("strays_left", int(left_at_end.size()));

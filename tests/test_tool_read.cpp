@@ -74,9 +74,8 @@ TEST(ToolRead, PrintsEachTypeInItsScriptForm)
 TEST(ToolRead, PathsThatFindNothing)
 {
     ConfFile conf(READ_DOC);
-    for (const std::string path :
-         {"missing", "items.0", "items.0.a", "twelve.x", "deep.missing", "deep.", ".deep",
-          "deep.er.est.x", "obj.list.1", "DEEP"}) {
+    for (const std::string path : {"missing", "items.0", "items.0.a", "twelve.x", "deep.missing",
+                                   "deep.", ".deep", "deep.er.est.x", "obj.list.1", "DEEP"}) {
         SCOPED_TRACE("path '" + path + "'");
         expect_result(conf.read(path), {"", "<1> Failed to get json value: " + path + "\n", 1});
     }
@@ -121,7 +120,8 @@ TEST(ToolRead, NamesInMessagesCannotForgeLines)
         std::string err;
     } cases[] = {
         {{"-f", conf.path, forged}, "<1> Failed to get json value: a\\n<0> Invalid json file\n"},
-        {{"-f", conf.path, "twelve.\x1b[2J", "1"}, "<1> Failed to set json value: twelve.\\x1b[2J\n"},
+        {{"-f", conf.path, "twelve.\x1b[2J", "1"},
+         "<1> Failed to set json value: twelve.\\x1b[2J\n"},
         {{"-f", missing, "a"},
          "<0> Failed to get canonical filename: " + conf.dir.file("x\\r\\t\\x01\\x1f.json") +
              ": No such file or directory\n"},

@@ -125,24 +125,15 @@ TEST(ToolWrite, ValuesThatCannotBeConvertedAreRefused)
     const std::string bad_string = "<1> Failed to init json string\n";
     const std::string bad_number = "<1> Failed to init json number\n";
     const std::vector<Case> cases = {
-        {"[1, 2", parse},
-        {"{\"a\": 1", parse},
-        {"{a: 1}", parse},
-        {"[1, /* note */ 2]", parse},
-        {"[1, // note\n2]", parse},
-        {"\xff", bad_string},
-        {"caf\xc3", bad_string},
-        {"\"ok\xc3\" rest", bad_string},
-        {"inf", bad_number},
-        {"-inf", bad_number},
-        {"INF", bad_number},
-        {"Infinity", bad_number},
-        {" nan", bad_number},
-        {"-nan", bad_number},
-        {"NaN", bad_number},
-        {"nan(123)", bad_number},
-        {"1e999", bad_number},
-        {"-1e999", bad_number},
+        {"[1, 2", parse},           {"{\"a\": 1", parse},
+        {"{a: 1}", parse},          {"[1, /* note */ 2]", parse},
+        {"[1, // note\n2]", parse}, {"\xff", bad_string},
+        {"caf\xc3", bad_string},    {"\"ok\xc3\" rest", bad_string},
+        {"inf", bad_number},        {"-inf", bad_number},
+        {"INF", bad_number},        {"Infinity", bad_number},
+        {" nan", bad_number},       {"-nan", bad_number},
+        {"NaN", bad_number},        {"nan(123)", bad_number},
+        {"1e999", bad_number},      {"-1e999", bad_number},
     };
     const std::string document = "{\"keep\": 1}";
     for (const auto &c : cases) {
@@ -362,11 +353,10 @@ TEST(ToolWrite, UntouchedNumbersSurviveARewrite)
         expect_result(conf.read(members[i]), {before[i], "", 0});
     }
     const std::string text = read_file_bytes(conf.path);
-    EXPECT_EQ(text.rfind(
-                  "{\n    \"p\": 1.23456789,\n    \"q\": 0.100000,\n    \"r\": 1e-07,\n"
-                  "    \"s\": 123456789012.500000,\n    \"t\": 2147483648.000000,\n"
-                  "    \"u\": -2147483648,\n    \"w\": 0.30000000000000004,\n    \"big\": 1",
-                  0),
+    EXPECT_EQ(text.rfind("{\n    \"p\": 1.23456789,\n    \"q\": 0.100000,\n    \"r\": 1e-07,\n"
+                         "    \"s\": 123456789012.500000,\n    \"t\": 2147483648.000000,\n"
+                         "    \"u\": -2147483648,\n    \"w\": 0.30000000000000004,\n    \"big\": 1",
+                         0),
               0u)
         << text;
     EXPECT_TRUE(text.ends_with(",\n    \"x\": 1\n}")) << text;

@@ -70,7 +70,6 @@ void expect_store_fails_cleanly(const StoreAttempt &attempt, bool replaced = fal
     EXPECT_EQ(directory_entries(attempt.dir), Strings{"conf.json"});
 }
 
-
 // A small tmpfs inside a private directory, holding a copy of the example.
 class SmallFileSystem {
 public:
@@ -186,9 +185,9 @@ private:
 };
 
 struct FailingCall {
-    const char *calls;  // the functions the shim makes fail, as it reads them
-    int failures;       // how many of their calls fail
-    int passed = 0;     // how many of their calls succeed before the first failure
+    const char *calls;      // the functions the shim makes fail, as it reads them
+    int failures;           // how many of their calls fail
+    int passed = 0;         // how many of their calls succeed before the first failure
     bool replaced = false;  // the failure comes after the rename
 };
 
@@ -275,7 +274,8 @@ TEST(ToolWriteFailure, FileSwappedForALinkIsNotWrittenThrough)
         EXPECT_GT(readlink(path.c_str(), link, sizeof link - 1), 0) << "the link was replaced";
         EXPECT_EQ(link, victim);
         EXPECT_EQ(directory_entries(dir.path()), Strings{"conf.json"});
-        EXPECT_EQ(directory_entries(elsewhere.path()), victim_exists ? Strings{"victim"} : Strings{});
+        EXPECT_EQ(directory_entries(elsewhere.path()),
+                  victim_exists ? Strings{"victim"} : Strings{});
         EXPECT_EQ(read_file_bytes(victim), victim_exists ? "victim bytes" : "");
     }
 }

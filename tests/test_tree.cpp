@@ -16,7 +16,6 @@ namespace rh = recording_hooks;
 
 namespace {
 
-
 ValuePtr parse(const char *text)
 {
     ValuePtr value(json_parse_string(text));
@@ -62,7 +61,8 @@ void run_on_small_stack(const std::function<void()> &work)
         (*static_cast<std::function<void()> *>(argument))();
         return nullptr;
     };
-    ASSERT_EQ(pthread_create(&thread, &attributes, body, const_cast<std::function<void()> *>(&work)), 0);
+    ASSERT_EQ(
+        pthread_create(&thread, &attributes, body, const_cast<std::function<void()> *>(&work)), 0);
     pthread_join(thread, nullptr);
     pthread_attr_destroy(&attributes);
 }
@@ -198,7 +198,8 @@ TEST_F(TreeTest, ValidationChecksTypesOnly)
     for (const auto &c : cases) {
         ValuePtr schema = parse(c.schema);
         ValuePtr value = parse(c.value);
-        EXPECT_EQ(json_validate(schema.get(), value.get()), c.expected) << c.schema << " / " << c.value;
+        EXPECT_EQ(json_validate(schema.get(), value.get()), c.expected)
+            << c.schema << " / " << c.value;
     }
 }
 
@@ -208,9 +209,9 @@ TEST_F(TreeTest, ValidationOfNullPointersAndTheNullSchema)
     ValuePtr null_schema(json_value_init_null());
     EXPECT_EQ(json_validate(nullptr, value.get()), JSONFailure);
     EXPECT_EQ(json_validate(null_schema.get(), nullptr), JSONFailure);
-    for (JSON_Value *any : {json_value_init_number(1), json_value_init_string("s"),
-                            json_value_init_boolean(0), json_value_init_object(),
-                            json_value_init_array(), json_value_init_null()}) {
+    for (JSON_Value *any :
+         {json_value_init_number(1), json_value_init_string("s"), json_value_init_boolean(0),
+          json_value_init_object(), json_value_init_array(), json_value_init_null()}) {
         EXPECT_EQ(json_validate(null_schema.get(), any), JSONSuccess) << json_type(any);
         json_value_free(any);
     }

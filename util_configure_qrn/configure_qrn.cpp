@@ -131,11 +131,17 @@ char *unquote_string(const char *string)
 }
 
 // What VALUE holds, told by its shape alone.
-enum class ValueShape { number, container, boolean, null, string };
+enum class ValueShape {
+    number,
+    container,
+    boolean,
+    null,
+    string
+};
 
 // Why a value of each shape could not be made.
 constexpr const char *BUILD_FAILURES[] = {
-    "Failed to init json number\n", "Failed to parse json string\n",
+    "Failed to init json number\n",  "Failed to parse json string\n",
     "Failed to init json boolean\n", "Failed to init json null\n",
     "Failed to init json string\n",
 };
@@ -200,7 +206,8 @@ size_t nested_depth(const JSON_Value *value)
     size_t deepest = 0;
     if (const JSON_Object *object = json_object(value)) {
         for (size_t i = 0; i < json_object_get_count(object); i++) {
-            const JSON_Value *member = json_object_get_value(object, json_object_get_name(object, i));
+            const JSON_Value *member =
+                json_object_get_value(object, json_object_get_name(object, i));
             size_t depth = 1 + nested_depth(member);
             deepest = depth > deepest ? depth : deepest;
         }

@@ -9,9 +9,9 @@
 #include <vector>
 
 struct RunResult {
-    std::string out;   // everything written on standard output
-    std::string err;   // everything written on standard error
-    int status = -1;   // exit status, or 128 + signal number
+    std::string out;  // everything written on standard output
+    std::string err;  // everything written on standard error
+    int status = -1;  // exit status, or 128 + signal number
 };
 
 // Where the program's standard output goes.

@@ -11,7 +11,7 @@ constexpr int SWEEP_SAMPLE_CASES = 10000;
 inline int sweep_cases(int full_cases)
 {
     return std::getenv("JSONTREE_LONG_SWEEPS") ? full_cases
-                                                : std::min(full_cases, SWEEP_SAMPLE_CASES);
+                                               : std::min(full_cases, SWEEP_SAMPLE_CASES);
 }
 
 #endif
