@@ -364,7 +364,7 @@ TEST(ParseNumbers, MatchStrtodBitForBit)
 }
 
 // Hooks that rewrite the file being read, shorter, at the first allocation
-// (read_file's buffer, after the file was measured) and fill every block with
+// (the whole-file reader's buffer, after the file was measured) and fill every block with
 // "]", so a text not cut at the bytes actually read would show stale bytes.
 // Blocks still go through the recording hooks, whose leak check stays armed.
 namespace shrinking {
