@@ -184,6 +184,22 @@ private:
     std::string saved_;
 };
 
+// Runs of the tool with the shim preloaded, which makes chosen calls fail.
+class ToolUnderShim : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (runs_under_emulator())
+            GTEST_SKIP() << "the preloaded shim would reach the emulator, not the tool";
+        if (tool_is_wrapped())
+            GTEST_SKIP()
+                << "the wrapper does its own preloading: no shim under JSONTREE_TOOL_WRAPPER";
+    }
+
+private:
+    AsanAcceptsPreload asan_accepts_preload_;
+};
+
 struct FailingCall {
     const char *calls;      // the functions the shim makes fail, as it reads them
     int failures;           // how many of their calls fail
@@ -205,13 +221,8 @@ const FailingCall FAILING_CALLS[] = {
 
 const char KEPT_ATTRIBUTE[] = "user.origin";
 
-TEST(ToolWriteFailure, FailingCallKeepsTheFile)
+TEST_F(ToolUnderShim, FailingCallKeepsTheFile)
 {
-    if (runs_under_emulator())
-        GTEST_SKIP() << "the preloaded shim would reach the emulator, not the tool";
-    if (tool_is_wrapped())
-        GTEST_SKIP() << "the wrapper does its own preloading: no shim under JSONTREE_TOOL_WRAPPER";
-    AsanAcceptsPreload asan_accepts_preload;
     for (const FailingCall &failing : FAILING_CALLS) {
         SCOPED_TRACE(failing.calls);
         TempDir dir, log_dir;
@@ -248,13 +259,8 @@ TEST(ToolWriteFailure, FailingCallKeepsTheFile)
 // Another user who may write the directory swaps the file for a link at the
 // worst moment, once the new text is on disk: the store must not write where
 // the link leads, nor make a file there.
-TEST(ToolWriteFailure, FileSwappedForALinkIsNotWrittenThrough)
+TEST_F(ToolUnderShim, FileSwappedForALinkIsNotWrittenThrough)
 {
-    if (runs_under_emulator())
-        GTEST_SKIP() << "the preloaded shim would reach the emulator, not the tool";
-    if (tool_is_wrapped())
-        GTEST_SKIP() << "the wrapper does its own preloading: no shim under JSONTREE_TOOL_WRAPPER";
-    AsanAcceptsPreload asan_accepts_preload;
     for (bool victim_exists : {true, false}) {
         SCOPED_TRACE(victim_exists ? "link to another file" : "link to no file");
         TempDir dir, elsewhere;
