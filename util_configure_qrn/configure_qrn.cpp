@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -139,12 +140,13 @@ enum class ValueShape {
     string
 };
 
-// Why a value of each shape could not be made.
+// Why a value of each shape could not be made, in the order of ValueShape.
 constexpr const char *BUILD_FAILURES[] = {
     "Failed to init json number\n",  "Failed to parse json string\n",
     "Failed to init json boolean\n", "Failed to init json null\n",
     "Failed to init json string\n",
 };
+static_assert(std::size(BUILD_FAILURES) == static_cast<size_t>(ValueShape::string) + 1);
 
 ValueShape classify_value(const char *text)
 {
