@@ -30,7 +30,7 @@ struct Cjson {
     }
 };
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

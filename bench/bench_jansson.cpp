@@ -19,7 +19,7 @@ struct Jansson {
     {
         char *text = json_dumps(tree, form == bench::Form::pretty ? JSON_INDENT(4) : JSON_COMPACT);
         size_t length = text ? std::strlen(text) : 0;
-        std::free(text); // json_dumps allocates through the default hooks
+        std::free(text);  // json_dumps allocates through the default hooks
         return length;
     }
 
@@ -32,7 +32,7 @@ struct Jansson {
     }
 };
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

@@ -26,7 +26,7 @@ struct JsonC {
     }
 };
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

@@ -40,7 +40,7 @@ struct Rapidjson {
     }
 };
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

@@ -9,7 +9,7 @@ install(TARGETS jsontree jsontree_shared EXPORT jsontreeTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES inc/jsontree.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES docs/configure_qrn.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/configure_qrn.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 configure_file(cmake/jsontree.pc.in ${CMAKE_CURRENT_BINARY_DIR}/jsontree.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/jsontree.pc

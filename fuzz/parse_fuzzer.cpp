@@ -2,14 +2,52 @@
 // accept a document it cannot serialize back.
 #include "jsontree.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+
+namespace {
+
+// Numbers past the range of a double parse as infinities, which have no
+// text; nothing else may stop a parsed document from being written.
+bool holds_infinity(const JSON_Value *value)
+{
+    if (json_type(value) == JSONNumber)
+        return !std::isfinite(json_number(value));
+    const JSON_Object *object = json_object(value);
+    for (size_t i = 0; i < json_object_get_count(object); i++) {
+        if (holds_infinity(json_object_get_value(object, json_object_get_name(object, i))))
+            return true;
+    }
+    const JSON_Array *array = json_array(value);
+    for (size_t i = 0; i < json_array_get_count(array); i++) {
+        if (holds_infinity(json_array_get_value(array, i)))
+            return true;
+    }
+    return false;
+}
+
+// The text must come out whole, exactly as long as measured.
+void check_serializes(const JSON_Value *root)
+{
+    const size_t size = json_serialization_size(root);
+    char *text = json_serialize_to_string(root);
+    if (!text || strlen(text) + 1 != size)
+        abort();
+    json_free_serialized_string(text);
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     std::string text(reinterpret_cast<const char *>(data), size);
     JSON_Value *root = json_parse_string(text.c_str());
+    if (root && !holds_infinity(root))
+        check_serializes(root);
     json_value_free(root);
     return 0;
 }

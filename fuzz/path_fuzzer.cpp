@@ -40,7 +40,8 @@ void run_operation(JSON_Object *root, uint8_t operation, const char *path, const
     }
     case 2:
         // Names are unique, so a removed member cannot answer again.
-        if (json_object_dotremove(root, path) == JSONSuccess && json_object_dotget_value(root, path))
+        if (json_object_dotremove(root, path) == JSONSuccess &&
+            json_object_dotget_value(root, path))
             abort();
         break;
     default:
@@ -69,8 +70,6 @@ size_t depth_of(const JSON_Value *value)
     return deepest;
 }
 
-constexpr size_t READABLE_DEPTH = 19;
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -88,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     run_operation(json_object(root), data[0], path.c_str(), value.c_str());
     run_operation(json_object(root), uint8_t(data[0] >> 2), path.c_str(), value.c_str());
     // A stored 1e400 has no text, so a refusal is fine; a wrong text is not.
-    char *text = depth_of(root) <= READABLE_DEPTH ? json_serialize_to_string_pretty(root) : nullptr;
+    char *text =
+        depth_of(root) <= JSON_MAX_NESTING ? json_serialize_to_string_pretty(root) : nullptr;
     if (text) {
         JSON_Value *again = json_parse_string(text);
         if (!again || json_value_equals(root, again) != 1)

@@ -27,7 +27,8 @@ int main(int argc, char **argv)
         }
         for (const auto &input : inputs) {
             std::ifstream file(input, std::ios::binary);
-            std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+            std::string bytes((std::istreambuf_iterator<char>(file)),
+                              std::istreambuf_iterator<char>());
             std::printf("%s\n", input.c_str());
             std::fflush(stdout);
             LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());

@@ -59,6 +59,11 @@ typedef int JSON_Status;
  * it cannot be searched for the value that would take its place. */
 #define JSON_MAX_DEPTH 128
 
+/* Deepest nesting the parsers accept, the root being at depth 0: text with
+ * a value deeper than this does not parse. A tree stored deeper still
+ * serializes, but its text can never be loaded again. */
+#define JSON_MAX_NESTING 19
+
 typedef void *(*JSON_Malloc_Function)(size_t);
 typedef void (*JSON_Free_Function)(void *);
 

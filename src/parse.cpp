@@ -16,9 +16,6 @@ using namespace jsontree::detail;
 
 namespace {
 
-// Deepest value the parser accepts; a value at depth MAX_NESTING + 1 fails.
-constexpr size_t MAX_NESTING = 19;
-
 // The C locale's isspace, looked up once per byte.
 constexpr std::array<bool, 256> WHITE_SPACE = [] {
     std::array<bool, 256> white_space{};
@@ -361,7 +358,7 @@ JSON_Value *parse_array_value(const char **string, size_t nesting, Parser &parse
 // `nesting`, so the depth limit bounds the stack whatever the input.
 JSON_Value *parse_value(const char **string, size_t nesting, Parser &parser)
 {
-    if (nesting > MAX_NESTING)
+    if (nesting > JSON_MAX_NESTING)
         return nullptr;
     skip_white_space(string, parser.end);
     switch (**string) {

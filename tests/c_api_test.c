@@ -8,13 +8,12 @@
 
 static int failures = 0;
 
-#define CHECK(condition)                                                   \
-    do {                                                                   \
-        if (!(condition)) {                                                \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, \
-                    #condition);                                           \
-            failures++;                                                    \
-        }                                                                  \
+#define CHECK(condition)                                                                  \
+    do {                                                                                  \
+        if (!(condition)) {                                                               \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+            failures++;                                                                   \
+        }                                                                                 \
     } while (0)
 
 int main(void)
@@ -38,7 +37,8 @@ int main(void)
     CHECK(json_type(NULL) == JSONError);
 
     text = json_serialize_to_string(root);
-    CHECK(text != NULL && strcmp(text, "{\"name\":\"gw\",\"radio\":{\"port\":1700},\"list\":[true]}") == 0);
+    CHECK(text != NULL &&
+          strcmp(text, "{\"name\":\"gw\",\"radio\":{\"port\":1700},\"list\":[true]}") == 0);
     parsed = json_parse_string(text);
     CHECK(json_value_equals(parsed, root) == 1);
     json_free_serialized_string(text);

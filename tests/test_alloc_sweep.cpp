@@ -2,9 +2,10 @@
 // turn: each failure gives the documented result, leaves the input as the
 // caller may expect and leaks nothing; the first run that meets no failure
 // gives the normal result.
-#include "value.h"
+#include "owners.h"
 #include "process.h"
 #include "recording_hooks.h"
+#include "serialized.h"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +16,6 @@
 #include <string>
 #include <vector>
 
-using jsontree::detail::ValuePtr;
-using jsontree::detail::TextPtr;
 
 namespace {
 
@@ -49,14 +48,6 @@ bool released_during_call(const void *block)
 {
     const std::vector<void *> &releases = recording_hooks::releases();
     return std::find(releases.begin(), releases.end(), block) != releases.end();
-}
-
-std::string text_of(const JSON_Value *value, bool pretty = false)
-{
-    char *text = pretty ? json_serialize_to_string_pretty(value) : json_serialize_to_string(value);
-    std::string result = text ? text : "<null>";
-    json_free_serialized_string(text);
-    return result;
 }
 
 // ---- Operations: each attempt builds its own input, runs the call through
@@ -168,8 +159,8 @@ Operation change_of(const std::string &document_text, Change change)
                 }
                 EXPECT_EQ(status, JSONFailure);
                 size_t left = position_among(document.get(), states);
-                ASSERT_LT(left, states.size()) << "changed by a failed call: "
-                                               << text_of(document.get());
+                ASSERT_LT(left, states.size())
+                    << "changed by a failed call: " << text_of(document.get());
                 EXPECT_GE(left, *objects_left) << "fewer objects left than by an earlier failure";
                 *objects_left = left;
                 if (value) {
@@ -184,16 +175,24 @@ Operation change_of(const std::string &document_text, Change change)
 // ---- The operations and their inputs
 
 // UTF-8 text of two, three and four bytes per character.
-const char LONG_TEXT[] = "Gr\xC3\xBC\xC3\x9F" "e vom Funkturm, \xE2\x82\xAC 42 \xF0\x9F\x93\xA1";
+const char LONG_TEXT[] =
+    "Gr\xC3\xBC\xC3\x9F"
+    "e vom Funkturm, \xE2\x82\xAC 42 \xF0\x9F\x93\xA1";
 const char NEW_SUBTREE[] = R"({"site": {"name": "north", "ids": [1, 2, 3]}, "tags": ["a", "b"]})";
 // The last three objects on this path exist nowhere: a store makes them.
 const char DEEP_PATH[] = "network.lora.tuning.per_region.eu868.override";
 const char CHANNELS[] = "network.lora.channels";
 constexpr size_t CHANNEL_COUNT = 4;
 
-JSON_Value *new_subtree() { return json_parse_string(NEW_SUBTREE); }
+JSON_Value *new_subtree()
+{
+    return json_parse_string(NEW_SUBTREE);
+}
 
-JSON_Object *root_of(JSON_Value *document) { return json_object(document); }
+JSON_Object *root_of(JSON_Value *document)
+{
+    return json_object(document);
+}
 JSON_Array *channels_of(JSON_Value *document)
 {
     return json_object_dotget_array(json_object(document), CHANNELS);
@@ -217,10 +216,22 @@ const JSON_Value *replaced(const JSON_Value *document)
     return json_array_get_value(channels, 0);
 }
 
-void is_text(const JSON_Value *value) { EXPECT_STREQ(json_string(value), LONG_TEXT); }
-void is_number(const JSON_Value *value) { EXPECT_EQ(json_number(value), 868.5); }
-void is_true(const JSON_Value *value) { EXPECT_EQ(json_value_get_boolean(value), 1); }
-void is_null(const JSON_Value *value) { EXPECT_EQ(json_type(value), JSONNull); }
+void is_text(const JSON_Value *value)
+{
+    EXPECT_STREQ(json_string(value), LONG_TEXT);
+}
+void is_number(const JSON_Value *value)
+{
+    EXPECT_EQ(json_number(value), 868.5);
+}
+void is_true(const JSON_Value *value)
+{
+    EXPECT_EQ(json_value_get_boolean(value), 1);
+}
+void is_null(const JSON_Value *value)
+{
+    EXPECT_EQ(json_type(value), JSONNull);
+}
 
 // Short names keep one store of the table on a line.
 using Doc = JSON_Value *;
@@ -319,37 +330,45 @@ TEST_F(AllocationSweep, EveryFailingAllocationIsReportedAndLeavesNothingBehind)
     const JSON_Value *reference = config.get();
 
     std::vector<Operation> operations = {
-        value_producer("json_value_init_object", json_value_init_object, [](const JSON_Value *v) {
-            EXPECT_EQ(json_type(v), JSONObject);
-            EXPECT_EQ(json_object_get_count(json_object(v)), 0u);
-        }),
-        value_producer("json_value_init_array", json_value_init_array, [](const JSON_Value *v) {
-            EXPECT_EQ(json_type(v), JSONArray);
-            EXPECT_EQ(json_array_get_count(json_array(v)), 0u);
-        }),
-        value_producer("json_value_init_string", [] { return json_value_init_string(LONG_TEXT); },
-                       [](const JSON_Value *v) { EXPECT_STREQ(json_string(v), LONG_TEXT); }),
-        value_producer("json_value_init_number", [] { return json_value_init_number(-166.25); },
-                       [](const JSON_Value *v) { EXPECT_EQ(json_number(v), -166.25); }),
-        value_producer("json_value_init_boolean", [] { return json_value_init_boolean(0); },
-                       [](const JSON_Value *v) { EXPECT_EQ(json_value_get_boolean(v), 0); }),
+        value_producer("json_value_init_object", json_value_init_object,
+                       [](const JSON_Value *v) {
+                           EXPECT_EQ(json_type(v), JSONObject);
+                           EXPECT_EQ(json_object_get_count(json_object(v)), 0u);
+                       }),
+        value_producer("json_value_init_array", json_value_init_array,
+                       [](const JSON_Value *v) {
+                           EXPECT_EQ(json_type(v), JSONArray);
+                           EXPECT_EQ(json_array_get_count(json_array(v)), 0u);
+                       }),
+        value_producer(
+            "json_value_init_string", [] { return json_value_init_string(LONG_TEXT); },
+            [](const JSON_Value *v) { EXPECT_STREQ(json_string(v), LONG_TEXT); }),
+        value_producer(
+            "json_value_init_number", [] { return json_value_init_number(-166.25); },
+            [](const JSON_Value *v) { EXPECT_EQ(json_number(v), -166.25); }),
+        value_producer(
+            "json_value_init_boolean", [] { return json_value_init_boolean(0); },
+            [](const JSON_Value *v) { EXPECT_EQ(json_value_get_boolean(v), 0); }),
         value_producer("json_value_init_null", json_value_init_null,
                        [](const JSON_Value *v) { EXPECT_EQ(json_type(v), JSONNull); }),
-        value_like("json_parse_string", [&] { return json_parse_string(strict.c_str()); },
-                   reference),
-        value_like("json_parse_string_with_comments",
-                   [&] { return json_parse_string_with_comments(commented.c_str()); }, reference),
-        value_like("json_parse_file", [&] { return json_parse_file(strict_file.c_str()); },
-                   reference),
-        value_like("json_parse_file_with_comments",
-                   [&] { return json_parse_file_with_comments(commented_file.c_str()); },
-                   reference),
-        value_like("json_value_deep_copy", [&] { return json_value_deep_copy(reference); },
-                   reference),
-        text_producer("json_serialize_to_string",
-                      [&] { return json_serialize_to_string(reference); }, compact),
-        text_producer("json_serialize_to_string_pretty",
-                      [&] { return json_serialize_to_string_pretty(reference); }, strict),
+        value_like(
+            "json_parse_string", [&] { return json_parse_string(strict.c_str()); }, reference),
+        value_like(
+            "json_parse_string_with_comments",
+            [&] { return json_parse_string_with_comments(commented.c_str()); }, reference),
+        value_like(
+            "json_parse_file", [&] { return json_parse_file(strict_file.c_str()); }, reference),
+        value_like(
+            "json_parse_file_with_comments",
+            [&] { return json_parse_file_with_comments(commented_file.c_str()); }, reference),
+        value_like(
+            "json_value_deep_copy", [&] { return json_value_deep_copy(reference); }, reference),
+        text_producer(
+            "json_serialize_to_string", [&] { return json_serialize_to_string(reference); },
+            compact),
+        text_producer(
+            "json_serialize_to_string_pretty",
+            [&] { return json_serialize_to_string_pretty(reference); }, strict),
     };
     for (Change &change : changes(subtree.get()))
         operations.push_back(change_of(strict, std::move(change)));

@@ -1,13 +1,12 @@
 // Comment-tolerant parsing: what the two blanking passes leave, their quirks,
 // the caller's text, allocation failures and files.
-#include "value.h"
+#include "owners.h"
 #include "process.h"
 #include "recording_hooks.h"
 
 #include <algorithm>
 #include <string>
 
-using jsontree::detail::ValuePtr;
 
 namespace {
 
@@ -50,7 +49,9 @@ TEST_F(CommentsTest, RefusesWhatIsNoDocumentOnceBlanked)
 {
     EXPECT_EQ(json_parse_string_with_comments(nullptr), nullptr);
     const char *texts[] = {
-        "", "/* only */", "// only",
+        "",
+        "/* only */",
+        "// only",
         "[1/**/2]",  // a comment separates tokens
         // The "/*" inside the line comment swallows the line feed and "b".
         "{\"a\":1, // x /* y\n\"b\":2} */",
@@ -77,7 +78,7 @@ TEST_F(CommentsTest, LosslessOnlyWhenTheDocumentHoldsAllTheText)
         {"/* head */ {\"a\":1, // note\n\"b\":[2] /* c */}", JSONSuccess},
         {"{\"glob\":\"/etc/*\", \"url\":\"http://x\"} // \"quoted\"", JSONSuccess},
         {"{\"a\":\"x\\\\u0000\"}", JSONSuccess},  // an escaped backslash, then "u0000"
-        {"{\"a\": /* 1}", JSONSuccess},  // the unclosed opening is all that goes
+        {"{\"a\": /* 1}", JSONSuccess},           // the unclosed opening is all that goes
         {"{\"a\":1} /* {\"b\":2} */", JSONSuccess},
         // Text after the root.
         {"{\"a\":1}\n{\"b\":2}", JSONFailure},
@@ -102,7 +103,8 @@ TEST_F(CommentsTest, LosslessOnlyWhenTheDocumentHoldsAllTheText)
 
 TEST_F(CommentsTest, EveryAllocationFailureReleasesEverything)
 {
-    const char *text = "// config\n{\"a\":[1,\"x\\u00e9\",{\"b\":null}], /* c */ \"d\":{\"e\":true}}";
+    const char *text =
+        "// config\n{\"a\":[1,\"x\\u00e9\",{\"b\":null}], /* c */ \"d\":{\"e\":true}}";
     size_t failing = recording_hooks::sweep_failing_allocations(
         [&] { return json_parse_string_with_comments(text); });
     EXPECT_GE(failing, 15u);
@@ -117,7 +119,8 @@ TEST_F(CommentsTest, FileIsBlankedInItsOwnBuffer)
     EXPECT_EQ(json_object_get_number(json_object(value.get()), "a"), 1.0);
     // Only the buffer read from the file is large enough to hold the text.
     const auto &sizes = recording_hooks::allocation_sizes();
-    EXPECT_EQ(std::count_if(sizes.begin(), sizes.end(), [&](size_t size) { return size > 4000; }), 1);
+    EXPECT_EQ(std::count_if(sizes.begin(), sizes.end(), [&](size_t size) { return size > 4000; }),
+              1);
 
     EXPECT_EQ(json_parse_file_with_comments(nullptr), nullptr);
     EXPECT_EQ(json_parse_file_with_comments(dir.file("missing").c_str()), nullptr);

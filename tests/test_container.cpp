@@ -40,8 +40,8 @@ TEST_F(ContainerTest, ObjectGrowsFrom15ByDoublingAndRefusesThe961stMember)
     JSON_Object *object = json_object(root);
     for (size_t i = 0; i < 960; i++)
         ASSERT_EQ(json_object_set_number(object, member_name(i).c_str(), double(i)), JSONSuccess);
-    const std::vector<size_t> expected = {15, 15, 30, 30, 60, 60, 120, 120,
-                                          240, 240, 480, 480, 960, 960};
+    const std::vector<size_t> expected = {15,  15,  30,  30,  60,  60,  120,
+                                          120, 240, 240, 480, 480, 960, 960};
     EXPECT_EQ(slot_capacities(), expected) << "names and values grow together";
 
     JSON_Value *extra = json_value_init_null();
@@ -62,8 +62,8 @@ TEST_F(ContainerTest, ArrayGrowsTo122880ItemsAndRefusesOneMore)
     JSON_Array *array = json_array(root);
     for (size_t i = 0; i < 122880; i++)
         ASSERT_EQ(json_array_append_null(array), JSONSuccess);
-    const std::vector<size_t> expected = {15, 30, 60, 120, 240, 480, 960, 1920,
-                                          3840, 7680, 15360, 30720, 61440, 122880};
+    const std::vector<size_t> expected = {15,   30,   60,   120,   240,   480,   960,
+                                          1920, 3840, 7680, 15360, 30720, 61440, 122880};
     EXPECT_EQ(slot_capacities(), expected);
 
     size_t live_before = rh::live_blocks();
@@ -262,8 +262,9 @@ TEST_F(ContainerTest, StoringWhereTheValueAlreadyLiesReleasesNothing)
         const char *value_at;  // "list" for its item 0, "list.0" for that item's item 0
         JSON_Status expected;
     } cases[] = {
-        {"a", "a", JSONSuccess},         {"a", "a.b.c", JSONFailure},     {"a.b", "a.b", JSONSuccess},
-        {"a.b", "a.b.c", JSONFailure},   {"list", "list", JSONSuccess},   {"list", "list.0", JSONFailure},
+        {"a", "a", JSONSuccess},       {"a", "a.b.c", JSONFailure},
+        {"a.b", "a.b", JSONSuccess},   {"a.b", "a.b.c", JSONFailure},
+        {"list", "list", JSONSuccess}, {"list", "list.0", JSONFailure},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.store_at) + " <- " + c.value_at);
@@ -297,7 +298,8 @@ TEST_F(ContainerTest, NullArgumentsFailAndReleaseWhatTheSettersMade)
     EXPECT_EQ(json_object_set_number(nullptr, "a", 1), JSONFailure);
     EXPECT_EQ(json_object_set_null(nullptr, "a"), JSONFailure);
     EXPECT_EQ(json_array_append_boolean(nullptr, 1), JSONFailure);
-    EXPECT_EQ(rh::allocation_count(), 5u) << "each made and released its value (a string is two blocks)";
+    EXPECT_EQ(rh::allocation_count(), 5u)
+        << "each made and released its value (a string is two blocks)";
     EXPECT_EQ(rh::live_blocks(), 0u);
 
     JSON_Value *root = json_value_init_object();

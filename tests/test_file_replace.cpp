@@ -1,22 +1,16 @@
 // Writing a text over a file: the file is replaced whole or not at all, keeps
-// its mode, owner and links, and special files are written in place.
-#include "value.h"
-#include "mount.h"
-#include "process.h"
-#include "recording_hooks.h"
-#include "seccomp.h"
+// its mode, owner, links and attributes, special files are written in place,
+// and a held file is replaced only while its name still holds it.
+#include "file_replace.h"
+#include "serialized.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <grp.h>
-#include <sys/mount.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -27,80 +21,11 @@
 #include <cstring>
 #include <functional>
 #include <map>
-#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-using jsontree::detail::ValuePtr;
-
 namespace {
-
-using Strings = std::vector<std::string>;
-
-class FileReplaceTest : public HookedTest {
-protected:
-    TempDir dir_;
-};
-
-// {"data": [text, text, ...]}: the text grows with `copies`.
-ValuePtr document(const char *text, size_t copies = 1)
-{
-    ValuePtr root(json_value_init_object());
-    JSON_Value *data = json_value_init_array();
-    for (size_t i = 0; i < copies; i++)
-        EXPECT_EQ(json_array_append_string(json_array(data), text), JSONSuccess);
-    EXPECT_EQ(json_object_set_value(json_object(root.get()), "data", data), JSONSuccess);
-    return root;
-}
-
-std::string text_of(const JSON_Value *value, bool pretty)
-{
-    char *text = pretty ? json_serialize_to_string_pretty(value) : json_serialize_to_string(value);
-    std::string result = text ? text : "<null>";
-    json_free_serialized_string(text);
-    return result;
-}
-
-struct stat lstat_of(const std::string &path)
-{
-    struct stat status {};
-    EXPECT_EQ(lstat(path.c_str(), &status), 0) << path << ": " << strerror(errno);
-    return status;
-}
-
-// Runs `body` in a child process: its result becomes the exit status, and
-// whatever it changes in the process (limits, filters) ends with it.
-int in_child(const std::function<int()> &body)
-{
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(body());
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// 0 when every check holds, else the position (from 1) of the first that fails.
-int first_failed(std::initializer_list<bool> checks)
-{
-    int position = 1;
-    for (bool check : checks) {
-        if (!check)
-            return position;
-        position++;
-    }
-    return 0;
-}
-
-// A write that stops at `limit` bytes: the file size limit, with SIGXFSZ
-// ignored so the write fails instead of killing the process.
-bool limit_file_size(rlim_t limit)
-{
-    rlimit rl{limit, limit};
-    return signal(SIGXFSZ, SIG_IGN) != SIG_ERR && setrlimit(RLIMIT_FSIZE, &rl) == 0;
-}
 
 TEST_F(FileReplaceTest, ReplacedFileKeepsModeAndOwner)
 {
@@ -128,7 +53,8 @@ TEST_F(FileReplaceTest, NewFileGetsModeLessUmask)
     int result = in_child([&] {
         umask(027);
         bool changed = chdir(dir_.path().c_str()) == 0;
-        return first_failed({changed, json_serialize_to_file(doc.get(), "conf.json") == JSONSuccess});
+        return first_failed(
+            {changed, json_serialize_to_file(doc.get(), "conf.json") == JSONSuccess});
     });
     EXPECT_EQ(result, 0) << "check " << result << " failed in the child";
     std::string path = dir_.file("conf.json");
@@ -177,19 +103,6 @@ TEST_F(FileReplaceTest, LinkToNoFileYetGetsItsFileMade)
     EXPECT_TRUE(S_ISLNK(lstat_of(link).st_mode));
     EXPECT_EQ(read_file_bytes(dir_.file("real/conf.json")), text_of(doc.get(), false));
 }
-
-// The target's bytes, inode and directory as they were before a failed write.
-struct Snapshot {
-    std::string bytes;
-    ino_t inode;
-    Strings entries;
-
-    static Snapshot of(const std::string &path, const std::string &dir)
-    {
-        return {read_file_bytes(path), lstat_of(path).st_ino, directory_entries(dir)};
-    }
-    bool operator==(const Snapshot &) const = default;
-};
 
 TEST_F(FileReplaceTest, WriteFailingPartWayKeepsOriginal)
 {
@@ -281,12 +194,6 @@ TEST_F(FileReplaceTest, CharacterDeviceIsWrittenInPlace)
     EXPECT_EQ(directory_entries(dir_.path()), Strings{"null"});
 }
 
-
-struct FileCloser {
-    void operator()(JSON_File *file) const { json_file_close(file); }
-};
-using HeldFile = std::unique_ptr<JSON_File, FileCloser>;
-
 TEST_F(FileReplaceTest, HeldFileIsReplacedOnlyWhileItsNameHoldsIt)
 {
     std::string victim = dir_.write("victim", "victim bytes");
@@ -351,7 +258,8 @@ TEST_F(FileReplaceTest, ReadersRefuseAFifoAtOnce)
     // A reader that waits for a writer is ended by the alarm.
     int result = in_child([&] {
         alarm(10);
-        return first_failed({!json_parse_file(fifo.c_str()), !json_parse_file_with_comments(link.c_str()),
+        return first_failed({!json_parse_file(fifo.c_str()),
+                             !json_parse_file_with_comments(link.c_str()),
                              !json_file_open(fifo.c_str(), -1), !json_file_open(link.c_str(), 0)});
     });
     EXPECT_EQ(result, 0) << "check " << result << " failed in the child";
@@ -379,8 +287,8 @@ std::string access_acl()
         uint16_t tag, permissions;
         uint32_t id;
     };
-    const Entry entries[] = {{0x01, 6, NO_ID}, {0x02, 6, 33}, {0x04, 0, NO_ID},
-                             {0x10, 6, NO_ID}, {0x20, 0, NO_ID}};
+    const Entry entries[] = {
+        {0x01, 6, NO_ID}, {0x02, 6, 33}, {0x04, 0, NO_ID}, {0x10, 6, NO_ID}, {0x20, 0, NO_ID}};
     std::string acl(reinterpret_cast<const char *>(&VERSION), sizeof VERSION);
     return acl.append(reinterpret_cast<const char *>(entries), sizeof entries);
 }
@@ -392,7 +300,9 @@ TEST_F(FileReplaceTest, AttributesAndGroupThatGuardTheFileAreKept)
     std::string path = dir_.write("conf.json", "old");
     ASSERT_EQ(chown(path.c_str(), 0, 1234), 0);
     const std::pair<const char *, std::string> wanted[] = {
-        {"user.origin", "factory"}, {"trusted.label", "gateway"}, {"system.posix_acl_access", access_acl()}};
+        {"user.origin", "factory"},
+        {"trusted.label", "gateway"},
+        {"system.posix_acl_access", access_acl()}};
     for (const auto &[name, value] : wanted) {
         if (setxattr(path.c_str(), name, value.data(), value.size(), 0) != 0) {
             ASSERT_EQ(errno, EOPNOTSUPP) << name;
@@ -429,146 +339,6 @@ TEST_F(FileReplaceTest, AttributesAndGroupThatGuardTheFileAreKept)
     EXPECT_EQ(status.st_uid, 65534u);
     EXPECT_EQ(status.st_gid, 1234u);
     EXPECT_EQ(status.st_mode & 07777, 0664u);
-}
-
-// ---- Without O_TMPFILE or without AT_EMPTY_PATH, forced by a seccomp filter
-
-constexpr int NO_FILTER = 77;
-
-TEST_F(FileReplaceTest, FallbacksReplaceAndCleanUp)
-{
-    for (const DeniedCall *denied : {&NO_UNNAMED_TEMPORARY_FILES, &NO_LINK_BY_DESCRIPTOR}) {
-        SCOPED_TRACE(denied->what);
-        std::string path = dir_.write("conf.json", "old text");
-        ASSERT_EQ(chmod(path.c_str(), 0604), 0);
-        ValuePtr small = document("new");
-        ValuePtr large = document("0123456789abcdef", 1000);
-
-        int result = in_child([&] {
-            if (!deny_call(*denied))
-                return NO_FILTER;
-            bool replaced = json_serialize_to_file(small.get(), path.c_str()) == JSONSuccess;
-            std::string after_success = read_file_bytes(path);
-            mode_t mode = lstat_of(path).st_mode & 07777;
-            Strings entries = directory_entries(dir_.path());
-            bool failed = limit_file_size(4096) &&
-                          json_serialize_to_file(large.get(), path.c_str()) == JSONFailure;
-            return first_failed({replaced, after_success == text_of(small.get(), false),
-                                 mode == 0604, entries == Strings{"conf.json"}, failed,
-                                 read_file_bytes(path) == after_success,
-                                 directory_entries(dir_.path()) == Strings{"conf.json"}});
-        });
-        if (result == NO_FILTER)
-            GTEST_SKIP() << "no seccomp filter can be installed here";
-        EXPECT_EQ(result, 0) << "check " << result << " failed in the child";
-    }
-}
-
-TEST_F(FileReplaceTest, StraysOfKilledWritersGoThoseOfLiveWritersStay)
-{
-    for (const DeniedCall *denied : {(const DeniedCall *)nullptr, &NO_UNNAMED_TEMPORARY_FILES}) {
-        SCOPED_TRACE(denied ? denied->what : "every feature");
-        TempDir dir;
-        std::string path = dir.write("conf.json", "old");
-        dir.write(".conf.json.Ab12Cd", "left by a killed writer");
-        int live = open(dir.write(".conf.json.Zz98Yy", "being written").c_str(), O_RDONLY);
-        ASSERT_EQ(flock(live, LOCK_EX), 0);
-        std::string victim = dir.write("victim", "victim bytes");
-        ASSERT_EQ(symlink("victim", dir.file(".conf.json.Qq11Ww").c_str()), 0);
-        // Another user's directory where writes once put their copies.
-        ASSERT_EQ(mkdir(dir.file(".conf.json.replacing").c_str(), 0700), 0);
-        ValuePtr doc = document("new");
-
-        int result = in_child([&] {
-            if (denied && !deny_call(*denied))
-                return NO_FILTER;
-            return json_serialize_to_file(doc.get(), path.c_str()) == JSONSuccess ? 0 : 1;
-        });
-        close(live);
-        if (result == NO_FILTER)
-            GTEST_SKIP() << "no seccomp filter can be installed here";
-        EXPECT_EQ(result, 0);
-        EXPECT_EQ(read_file_bytes(path), text_of(doc.get(), false));
-        EXPECT_EQ(read_file_bytes(victim), "victim bytes");
-        EXPECT_EQ(directory_entries(dir.path()),
-                  (Strings{".conf.json.Qq11Ww", ".conf.json.Zz98Yy", ".conf.json.replacing",
-                           "conf.json", "victim"}));
-    }
-}
-
-// ---- Real file systems: skipped where this process may not mount
-
-// A mount that is undone when this goes out of scope, on every path.
-
-class MountedFileReplaceTest : public FileReplaceTest {
-protected:
-    std::string mount_point() const { return dir_.file("mnt"); }
-    void SetUp() override
-    {
-        FileReplaceTest::SetUp();
-        ASSERT_EQ(mkdir(mount_point().c_str(), 0755), 0);
-    }
-};
-
-TEST_F(MountedFileReplaceTest, FullDiskKeepsOriginal)
-{
-    ScopedMount tmpfs("tmpfs", mount_point(), "tmpfs", 0, "size=16k");
-    if (!tmpfs.mounted())
-        GTEST_SKIP() << "mount not permitted: " << tmpfs.error();
-    std::string path = dir_.write("mnt/conf.json", "original bytes");
-    Snapshot before = Snapshot::of(path, mount_point());
-    ValuePtr doc = document("0123456789abcdef", 4000);
-    ASSERT_GT(text_of(doc.get(), false).size(), 64000u);
-
-    EXPECT_EQ(json_serialize_to_file(doc.get(), path.c_str()), JSONFailure);
-    EXPECT_EQ(Snapshot::of(path, mount_point()), before);
-}
-
-TEST_F(MountedFileReplaceTest, ReadOnlyMountKeepsOriginal)
-{
-    ScopedMount tmpfs("tmpfs", mount_point(), "tmpfs", 0, "size=64k");
-    if (!tmpfs.mounted())
-        GTEST_SKIP() << "mount not permitted: " << tmpfs.error();
-    std::string path = dir_.write("mnt/conf.json", "original bytes");
-    ASSERT_TRUE(tmpfs.remount_read_only()) << strerror(errno);
-    Snapshot before = Snapshot::of(path, mount_point());
-    ValuePtr doc = document("new");
-
-    EXPECT_EQ(json_serialize_to_file_pretty(doc.get(), path.c_str()), JSONFailure);
-    EXPECT_EQ(Snapshot::of(path, mount_point()), before);
-}
-
-TEST_F(MountedFileReplaceTest, BindMountedFileIsWrittenInPlace)
-{
-    std::string target = dir_.write("conf.json", "under the mount");
-    std::string source = dir_.write("mounted.json", "mounted file");
-    ValuePtr doc = document("new");
-    {
-        ScopedMount bind(source.c_str(), target, nullptr, MS_BIND, nullptr);
-        if (!bind.mounted())
-            GTEST_SKIP() << "mount not permitted: " << bind.error();
-        EXPECT_EQ(json_serialize_to_file_pretty(doc.get(), target.c_str()), JSONSuccess);
-        EXPECT_EQ(read_file_bytes(target), text_of(doc.get(), true));
-    }
-    EXPECT_EQ(read_file_bytes(source), text_of(doc.get(), true));
-    EXPECT_EQ(read_file_bytes(target), "under the mount");
-    EXPECT_EQ(directory_entries(dir_.path()), (Strings{"conf.json", "mnt", "mounted.json"}));
-}
-
-
-TEST_F(MountedFileReplaceTest, BindMountedFileOnAFullDiskKeepsItsBytes)
-{
-    ScopedMount tmpfs("tmpfs", mount_point(), "tmpfs", 0, "size=16k");
-    if (!tmpfs.mounted())
-        GTEST_SKIP() << "mount not permitted: " << tmpfs.error();
-    std::string source = dir_.write("mnt/mounted.json", "mounted bytes");
-    std::string target = dir_.write("conf.json", "under the mount");
-    ValuePtr doc = document("0123456789abcdef", 4000);
-    ScopedMount bind(source.c_str(), target, nullptr, MS_BIND, nullptr);
-    ASSERT_TRUE(bind.mounted()) << bind.error();
-
-    EXPECT_EQ(json_serialize_to_file(doc.get(), target.c_str()), JSONFailure);
-    EXPECT_EQ(read_file_bytes(source), "mounted bytes");
 }
 
 }  // namespace

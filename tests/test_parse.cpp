@@ -1,5 +1,6 @@
 // The parser: accepted and refused texts, decoded strings and numbers, the
 // depth and capacity limits, allocation failures and file input.
+#include "owners.h"
 #include "value.h"
 #include "process.h"
 #include "recording_hooks.h"
@@ -15,13 +16,15 @@
 #include <string>
 #include <vector>
 
-using jsontree::detail::ValuePtr;
 
 namespace {
 
 using ParseTest = HookedTest;
 
-ValuePtr parse(const std::string &text) { return ValuePtr(json_parse_string(text.c_str())); }
+ValuePtr parse(const std::string &text)
+{
+    return ValuePtr(json_parse_string(text.c_str()));
+}
 
 // `containers` nested containers cycling through `kinds` from the outside in
 // ('[' an array, '{' an object with the member "k"); the innermost holds
@@ -68,6 +71,8 @@ std::string array_text(size_t items)
 TEST_F(ParseTest, RefusesInvalidTextsLeavingNothingAlive)
 {
     EXPECT_EQ(json_parse_string(nullptr), nullptr);
+    // Packed as a list of inputs, not one to a line.
+    // clang-format off
     const char *texts[] = {
         "", " \n ", "1", "\"text\"", "true", "null", "\xEF\xBB\xBF{}", "\xA0[]", "{", "[1",
         "[1,]", "[,1]", "{\"a\":1,}", "{,}", "{\"a\" 1}", "{\"a\":1 \"b\":2}", "[1 2]", "{\"a\":1]",
@@ -81,6 +86,7 @@ TEST_F(ParseTest, RefusesInvalidTextsLeavingNothingAlive)
         "[+1]", "[.5]", "[-]", "[- 1]", "[1e]", "[True]", "[nul]", "[truex]", "[fals]",
         "[1,2,{\"a\":[\"x\",\"y\\u00\"]}]", "[tru", "[nul", "[f",
     };
+    // clang-format on
     for (const char *text : texts) {
         SCOPED_TRACE(text);
         EXPECT_EQ(json_parse_string(text), nullptr);
@@ -251,12 +257,24 @@ TEST_F(ParseTest, ReadsNumbersExactlyAsStrtod)
         const char *text;
         double number;
     } cases[] = {
-        {"[0]", 0.0},         {"[-0]", -0.0},          {"[-0.0]", -0.0},
-        {"[0.5]", 0.5},       {"[-0.5]", -0.5},        {"[12]", 12.0},
-        {"[1.5e3]", 1500.0},  {"[2E-2]", 0.02},        {"[1.]", 1.0},
-        {"[1.e3]", 1000.0},   {"[-.5]", -0.5},         {"[0.1]", 0.1},
-        {"[1e400]", inf},     {"[-1e400]", -inf},      {"[-inf]", -inf},
-        {"[-Infinity]", -inf}, {"[1e-400]", 0.0},      {"[4.9e-324]", 4.9e-324},
+        {"[0]", 0.0},
+        {"[-0]", -0.0},
+        {"[-0.0]", -0.0},
+        {"[0.5]", 0.5},
+        {"[-0.5]", -0.5},
+        {"[12]", 12.0},
+        {"[1.5e3]", 1500.0},
+        {"[2E-2]", 0.02},
+        {"[1.]", 1.0},
+        {"[1.e3]", 1000.0},
+        {"[-.5]", -0.5},
+        {"[0.1]", 0.1},
+        {"[1e400]", inf},
+        {"[-1e400]", -inf},
+        {"[-inf]", -inf},
+        {"[-Infinity]", -inf},
+        {"[1e-400]", 0.0},
+        {"[4.9e-324]", 4.9e-324},
         {"[2.2250738585072011e-308]", 2.2250738585072011e-308},
         {"[123456789012345678901234567890]", 123456789012345678901234567890.0},
     };
@@ -307,7 +325,8 @@ TEST_F(ParseTest, TrimmedContainersGrowOnlyWithinTheLimit)
         ValuePtr value = parse(object_text(members));
         JSON_Object *object = json_object(value.get());
         ASSERT_EQ(object->capacity, members);
-        EXPECT_EQ(json_object_set_null(object, "extra"), members == 480 ? JSONSuccess : JSONFailure);
+        EXPECT_EQ(json_object_set_null(object, "extra"),
+                  members == 480 ? JSONSuccess : JSONFailure);
     }
     for (size_t items : {61440u, 61441u}) {
         SCOPED_TRACE(items);
@@ -403,7 +422,7 @@ TEST(ParseNumbers, MatchStrtodBitForBit)
 }
 
 // Hooks that rewrite the file being read, shorter, at the first allocation
-// (read_file's buffer, after the file was measured) and fill every block with
+// (the whole-file reader's buffer, after the file was measured) and fill every block with
 // "]", so a text not cut at the bytes actually read would show stale bytes.
 // Blocks still go through the recording hooks, whose leak check stays armed.
 namespace shrinking {

@@ -1,5 +1,5 @@
 // Dotted paths: walking, creating objects on the way, ownership on failure.
-#include "jsontree.h"
+#include "owners.h"
 #include "recording_hooks.h"
 
 #include <algorithm>

@@ -1,7 +1,9 @@
 // The serializer's texts: both forms byte for byte, numbers, escapes, exact
 // sizes and failures.
+#include "owners.h"
 #include "value.h"
 #include "recording_hooks.h"
+#include "serialized.h"
 #include "sweep.h"
 
 #include <gtest/gtest.h>
@@ -14,26 +16,16 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <random>
 #include <string>
 
-using jsontree::detail::ValuePtr;
 
 namespace {
 
 class SerializeTest : public HookedTest {};
-
-// The text of `value` from the allocating operation of one form; "<null>"
-// when it gives none.
-std::string text_of(const JSON_Value *value, bool pretty)
-{
-    char *text = pretty ? json_serialize_to_string_pretty(value) : json_serialize_to_string(value);
-    std::string result = text ? text : "<null>";
-    json_free_serialized_string(text);
-    return result;
-}
 
 ValuePtr worked_example()
 {
@@ -56,25 +48,25 @@ ValuePtr worked_example()
     return root;
 }
 
-const char WORKED_COMPACT[] =
-    R"({"name":"gw\/1","port":1700,"gain":2.500000,"on":true,)"
-    R"("items":[{"id":7,"tag":null},false],"opts":{},"list":[]})";
+const char WORKED_COMPACT[] = R"({"name":"gw\/1","port":1700,"gain":2.500000,"on":true,)"
+                              R"("items":[{"id":7,"tag":null},false],"opts":{},"list":[]})";
 
-const char WORKED_PRETTY[] = "{\n"
-                             "    \"name\": \"gw\\/1\",\n"
-                             "    \"port\": 1700,\n"
-                             "    \"gain\": 2.500000,\n"
-                             "    \"on\": true,\n"
-                             "    \"items\": [\n"
-                             "        {\n"
-                             "            \"id\": 7,\n"
-                             "            \"tag\": null\n"
-                             "        },\n"
-                             "        false\n"
-                             "    ],\n"
-                             "    \"opts\": {},\n"
-                             "    \"list\": []\n"
-                             "}";
+const char WORKED_PRETTY[] =
+    "{\n"
+    "    \"name\": \"gw\\/1\",\n"
+    "    \"port\": 1700,\n"
+    "    \"gain\": 2.500000,\n"
+    "    \"on\": true,\n"
+    "    \"items\": [\n"
+    "        {\n"
+    "            \"id\": 7,\n"
+    "            \"tag\": null\n"
+    "        },\n"
+    "        false\n"
+    "    ],\n"
+    "    \"opts\": {},\n"
+    "    \"list\": []\n"
+    "}";
 
 TEST_F(SerializeTest, WorkedExampleInBothForms)
 {
@@ -355,7 +347,8 @@ TEST(SerializeNumbers, TextsMatchTheCLibraryAndTheShortestDigits)
             }
             char shortest[64];
             *std::to_chars(shortest, shortest + sizeof shortest - 1, std::fabs(number),
-                           std::chars_format::scientific).ptr = '\0';
+                           std::chars_format::scientific)
+                 .ptr = '\0';
             ASSERT_EQ(digits_of(text), digits_of(shortest)) << text << " vs " << shortest;
             ASSERT_EQ(strtod(text, nullptr), number) << text;
         }
@@ -372,7 +365,9 @@ TEST_F(SerializeTest, StringEscapes)
         {"\"\\/", R"("\"\\\/")"},
         {"\b\f\n\r\t", R"("\b\f\n\r\t")"},
         {"\x01", R"("\u0001")"},
-        {"a\x1f" "b", R"("a\u001fb")"},
+        {"a\x1f"
+         "b",
+         R"("a\u001fb")"},
         {"\x0b\x1b", R"("\u000b\u001b")"},
         {"\x7f", "\"\x7f\""},
         {"caf\xc3\xa9 \xe2\x82\xac", "\"caf\xc3\xa9 \xe2\x82\xac\""},
@@ -394,9 +389,9 @@ TEST_F(SerializeTest, BufferOfExactSizeAndOneByteLess)
         JSON_Status (*write)(const JSON_Value *, char *, size_t);
         const char *text;
     };
-    const Form forms[] = {{json_serialization_size, json_serialize_to_buffer, WORKED_COMPACT},
-                          {json_serialization_size_pretty, json_serialize_to_buffer_pretty,
-                           WORKED_PRETTY}};
+    const Form forms[] = {
+        {json_serialization_size, json_serialize_to_buffer, WORKED_COMPACT},
+        {json_serialization_size_pretty, json_serialize_to_buffer_pretty, WORKED_PRETTY}};
     for (const Form &form : forms) {
         size_t size = form.size(root.get());
         std::string buffer(size + 8, '#');

@@ -25,7 +25,7 @@ const std::string USAGE =
     "                          This option can be used multiple times.\n"
     "    --version             Print version information and exit.\n"
     "-h, --help                Print this help message and exit.\n";
-const std::string VERSION = "configure_qrn 3.1.0-zbt16\n";
+const std::string VERSION = "configure_qrn " CONFIGURE_QRN_VERSION "\n";
 const std::string NEEDS_ARGUMENT = ARGV0 + ": requires at least one argument\n" + USAGE;
 
 RunResult run_as_argv0(const std::vector<std::string> &args, const std::string &cwd = "")
@@ -124,16 +124,21 @@ TEST(ToolCommandLine, FileThatCannotBeCanonicalisedIsReportedAsGiven)
         std::string err;
     };
     const std::vector<Case> cases = {
-        {{"-f", missing, "a"}, "",
+        {{"-f", missing, "a"},
+         "",
          "<0> Failed to get canonical filename: " + missing + ": No such file or directory\n"},
-        {{"-f", missing, "a", "1"}, "",
+        {{"-f", missing, "a", "1"},
+         "",
          "<0> Failed to get canonical filename: " + missing + ": No such file or directory\n"},
-        {{"-v", "-v", "-f", dir.file("no/such.json"), "a"}, "",
+        {{"-v", "-v", "-f", dir.file("no/such.json"), "a"},
+         "",
          "<0> Failed to get canonical filename: " + dir.file("no/such.json") +
              ": No such file or directory\n"},
-        {{"-f", conf + "/inside", "a"}, "",
+        {{"-f", conf + "/inside", "a"},
+         "",
          "<0> Failed to get canonical filename: " + conf + "/inside: Not a directory\n"},
-        {{"-f", "missing.json", "a"}, dir.path(),
+        {{"-f", "missing.json", "a"},
+         dir.path(),
          "<0> Failed to get canonical filename: missing.json: No such file or directory\n"},
     };
     for (const auto &c : cases) {
@@ -154,8 +159,8 @@ TEST(ToolCommandLine, EveryFormOfTheFileOptionIsAccepted)
     TempDir dir;
     const std::string conf = dir.write("conf.json", "{\"a\": \"chosen\"}");
     const std::vector<std::vector<std::string>> forms = {
-        {"-f", conf, "a"},     {"-f" + conf, "a"},         {"--file", conf, "a"},
-        {"--file=" + conf, "a"}, {"--fi=" + conf, "a"},    {"a", "-f", conf},
+        {"-f", conf, "a"},       {"-f" + conf, "a"},    {"--file", conf, "a"},
+        {"--file=" + conf, "a"}, {"--fi=" + conf, "a"}, {"a", "-f", conf},
     };
     for (const auto &args : forms) {
         SCOPED_TRACE(testing::PrintToString(args));
@@ -171,10 +176,10 @@ TEST(ToolCommandLine, LastFileOptionWins)
     const std::string missing = dir.file("missing.json");
     expect_result(run_as_argv0({"-f", first, "-f", second, "a"}), {"second\n", "", 0});
     expect_result(run_as_argv0({"-f", missing, "--file=" + first, "a"}), {"first\n", "", 0});
-    expect_result(run_as_argv0({"-f", first, "-f", missing, "a"}),
-                  {"", "<0> Failed to get canonical filename: " + missing +
-                           ": No such file or directory\n",
-                   1});
+    expect_result(
+        run_as_argv0({"-f", first, "-f", missing, "a"}),
+        {"", "<0> Failed to get canonical filename: " + missing + ": No such file or directory\n",
+         1});
 }
 
 // Verbosity only decides whether the progress line appears, and that line

@@ -1,4 +1,5 @@
 // Deep copy, equality and schema validation.
+#include "owners.h"
 #include "recording_hooks.h"
 
 #include "jsontree.h"
@@ -15,14 +16,9 @@ namespace rh = recording_hooks;
 
 namespace {
 
-struct Free {
-    void operator()(JSON_Value *value) const { json_value_free(value); }
-};
-using Value = std::unique_ptr<JSON_Value, Free>;
-
-Value parse(const char *text)
+ValuePtr parse(const char *text)
 {
-    Value value(json_parse_string(text));
+    ValuePtr value(json_parse_string(text));
     EXPECT_NE(value, nullptr) << text;
     return value;
 }
@@ -34,8 +30,8 @@ const char *const DOCUMENT = R"({"name":"gw\/1","port":1700,"gain":2.5,"on":true
 
 TEST_F(TreeTest, DeepCopySerializesLikeItsSourceAndOutlivesIt)
 {
-    Value source = parse(DOCUMENT);
-    Value copy(json_value_deep_copy(source.get()));
+    ValuePtr source = parse(DOCUMENT);
+    ValuePtr copy(json_value_deep_copy(source.get()));
     ASSERT_NE(copy, nullptr);
     char *source_text = json_serialize_to_string_pretty(source.get());
     char *copy_text = json_serialize_to_string_pretty(copy.get());
@@ -65,7 +61,8 @@ void run_on_small_stack(const std::function<void()> &work)
         (*static_cast<std::function<void()> *>(argument))();
         return nullptr;
     };
-    ASSERT_EQ(pthread_create(&thread, &attributes, body, const_cast<std::function<void()> *>(&work)), 0);
+    ASSERT_EQ(
+        pthread_create(&thread, &attributes, body, const_cast<std::function<void()> *>(&work)), 0);
     pthread_join(thread, nullptr);
     pthread_attr_destroy(&attributes);
 }
@@ -85,7 +82,7 @@ TEST_F(TreeTest, TreesOfAnyDepthAreWalkedWithinASmallStack)
             char *text = json_serialize_to_string_pretty(tree);
             EXPECT_EQ(text != nullptr, walkable);
             json_free_serialized_string(text);
-            Value copy(json_value_deep_copy(tree));
+            ValuePtr copy(json_value_deep_copy(tree));
             EXPECT_EQ(copy != nullptr, walkable);
             EXPECT_EQ(json_value_equals(tree, tree), walkable ? 1 : 0);
             EXPECT_EQ(json_validate(tree, tree), walkable ? JSONSuccess : JSONFailure);
@@ -98,26 +95,26 @@ TEST_F(TreeTest, TreesOfAnyDepthAreWalkedWithinASmallStack)
 TEST_F(TreeTest, DeepCopyKeepsNumbersBitForBit)
 {
     for (double number : {-0.0, double(INFINITY), -double(INFINITY), double(NAN), 5e-324}) {
-        Value source(json_value_init_number(number));
-        Value copy(json_value_deep_copy(source.get()));
+        ValuePtr source(json_value_init_number(number));
+        ValuePtr copy(json_value_deep_copy(source.get()));
         ASSERT_NE(copy, nullptr);
         double copied = json_number(copy.get());
         EXPECT_EQ(std::memcmp(&copied, &number, sizeof number), 0) << number;
     }
-    Value nan(json_value_init_number(NAN));
-    Value nan_copy(json_value_deep_copy(nan.get()));
+    ValuePtr nan(json_value_init_number(NAN));
+    ValuePtr nan_copy(json_value_deep_copy(nan.get()));
     EXPECT_EQ(json_value_equals(nan.get(), nan_copy.get()), 0) << "NaN equals nothing";
     EXPECT_EQ(json_value_deep_copy(nullptr), nullptr);
 }
 
 TEST_F(TreeTest, DeepCopyFailsCleanlyAtEveryAllocation)
 {
-    Value source = parse(DOCUMENT);
+    ValuePtr source = parse(DOCUMENT);
     size_t failures = 0;
     for (size_t k = 1;; k++) {
         rh::fail_allocation(k);
         size_t live_before = rh::live_blocks();
-        Value copy(json_value_deep_copy(source.get()));
+        ValuePtr copy(json_value_deep_copy(source.get()));
         bool fired = rh::failure_fired();
         rh::fail_allocation(0);
         if (copy) {
@@ -159,12 +156,12 @@ TEST_F(TreeTest, EqualityCompares)
         {"[1e400]", "[1e400]", 0},  // infinities differ by NaN
     };
     for (const auto &c : cases) {
-        Value a = parse(c.a);
-        Value b = parse(c.b);
+        ValuePtr a = parse(c.a);
+        ValuePtr b = parse(c.b);
         EXPECT_EQ(json_value_equals(a.get(), b.get()), c.equal) << c.a << " vs " << c.b;
         EXPECT_EQ(json_value_equals(b.get(), a.get()), c.equal) << c.b << " vs " << c.a;
     }
-    Value null_value(json_value_init_null());
+    ValuePtr null_value(json_value_init_null());
     EXPECT_EQ(json_value_equals(nullptr, nullptr), 1);
     EXPECT_EQ(json_value_equals(nullptr, null_value.get()), 0);
 }
@@ -199,21 +196,22 @@ TEST_F(TreeTest, ValidationChecksTypesOnly)
         {R"([{"id":0}])", R"([{"id":1},{}])", JSONFailure},
     };
     for (const auto &c : cases) {
-        Value schema = parse(c.schema);
-        Value value = parse(c.value);
-        EXPECT_EQ(json_validate(schema.get(), value.get()), c.expected) << c.schema << " / " << c.value;
+        ValuePtr schema = parse(c.schema);
+        ValuePtr value = parse(c.value);
+        EXPECT_EQ(json_validate(schema.get(), value.get()), c.expected)
+            << c.schema << " / " << c.value;
     }
 }
 
 TEST_F(TreeTest, ValidationOfNullPointersAndTheNullSchema)
 {
-    Value value(json_value_init_number(1));
-    Value null_schema(json_value_init_null());
+    ValuePtr value(json_value_init_number(1));
+    ValuePtr null_schema(json_value_init_null());
     EXPECT_EQ(json_validate(nullptr, value.get()), JSONFailure);
     EXPECT_EQ(json_validate(null_schema.get(), nullptr), JSONFailure);
-    for (JSON_Value *any : {json_value_init_number(1), json_value_init_string("s"),
-                            json_value_init_boolean(0), json_value_init_object(),
-                            json_value_init_array(), json_value_init_null()}) {
+    for (JSON_Value *any :
+         {json_value_init_number(1), json_value_init_string("s"), json_value_init_boolean(0),
+          json_value_init_object(), json_value_init_array(), json_value_init_null()}) {
         EXPECT_EQ(json_validate(null_schema.get(), any), JSONSuccess) << json_type(any);
         json_value_free(any);
     }

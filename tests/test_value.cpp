@@ -42,7 +42,10 @@ TEST_F(ValueTest, StringConstructorValidatesUtf8)
         {"overlong 4-byte", "\xF0\x8F\xBF\xBF", false},
         {"above U+10FFFF", "\xF4\x90\x80\x80", false},
         {"cut short at the end", "abc\xE2\x82", false},
-        {"lead followed by ASCII", "\xC3" "a", false},
+        {"lead followed by ASCII",
+         "\xC3"
+         "a",
+         false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);
@@ -104,8 +107,8 @@ TEST_F(ValueTest, AccessorsGiveNeutralResultsForNullAndOtherTypes)
 {
     JSON_Value *text = json_value_init_string("1");
     JSON_Value *number = json_value_init_number(1);
-    for (const JSON_Value *value : {static_cast<const JSON_Value *>(nullptr),
-                                    static_cast<const JSON_Value *>(text)}) {
+    for (const JSON_Value *value :
+         {static_cast<const JSON_Value *>(nullptr), static_cast<const JSON_Value *>(text)}) {
         EXPECT_EQ(json_value_get_number(value), 0.0);
         EXPECT_EQ(json_number(value), 0.0);
         EXPECT_EQ(json_value_get_boolean(value), -1);

@@ -3,6 +3,7 @@
 // One request per run: with JSON_PATH alone the value found there is printed;
 // with JSON_PATH and VALUE the value is stored and the whole file rewritten.
 #include "jsontree.h"
+#include "logger.h"
 
 #include <getopt.h>
 #include <unistd.h>
@@ -13,23 +14,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
-
-enum logger_level : unsigned {
-    LOGGER_CRITICAL = 0,
-    LOGGER_ERROR = 1,
-    LOGGER_WARNING = 2,
-    LOGGER_NOTICE = 3,
-    LOGGER_INFO = 4,
-    LOGGER_DEBUG = 5,
-};
-
-logger_level logger_glevel = LOGGER_DEBUG;
 
 namespace {
 
 constexpr const char DEFAULT_FILENAME[] = "/mnt/fsuser-1/qrn/etc/global_conf.json";
-constexpr const char VERSION_LINE[] = "configure_qrn 3.1.0-zbt16\n";
+constexpr const char VERSION_LINE[] = "configure_qrn " CONFIGURE_QRN_VERSION "\n";
 constexpr const char USAGE_TEXT[] =
     "Usage: configure_qrn [OPTION...] JSON_PATH [VALUE]\n"
     "\n"
@@ -39,10 +30,6 @@ constexpr const char USAGE_TEXT[] =
     "    --version             Print version information and exit.\n"
     "-h, --help                Print this help message and exit.\n";
 
-// The parser refuses values at this depth or deeper (the root is depth 0), so
-// a store must never put anything there: the file could not be loaded again.
-constexpr size_t UNLOADABLE_DEPTH = 20;
-
 const struct option opts[] = {
     {"file", required_argument, nullptr, 'f'},
     {"verbose", no_argument, nullptr, 'v'},
@@ -51,78 +38,13 @@ const struct option opts[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-struct CFree {
-    void operator()(char *text) const { free(text); }
-};
-using CString = std::unique_ptr<char, CFree>;
-
-// A text argument as a log line shows it: bytes below 0x20 escaped (\n,
-// \x01), so that no path or file name can end the line and forge another.
-class LoggedText {
-public:
-    explicit LoggedText(const char *text) : text_(text ? text : "(null)")
-    {
-        size_t length = 0;
-        bool needs_escapes = false;
-        for (const char *byte = text_; *byte; byte++) {
-            needs_escapes |= is_control(*byte);
-            length += is_control(*byte) ? 4 : 1;
-        }
-        if (!needs_escapes)
-            return;
-        escaped_.reset(static_cast<char *>(malloc(length + 1)));
-        if (!escaped_) {
-            text_ = "(unprintable)";
-            return;
-        }
-        char *out = escaped_.get();
-        for (const char *byte = text_; *byte; byte++)
-            out = append_shown(out, static_cast<unsigned char>(*byte));
-        *out = '\0';
-        text_ = escaped_.get();
-    }
-    const char *c_str() const { return text_; }
-
-private:
-    static bool is_control(char byte) { return static_cast<unsigned char>(byte) < 0x20; }
-
-    static char *append_shown(char *out, unsigned char byte)
-    {
-        static constexpr char HEX_DIGITS[] = "0123456789abcdef";
-        if (byte >= 0x20) {
-            *out++ = static_cast<char>(byte);
-        } else if (byte == '\n' || byte == '\t' || byte == '\r') {
-            *out++ = '\\';
-            *out++ = byte == '\n' ? 'n' : byte == '\t' ? 't' : 'r';
-        } else {
-            *out++ = '\\';
-            *out++ = 'x';
-            *out++ = HEX_DIGITS[byte >> 4];
-            *out++ = HEX_DIGITS[byte & 0x0F];
-        }
-        return out;
-    }
-
-    const char *text_;
-    CString escaped_;
-};
-
-// Every log line is one formatted write whose format starts with "<%u> ",
-// the line's own level; its other arguments are texts.
-template <typename... Args>
-void log_line(logger_level level, const char *format, Args... args)
-{
-    if (logger_glevel >= level)
-        fprintf(stderr, format, static_cast<unsigned>(level), LoggedText(args).c_str()...);
-}
-
 // What was printed must have reached standard output: a script reading it
 // would take missing text for an empty value.
 int flush_output()
 {
     if (fflush(stdout) == 0 && !ferror(stdout))
         return 0;
-    log_line(LOGGER_ERROR, "<%u> Failed to write output: %s\n", strerror(errno));
+    log_line(LOGGER_ERROR, "Failed to write output: %s\n", strerror(errno));
     return 1;
 }
 
@@ -138,15 +60,18 @@ using SerializedText = std::unique_ptr<char, SerializedFree>;
 
 // ---- Reading
 
+// Stands for the path in a run with three or more arguments, which has none.
+constexpr const char NO_PATH[] = "(null)";
+
 JSON_Value *json_value_dotget_value(JSON_Value *value, const char *name)
 {
     if (json_type(value) != JSONObject) {
-        log_line(LOGGER_ERROR, "<%u> Invalid value type\n");
+        log_line(LOGGER_ERROR, "Invalid value type\n");
         return nullptr;
     }
     JSON_Value *found = json_object_dotget_value(json_object(value), name);
     if (!found)
-        log_line(LOGGER_ERROR, "<%u> Failed to get json value: %s\n", name);
+        log_line(LOGGER_ERROR, "Failed to get json value: %s\n", name ? name : NO_PATH);
     return found;
 }
 
@@ -165,7 +90,7 @@ int json_value_print(JSON_Value *value)
     case JSONArray: {
         char *text = json_serialize_to_string(value);
         if (!text) {
-            log_line(LOGGER_ERROR, "<%u> Failed to serialize json value\n");
+            log_line(LOGGER_ERROR, "Failed to serialize json value\n");
             return 1;
         }
         printf("%s\n", text);
@@ -176,7 +101,7 @@ int json_value_print(JSON_Value *value)
         printf("%s\n", json_boolean(value) ? "true" : "false");
         return 0;
     default:
-        log_line(LOGGER_ERROR, "<%u> Invalid value type\n");
+        log_line(LOGGER_ERROR, "Invalid value type\n");
         return 1;
     }
 }
@@ -202,8 +127,62 @@ char *unquote_string(const char *string)
         copy = strdup(string);
     }
     if (!copy)
-        log_line(LOGGER_ERROR, "<%u> Failed to duplicate string: %s\n", strerror(errno));
+        log_line(LOGGER_ERROR, "Failed to duplicate string: %s\n", strerror(errno));
     return copy;
+}
+
+// What VALUE holds, told by its shape alone.
+enum class ValueShape {
+    number,
+    container,
+    boolean,
+    null,
+    string
+};
+
+// Why a value of each shape could not be made, in the order of ValueShape.
+constexpr const char *BUILD_FAILURES[] = {
+    "Failed to init json number\n",  "Failed to parse json string\n",
+    "Failed to init json boolean\n", "Failed to init json null\n",
+    "Failed to init json string\n",
+};
+static_assert(std::size(BUILD_FAILURES) == static_cast<size_t>(ValueShape::string) + 1);
+
+ValueShape classify_value(const char *text)
+{
+    char *number_end = nullptr;
+    strtod(text, &number_end);
+    if (number_end != text && *number_end == '\0')
+        return ValueShape::number;
+    if (text[0] == '[' || text[0] == '{')
+        return ValueShape::container;
+    if (strcmp(text, "true") == 0 || strcmp(text, "false") == 0)
+        return ValueShape::boolean;
+    if (strcmp(text, "null") == 0)
+        return ValueShape::null;
+    return ValueShape::string;
+}
+
+// `text` is the string's own text when the shape is a string.
+JSON_Value *build_value(ValueShape shape, const char *text)
+{
+    switch (shape) {
+    case ValueShape::number: {
+        // inf, nan and overflowing numbers have no JSON text: storing one
+        // would leave a file that can never be loaded again.
+        double number = strtod(text, nullptr);
+        return std::isfinite(number) ? json_value_init_number(number) : nullptr;
+    }
+    case ValueShape::container:
+        return json_parse_string(text);
+    case ValueShape::boolean:
+        return json_value_init_boolean(text[0] == 't');
+    case ValueShape::null:
+        return json_value_init_null();
+    case ValueShape::string:
+        return json_value_init_string(text);
+    }
+    return nullptr;
 }
 
 // Types VALUE by its shape: number, array or object, boolean, null, string.
@@ -212,41 +191,13 @@ JSON_Value *json_parse_value(const char *string)
     const char *rest = string;
     while (isspace(static_cast<unsigned char>(*rest)))
         rest++;
-
-    char *number_end = nullptr;
-    double number = strtod(rest, &number_end);
-    if (number_end != rest && *number_end == '\0') {
-        // inf, nan and overflowing numbers have no JSON text: storing one
-        // would leave a file that can never be loaded again.
-        JSON_Value *value = std::isfinite(number) ? json_value_init_number(number) : nullptr;
-        if (!value)
-            log_line(LOGGER_ERROR, "<%u> Failed to init json number\n");
-        return value;
-    }
-    if (rest[0] == '[' || rest[0] == '{') {
-        JSON_Value *value = json_parse_string(rest);
-        if (!value)
-            log_line(LOGGER_ERROR, "<%u> Failed to parse json string\n");
-        return value;
-    }
-    if (strcmp(rest, "true") == 0 || strcmp(rest, "false") == 0) {
-        JSON_Value *value = json_value_init_boolean(rest[0] == 't');
-        if (!value)
-            log_line(LOGGER_ERROR, "<%u> Failed to init json boolean\n");
-        return value;
-    }
-    if (strcmp(rest, "null") == 0) {
-        JSON_Value *value = json_value_init_null();
-        if (!value)
-            log_line(LOGGER_ERROR, "<%u> Failed to init json null\n");
-        return value;
-    }
-    CString copy(unquote_string(rest));
-    if (!copy)
-        return nullptr;
-    JSON_Value *value = json_value_init_string(copy.get());
+    const ValueShape shape = classify_value(rest);
+    CString unquoted(shape == ValueShape::string ? unquote_string(rest) : nullptr);
+    if (shape == ValueShape::string && !unquoted)
+        return nullptr;  // unquote_string has said why
+    JSON_Value *value = build_value(shape, unquoted ? unquoted.get() : rest);
     if (!value)
-        log_line(LOGGER_ERROR, "<%u> Failed to init json string\n");
+        log_line(LOGGER_ERROR, "%s", BUILD_FAILURES[static_cast<int>(shape)]);
     return value;
 }
 
@@ -257,7 +208,8 @@ size_t nested_depth(const JSON_Value *value)
     size_t deepest = 0;
     if (const JSON_Object *object = json_object(value)) {
         for (size_t i = 0; i < json_object_get_count(object); i++) {
-            const JSON_Value *member = json_object_get_value(object, json_object_get_name(object, i));
+            const JSON_Value *member =
+                json_object_get_value(object, json_object_get_name(object, i));
             size_t depth = 1 + nested_depth(member);
             deepest = depth > deepest ? depth : deepest;
         }
@@ -281,12 +233,14 @@ size_t path_segments(const char *name)
 int json_value_dotset_value(JSON_Value *value, const char *name, JSON_Value *val)
 {
     if (json_type(value) != JSONObject) {
-        log_line(LOGGER_ERROR, "<%u> Invalid value type\n");
+        log_line(LOGGER_ERROR, "Invalid value type\n");
         return 1;
     }
-    bool loadable = path_segments(name) + nested_depth(val) < UNLOADABLE_DEPTH;
+    // Nothing may be stored deeper than the parser reads: the file could not
+    // be loaded again.
+    bool loadable = path_segments(name) + nested_depth(val) <= JSON_MAX_NESTING;
     if (!loadable || json_object_dotset_value(json_object(value), name, val) < 0) {
-        log_line(LOGGER_ERROR, "<%u> Failed to set json value: %s\n", name);
+        log_line(LOGGER_ERROR, "Failed to set json value: %s\n", name);
         return 1;
     }
     return 0;
@@ -312,11 +266,11 @@ int json_set_and_write(JSON_Value *value, const char *name, const char *string, 
     new_value.release();  // the document owns it now
     SerializedText text(json_serialize_to_string_pretty(value));
     if (text && !rewrite_keeps_everything(file)) {
-        log_line(LOGGER_ERROR, "<%u> File holds text a rewrite would lose\n");
+        log_line(LOGGER_ERROR, "File holds text a rewrite would lose\n");
         return 1;
     }
     if (!text || json_file_replace(file, text.get()) != JSONSuccess) {
-        log_line(LOGGER_ERROR, "<%u> Failed to serialize json value\n");
+        log_line(LOGGER_ERROR, "Failed to serialize json value\n");
         return 1;
     }
     return 0;
@@ -338,15 +292,15 @@ using HeldFile = std::unique_ptr<JSON_File, FileCloser>;
 int load_and_serve(const char *filename, const char *json_path, const char *json_value,
                    ValueOwner &root)
 {
-    log_line(LOGGER_INFO, "<%u> Parsing file: %s\n", filename);
+    log_line(LOGGER_INFO, "Parsing file: %s\n", filename);
     HeldFile file(json_file_open(filename, json_value ? LOCK_WAIT_MS : -1));
     if (!file && json_value && errno == EWOULDBLOCK) {
-        log_line(LOGGER_ERROR, "<%u> Failed to serialize json value\n");
+        log_line(LOGGER_ERROR, "Failed to serialize json value\n");
         return 1;
     }
     root.reset(file ? json_parse_string_with_comments(json_file_text(file.get())) : nullptr);
     if (!root) {
-        log_line(LOGGER_CRITICAL, "<%u> Invalid json file\n");
+        log_line(LOGGER_CRITICAL, "Invalid json file\n");
         return 1;
     }
     if (!json_value)
@@ -354,28 +308,36 @@ int load_and_serve(const char *filename, const char *json_path, const char *json
     return json_set_and_write(root.get(), json_path, json_value, file.get());
 }
 
-// Everything between start and clean-up; the owners release, in this order,
-// the document, the canonical name and the given name on every way out.
-int run(int argc, char **argv)
-{
-    CString linkname(strdup(DEFAULT_FILENAME));
-    if (!linkname) {
-        log_line(LOGGER_CRITICAL, "<%u> Failed to duplicate default filename: %s\n", strerror(errno));
-        return 1;
-    }
-    CString filename;
-    ValueOwner root;
+// One run's request as the command line gives it, or, where the options or
+// the argument count already settled the run, its exit status.
+struct Request {
+    CString linkname;                  // the file as named, before canonicalisation
+    const char *json_path = nullptr;   // null with three or more arguments
+    const char *json_value = nullptr;  // null for a read
+    logger_level threshold = LOGGER_WARNING;
+    bool settled = false;
+    int status = 1;  // of a settled run
+};
 
+// False when an option settles the run: --version, --help, an unknown
+// option, or a file name that cannot be copied.
+bool read_options(int argc, char **argv, Request &request)
+{
+    request.linkname.reset(strdup(DEFAULT_FILENAME));
+    if (!request.linkname) {
+        log_line(LOGGER_CRITICAL, "Failed to duplicate default filename: %s\n", strerror(errno));
+        return false;
+    }
     unsigned verbosity = LOGGER_WARNING;
     int opt;
     int iopt = 0;
     while ((opt = getopt_long(argc, argv, "f:vh", opts, &iopt)) != -1) {
         switch (opt) {
         case 'f':
-            linkname.reset(strdup(optarg));
-            if (!linkname) {
-                log_line(LOGGER_CRITICAL, "<%u> Failed to duplicate filename: %s\n", strerror(errno));
-                return 1;
+            request.linkname.reset(strdup(optarg));
+            if (!request.linkname) {
+                log_line(LOGGER_CRITICAL, "Failed to duplicate filename: %s\n", strerror(errno));
+                return false;
             }
             break;
         case 'v':
@@ -384,47 +346,66 @@ int run(int argc, char **argv)
         case 0:
             if (strcmp(opts[iopt].name, "version") == 0) {
                 fputs(VERSION_LINE, stdout);
-                return flush_output();
+                request.status = flush_output();
+                return false;
             }
             [[fallthrough]];
         default:
             fputs(USAGE_TEXT, stderr);
-            return 1;
+            return false;
         }
     }
+    request.threshold =
+        verbosity >= LOGGER_DEBUG ? LOGGER_DEBUG : static_cast<logger_level>(verbosity);
+    return true;
+}
 
-    const char *json_path = nullptr;
-    const char *json_value = nullptr;
-    switch (argc - optind) {
+// False when there is no positional argument at all.
+bool take_arguments(int count, char **arguments, const char *program, Request &request)
+{
+    switch (count) {
     case 0:
-        fprintf(stderr, "%s: requires at least one argument\n", argv[0]);
+        fprintf(stderr, "%s: requires at least one argument\n", program);
         fputs(USAGE_TEXT, stderr);
-        return 1;
+        return false;
     case 2:
-        json_value = argv[optind + 1];
+        request.json_value = arguments[1];
         [[fallthrough]];
     case 1:
-        json_path = argv[optind];
-        break;
+        request.json_path = arguments[0];
+        return true;
     default:  // three or more: a read with no path, which finds nothing
-        break;
+        return true;
     }
+}
 
-    logger_glevel = verbosity >= LOGGER_DEBUG ? LOGGER_DEBUG : static_cast<logger_level>(verbosity);
+Request read_command_line(int argc, char **argv)
+{
+    Request request;
+    request.settled = !read_options(argc, argv, request) ||
+                      !take_arguments(argc - optind, argv + optind, argv[0], request);
+    return request;
+}
 
-    filename.reset(realpath(linkname.get(), nullptr));
+// The owners release, in this order, the document, the canonical name and
+// (the caller's) the given name, on every way out.
+int serve(const Request &request)
+{
+    logger_glevel = request.threshold;
+    CString filename(realpath(request.linkname.get(), nullptr));
     if (!filename) {
-        log_line(LOGGER_CRITICAL, "<%u> Failed to get canonical filename: %s: %s\n", linkname.get(),
-                 strerror(errno));
+        log_line(LOGGER_CRITICAL, "Failed to get canonical filename: %s: %s\n",
+                 request.linkname.get(), strerror(errno));
         return 1;
     }
-
-    return load_and_serve(filename.get(), json_path, json_value, root);
+    ValueOwner root;
+    return load_and_serve(filename.get(), request.json_path, request.json_value, root);
 }
 
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    return run(argc, argv);
+    const Request request = read_command_line(argc, argv);
+    return request.settled ? request.status : serve(request);
 }

@@ -176,8 +176,8 @@ int renameat2(int old_dir, const char *old_path, int new_dir, const char *new_pa
 {
     static int (*real)(int, const char *, int, const char *, unsigned int);
     if (!real)
-        real = (int (*)(int, const char *, int, const char *, unsigned int))real_function(
-            "renameat2");
+        real =
+            (int (*)(int, const char *, int, const char *, unsigned int))real_function("renameat2");
     int matches = path_matches(old_dir, old_path) || path_matches(new_dir, new_path);
     return should_fail("renameat2", matches) ? -1
                                              : real(old_dir, old_path, new_dir, new_path, flags);
@@ -188,9 +188,9 @@ int linkat(int old_dir, const char *old_path, int new_dir, const char *new_path,
     static int (*real)(int, const char *, int, const char *, int);
     if (!real)
         real = (int (*)(int, const char *, int, const char *, int))real_function("linkat");
-    int matches = path_matches(new_dir, new_path) ||
-                  ((flags & AT_EMPTY_PATH) ? descriptor_matches(old_dir)
-                                           : path_matches(old_dir, old_path));
+    int matches =
+        path_matches(new_dir, new_path) ||
+        ((flags & AT_EMPTY_PATH) ? descriptor_matches(old_dir) : path_matches(old_dir, old_path));
     return should_fail("linkat", matches) ? -1 : real(old_dir, old_path, new_dir, new_path, flags);
 }
 

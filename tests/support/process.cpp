@@ -22,34 +22,14 @@ extern char **environ;
 
 namespace {
 
-// The words that start `program`: under a cross build, the emulator that runs
-// the tests runs the tool too, told the argv[0] the tool should see.
-std::vector<std::string> command_words(const std::string &program, const std::string &argv0)
-{
-    std::vector<std::string> words;
-#ifdef TEST_PROGRAM_EMULATOR
-    std::istringstream emulator(TEST_PROGRAM_EMULATOR);
-    for (std::string word; emulator >> word;)
-        words.push_back(word);
-    words.insert(words.end(), {"-0", argv0.empty() ? program : argv0, program});
-#else
-    words.push_back(argv0.empty() ? program : argv0);
-#endif
-    return words;
-}
-
 // JSONTREE_TOOL_WRAPPER (a checker such as valgrind) runs every start of the
 // tool, and only of the tool.
 std::vector<std::string> tool_wrapper_words(const std::string &program)
 {
-    std::vector<std::string> words;
     const char *wrapper = getenv("JSONTREE_TOOL_WRAPPER");
     if (!wrapper || program != CONFIGURE_QRN_BIN)
-        return words;
-    std::istringstream stream(wrapper);
-    for (std::string word; stream >> word;)
-        words.push_back(word);
-    return words;
+        return {};
+    return split_words(wrapper);
 }
 
 // A wrapper starts the tool by the name it is given and passes that name on
@@ -172,11 +152,68 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
             }
         }
     }
-    int wait_status = 0;
-    while (waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
-    }
-    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+    result.status = exit_status(wait_status(pid));
     return result;
+}
+
+std::vector<std::string> split_words(const std::string &text)
+{
+    std::vector<std::string> words;
+    std::istringstream stream(text);
+    for (std::string word; stream >> word;)
+        words.push_back(word);
+    return words;
+}
+
+// Under the emulator the program is its argument, and -0 names the argv[0]
+// the program should see.
+std::vector<std::string> command_words(const std::string &program, const std::string &argv0)
+{
+    const std::string &shown_name = argv0.empty() ? program : argv0;
+#ifdef TEST_PROGRAM_EMULATOR
+    std::vector<std::string> words = split_words(TEST_PROGRAM_EMULATOR);
+    words.insert(words.end(), {"-0", shown_name, program});
+    return words;
+#else
+    return {shown_name};
+#endif
+}
+
+bool runs_under_emulator()
+{
+#ifdef TEST_PROGRAM_EMULATOR
+    return true;
+#else
+    return false;
+#endif
+}
+
+pid_t start_child(const std::function<int()> &body)
+{
+    // Buffered output would otherwise be written twice, once by each process.
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(body());
+    return pid;
+}
+
+int wait_status(pid_t pid)
+{
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+int exit_status(int status)
+{
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int in_child(const std::function<int()> &body)
+{
+    return exit_status(wait_status(start_child(body)));
 }
 
 TempDir::TempDir()

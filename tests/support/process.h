@@ -2,13 +2,16 @@
 #ifndef TESTS_PROCESS_H
 #define TESTS_PROCESS_H
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
 struct RunResult {
-    std::string out;   // everything written on standard output
-    std::string err;   // everything written on standard error
-    int status = -1;   // exit status, or 128 + signal number
+    std::string out;  // everything written on standard output
+    std::string err;  // everything written on standard error
+    int status = -1;  // exit status, or 128 + signal number
 };
 
 // Where the program's standard output goes.
@@ -46,6 +49,26 @@ public:
 private:
     std::string path_;
 };
+
+// The words of `text` split at white space, as a shell splits a plain list.
+std::vector<std::string> split_words(const std::string &text);
+
+// The words that start `program` with `argv0` (the path when empty): under
+// a cross build, the emulator that runs the tests runs the program too.
+std::vector<std::string> command_words(const std::string &program, const std::string &argv0 = "");
+// True under a cross build, where programs run through the emulator.
+bool runs_under_emulator();
+
+// Runs `body` in a child process, without waiting: its result becomes the
+// child's exit status, and whatever it changes in the process (limits,
+// filters, the environment) ends with it.
+pid_t start_child(const std::function<int()> &body);
+// The wait status of `pid` once it has ended.
+int wait_status(pid_t pid);
+// A wait status as a shell shows it: the exit status, or 128 + the signal.
+int exit_status(int status);
+// `body` run by start_child, waited for; its exit status.
+int in_child(const std::function<int()> &body);
 
 std::string read_file_bytes(const std::string &path);
 // Names of the entries in `dir`, "." and ".." left out, sorted.

@@ -64,10 +64,22 @@ void reset_records()
     fired = false;
 }
 
-size_t live_blocks() { return live.size(); }
-size_t allocation_count() { return allocations; }
-const std::vector<size_t> &allocation_sizes() { return sizes; }
-const std::vector<void *> &releases() { return released; }
+size_t live_blocks()
+{
+    return live.size();
+}
+size_t allocation_count()
+{
+    return allocations;
+}
+const std::vector<size_t> &allocation_sizes()
+{
+    return sizes;
+}
+const std::vector<void *> &releases()
+{
+    return released;
+}
 
 void fail_allocation(size_t n)
 {
@@ -82,7 +94,10 @@ void fail_all_allocations()
     fail_every = true;
 }
 
-bool failure_fired() { return fired; }
+bool failure_fired()
+{
+    return fired;
+}
 
 size_t sweep_failing_allocations(const std::function<JSON_Value *()> &attempt)
 {

@@ -19,4 +19,25 @@ void expect_result(const RunResult &actual, const Expected &expected);
 // Runs the tool built with the tests.
 RunResult run_tool(const std::vector<std::string> &args, const RunOptions &options = {});
 
+// True when JSONTREE_TOOL_WRAPPER runs every start of the tool through a
+// checker, which makes runs many times slower.
+bool tool_is_wrapped();
+
+// A configuration file alone in its own directory.
+struct ConfFile {
+    TempDir dir;
+    std::string path;
+
+    explicit ConfFile(const std::string &document) : path(dir.write("conf.json", document)) {}
+
+    RunResult read(const std::string &json_path) const { return run_tool({"-f", path, json_path}); }
+    // Negative VALUEs need the end-of-options marker; it changes nothing else.
+    RunResult store(const std::string &json_path, const std::string &value) const
+    {
+        return run_tool({"-f", path, "--", json_path, value});
+    }
+    // The file holds exactly `document`, and no stray file lies beside it.
+    void expect_alone_with(const std::string &document) const;
+};
+
 #endif

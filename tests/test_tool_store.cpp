@@ -1,6 +1,6 @@
-// Reading and writing requests of configure_qrn, run on the real binary: what
-// a read prints, how VALUE is typed, the exact text of a rewritten file, and
-// that every refused request leaves the file exactly as it was.
+// Writing requests of configure_qrn, run on the real binary: how VALUE is
+// typed, the exact text of a rewritten file, and that every refused request
+// leaves the file exactly as it was.
 #include "mount.h"
 #include "tool.h"
 
@@ -20,34 +20,12 @@
 
 namespace {
 
-
 RunResult run_in(const std::vector<std::string> &args, const std::string &cwd)
 {
     RunOptions options;
     options.cwd = cwd;
     return run_tool(args, options);
 }
-
-// A configuration file alone in its own directory.
-struct ConfFile {
-    TempDir dir;
-    std::string path;
-
-    explicit ConfFile(const std::string &document) : path(dir.write("conf.json", document)) {}
-
-    RunResult read(const std::string &json_path) const { return run_tool({"-f", path, json_path}); }
-    // Negative VALUEs need the end-of-options marker; it changes nothing else.
-    RunResult store(const std::string &json_path, const std::string &value) const
-    {
-        return run_tool({"-f", path, "--", json_path, value});
-    }
-    // The file holds exactly `document`, and no stray file lies beside it.
-    void expect_alone_with(const std::string &document) const
-    {
-        EXPECT_EQ(read_file_bytes(path), document);
-        EXPECT_EQ(directory_entries(dir.path()), std::vector<std::string>{"conf.json"});
-    }
-};
 
 // The rewritten form of {"keep": 1} after a store of member "v".
 std::string with_member_v(const std::string &value_text)
@@ -67,180 +45,6 @@ std::string nested_arrays(size_t levels)
 {
     return std::string(levels, '[') + "1" + std::string(levels, ']');
 }
-
-// ---- Reading
-
-const char READ_DOC[] = R"({
-    "n01": 0.1, "pi": 3.14, "twelve": 12, "half": 2.5, "e16": 1e16, "e17": 1e17,
-    "small": 0.00001, "negzero": -0, "wide": -2147483649,
-    "quote": "say \"hi\" \\ there", "lines": "one\ntwo", "empty": "", "slash": "a/b",
-    "ctl": "x\u0001y", "utf8": "caf\u00e9",
-    "yes": true, "no": false, "nothing": null,
-    "obj": {"path": "a/b", "n": 2.5, "list": [1, "x", null, true]},
-    "esc": {"s": "q\"\\\n\t/\u0001"},
-    "nums": [0.1, 1.23456789, 1e-07, 1e16, -0, 2147483648],
-    "eobj": {}, "earr": [],
-    "items": [{"a": 1}],
-    "": "empty name",
-    "deep": {"er": {"est": 7}}
-})";
-
-TEST(ToolRead, PrintsEachTypeInItsScriptForm)
-{
-    ConfFile conf(READ_DOC);
-    struct Case {
-        std::string path;
-        std::string out;
-    };
-    const std::vector<Case> cases = {
-        {"n01", "0.10000000000000001\n"},
-        {"pi", "3.1400000000000001\n"},
-        {"twelve", "12\n"},
-        {"half", "2.5\n"},
-        {"e16", "10000000000000000\n"},
-        {"e17", "1e+17\n"},
-        {"small", "1.0000000000000001e-05\n"},
-        {"negzero", "-0\n"},
-        {"wide", "-2147483649\n"},
-        {"quote", "say \"hi\" \\ there\n"},
-        {"lines", "one\ntwo\n"},
-        {"empty", "\n"},
-        {"slash", "a/b\n"},
-        {"ctl", "x\x01y\n"},
-        {"utf8", "caf\xc3\xa9\n"},
-        {"yes", "true\n"},
-        {"no", "false\n"},
-        {"nothing", ""},
-        {"obj", "{\"path\":\"a\\/b\",\"n\":2.500000,\"list\":[1,\"x\",null,true]}\n"},
-        {"obj.path", "a/b\n"},
-        {"obj.list", "[1,\"x\",null,true]\n"},
-        {"esc", "{\"s\":\"q\\\"\\\\\\n\\t\\/\\u0001\"}\n"},
-        {"nums", "[0.100000,1.23456789,1e-07,10000000000000000.000000,0,2147483648.000000]\n"},
-        {"eobj", "{}\n"},
-        {"earr", "[]\n"},
-        {"deep", "{\"er\":{\"est\":7}}\n"},
-        {"deep.er", "{\"est\":7}\n"},
-        {"deep.er.est", "7\n"},
-        {"", "empty name\n"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE("path '" + c.path + "'");
-        expect_result(conf.read(c.path), {c.out, "", 0});
-    }
-    conf.expect_alone_with(READ_DOC);
-}
-
-// Paths step only through objects; anything else finds nothing.
-TEST(ToolRead, PathsThatFindNothing)
-{
-    ConfFile conf(READ_DOC);
-    for (const std::string path :
-         {"missing", "items.0", "items.0.a", "twelve.x", "deep.missing", "deep.", ".deep",
-          "deep.er.est.x", "obj.list.1", "DEEP"}) {
-        SCOPED_TRACE("path '" + path + "'");
-        expect_result(conf.read(path), {"", "<1> Failed to get json value: " + path + "\n", 1});
-    }
-}
-
-// Text that never reached standard output is a failure, not an empty value.
-TEST(ToolRead, OutputThatCannotBeWrittenFails)
-{
-    ConfFile conf(READ_DOC);
-    struct Case {
-        std::vector<std::string> args;
-        StandardOutput standard_output;
-        Expected expected;
-    };
-    const std::string closed = "<1> Failed to write output: Bad file descriptor\n";
-    const std::string broken = "<1> Failed to write output: Broken pipe\n";
-    const std::vector<Case> cases = {
-        {{"-f", conf.path, "twelve"}, StandardOutput::closed, {"", closed, 1}},
-        {{"--version"}, StandardOutput::closed, {"", closed, 1}},
-        {{"-f", conf.path, "quote"}, StandardOutput::broken_pipe, {"", broken, 1}},
-        {{"--version"}, StandardOutput::broken_pipe, {"", broken, 1}},
-        // Nothing to write, nothing lost.
-        {{"-f", conf.path, "nothing"}, StandardOutput::closed, {"", "", 0}},
-        {{"-f", conf.path, "v", "1"}, StandardOutput::closed, {"", "", 0}},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.args));
-        RunOptions options;
-        options.standard_output = c.standard_output;
-        expect_result(run_tool(c.args, options), c.expected);
-    }
-}
-
-// Control bytes in a path or file name are shown escaped: one line per message.
-TEST(ToolRead, NamesInMessagesCannotForgeLines)
-{
-    ConfFile conf(READ_DOC);
-    const std::string forged = "a\n<0> Invalid json file";
-    const std::string missing = conf.dir.file("x\r\t\x01\x1f.json");
-    const struct {
-        std::vector<std::string> args;
-        std::string err;
-    } cases[] = {
-        {{"-f", conf.path, forged}, "<1> Failed to get json value: a\\n<0> Invalid json file\n"},
-        {{"-f", conf.path, "twelve.\x1b[2J", "1"}, "<1> Failed to set json value: twelve.\\x1b[2J\n"},
-        {{"-f", missing, "a"},
-         "<0> Failed to get canonical filename: " + conf.dir.file("x\\r\\t\\x01\\x1f.json") +
-             ": No such file or directory\n"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.args));
-        expect_result(run_tool(c.args), {"", c.err, 1});
-    }
-}
-
-// A document that cannot be loaded stops reads and writes alike.
-TEST(ToolRead, DocumentsThatCannotBeServed)
-{
-    struct Case {
-        std::string document;
-        std::string err;
-    };
-    const std::string invalid = "<0> Invalid json file\n";
-    const std::vector<Case> cases = {
-        {"", invalid},
-        {" \n\t", invalid},
-        {"42", invalid},
-        {"\"text\"", invalid},
-        {"true", invalid},
-        {"null", invalid},
-        {"/* only a comment */", invalid},
-        {"{\"a\": 1", invalid},
-        {"{\"a\": 1,}", invalid},
-        {"\xef\xbb\xbf{\"a\": 1}", invalid},
-        {"[1, 2]", "<1> Invalid value type\n"},
-        {"[]", "<1> Invalid value type\n"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.document);
-        ConfFile conf(c.document);
-        expect_result(conf.read("a"), {"", c.err, 1});
-        expect_result(conf.store("a", "2"), {"", c.err, 1});
-        conf.expect_alone_with(c.document);
-    }
-}
-
-TEST(ToolRead, DirectoryIsNotALoadableFile)
-{
-    TempDir dir;
-    expect_result(run_tool({"-f", dir.path(), "a"}), {"", "<0> Invalid json file\n", 1});
-}
-
-TEST(ToolRead, CommentsInTheFileAreWhiteSpace)
-{
-    const std::string document =
-        "// leading\n/* block */ {\n  \"a\": 1, // trailing\n"
-        "  \"path\": \"x//y/*z*/\" /* mid */ , \"b\"/**/:/**/2\n}\n// end";
-    ConfFile conf(document);
-    expect_result(conf.read("a"), {"1\n", "", 0});
-    expect_result(conf.read("path"), {"x//y/*z*/\n", "", 0});
-    expect_result(conf.read("b"), {"2\n", "", 0});
-}
-
-// ---- Writing
 
 struct TypingCase {
     std::string value;    // the VALUE argument
@@ -321,24 +125,15 @@ TEST(ToolWrite, ValuesThatCannotBeConvertedAreRefused)
     const std::string bad_string = "<1> Failed to init json string\n";
     const std::string bad_number = "<1> Failed to init json number\n";
     const std::vector<Case> cases = {
-        {"[1, 2", parse},
-        {"{\"a\": 1", parse},
-        {"{a: 1}", parse},
-        {"[1, /* note */ 2]", parse},
-        {"[1, // note\n2]", parse},
-        {"\xff", bad_string},
-        {"caf\xc3", bad_string},
-        {"\"ok\xc3\" rest", bad_string},
-        {"inf", bad_number},
-        {"-inf", bad_number},
-        {"INF", bad_number},
-        {"Infinity", bad_number},
-        {" nan", bad_number},
-        {"-nan", bad_number},
-        {"NaN", bad_number},
-        {"nan(123)", bad_number},
-        {"1e999", bad_number},
-        {"-1e999", bad_number},
+        {"[1, 2", parse},           {"{\"a\": 1", parse},
+        {"{a: 1}", parse},          {"[1, /* note */ 2]", parse},
+        {"[1, // note\n2]", parse}, {"\xff", bad_string},
+        {"caf\xc3", bad_string},    {"\"ok\xc3\" rest", bad_string},
+        {"inf", bad_number},        {"-inf", bad_number},
+        {"INF", bad_number},        {"Infinity", bad_number},
+        {" nan", bad_number},       {"-nan", bad_number},
+        {"NaN", bad_number},        {"nan(123)", bad_number},
+        {"1e999", bad_number},      {"-1e999", bad_number},
     };
     const std::string document = "{\"keep\": 1}";
     for (const auto &c : cases) {
@@ -558,11 +353,10 @@ TEST(ToolWrite, UntouchedNumbersSurviveARewrite)
         expect_result(conf.read(members[i]), {before[i], "", 0});
     }
     const std::string text = read_file_bytes(conf.path);
-    EXPECT_EQ(text.rfind(
-                  "{\n    \"p\": 1.23456789,\n    \"q\": 0.100000,\n    \"r\": 1e-07,\n"
-                  "    \"s\": 123456789012.500000,\n    \"t\": 2147483648.000000,\n"
-                  "    \"u\": -2147483648,\n    \"w\": 0.30000000000000004,\n    \"big\": 1",
-                  0),
+    EXPECT_EQ(text.rfind("{\n    \"p\": 1.23456789,\n    \"q\": 0.100000,\n    \"r\": 1e-07,\n"
+                         "    \"s\": 123456789012.500000,\n    \"t\": 2147483648.000000,\n"
+                         "    \"u\": -2147483648,\n    \"w\": 0.30000000000000004,\n    \"big\": 1",
+                         0),
               0u)
         << text;
     EXPECT_TRUE(text.ends_with(",\n    \"x\": 1\n}")) << text;

@@ -1,0 +1,160 @@
+// Writing a text over a file where the system lacks a feature or the disk
+// fails: without unnamed temporary files or linking by descriptor (forced by
+// a seccomp filter), on a full or read-only file system and through a bind
+// mount. The file keeps its bytes, or takes the new ones whole.
+#include "file_replace.h"
+#include "mount.h"
+#include "seccomp.h"
+#include "serialized.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int NO_FILTER = 77;
+
+TEST_F(FileReplaceTest, FallbacksReplaceAndCleanUp)
+{
+    for (const DeniedCall *denied : {&NO_UNNAMED_TEMPORARY_FILES, &NO_LINK_BY_DESCRIPTOR}) {
+        SCOPED_TRACE(denied->what);
+        std::string path = dir_.write("conf.json", "old text");
+        ASSERT_EQ(chmod(path.c_str(), 0604), 0);
+        ValuePtr small = document("new");
+        ValuePtr large = document("0123456789abcdef", 1000);
+
+        int result = in_child([&] {
+            if (!deny_call(*denied))
+                return NO_FILTER;
+            bool replaced = json_serialize_to_file(small.get(), path.c_str()) == JSONSuccess;
+            std::string after_success = read_file_bytes(path);
+            mode_t mode = lstat_of(path).st_mode & 07777;
+            Strings entries = directory_entries(dir_.path());
+            bool failed = limit_file_size(4096) &&
+                          json_serialize_to_file(large.get(), path.c_str()) == JSONFailure;
+            return first_failed({replaced, after_success == text_of(small.get(), false),
+                                 mode == 0604, entries == Strings{"conf.json"}, failed,
+                                 read_file_bytes(path) == after_success,
+                                 directory_entries(dir_.path()) == Strings{"conf.json"}});
+        });
+        if (result == NO_FILTER)
+            GTEST_SKIP() << "no seccomp filter can be installed here";
+        EXPECT_EQ(result, 0) << "check " << result << " failed in the child";
+    }
+}
+
+TEST_F(FileReplaceTest, StraysOfKilledWritersGoThoseOfLiveWritersStay)
+{
+    for (const DeniedCall *denied : {(const DeniedCall *)nullptr, &NO_UNNAMED_TEMPORARY_FILES}) {
+        SCOPED_TRACE(denied ? denied->what : "every feature");
+        TempDir dir;
+        std::string path = dir.write("conf.json", "old");
+        dir.write(".conf.json.Ab12Cd", "left by a killed writer");
+        int live = open(dir.write(".conf.json.Zz98Yy", "being written").c_str(), O_RDONLY);
+        ASSERT_EQ(flock(live, LOCK_EX), 0);
+        std::string victim = dir.write("victim", "victim bytes");
+        ASSERT_EQ(symlink("victim", dir.file(".conf.json.Qq11Ww").c_str()), 0);
+        // Another user's directory where writes once put their copies.
+        ASSERT_EQ(mkdir(dir.file(".conf.json.replacing").c_str(), 0700), 0);
+        ValuePtr doc = document("new");
+
+        int result = in_child([&] {
+            if (denied && !deny_call(*denied))
+                return NO_FILTER;
+            return json_serialize_to_file(doc.get(), path.c_str()) == JSONSuccess ? 0 : 1;
+        });
+        close(live);
+        if (result == NO_FILTER)
+            GTEST_SKIP() << "no seccomp filter can be installed here";
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(read_file_bytes(path), text_of(doc.get(), false));
+        EXPECT_EQ(read_file_bytes(victim), "victim bytes");
+        EXPECT_EQ(directory_entries(dir.path()),
+                  (Strings{".conf.json.Qq11Ww", ".conf.json.Zz98Yy", ".conf.json.replacing",
+                           "conf.json", "victim"}));
+    }
+}
+
+// ---- Real file systems: skipped where this process may not mount
+
+class MountedFileReplaceTest : public FileReplaceTest {
+protected:
+    std::string mount_point() const { return dir_.file("mnt"); }
+    void SetUp() override
+    {
+        FileReplaceTest::SetUp();
+        ASSERT_EQ(mkdir(mount_point().c_str(), 0755), 0);
+    }
+};
+
+TEST_F(MountedFileReplaceTest, FullDiskKeepsOriginal)
+{
+    ScopedMount tmpfs("tmpfs", mount_point(), "tmpfs", 0, "size=16k");
+    if (!tmpfs.mounted())
+        GTEST_SKIP() << "mount not permitted: " << tmpfs.error();
+    std::string path = dir_.write("mnt/conf.json", "original bytes");
+    Snapshot before = Snapshot::of(path, mount_point());
+    ValuePtr doc = document("0123456789abcdef", 4000);
+    ASSERT_GT(text_of(doc.get(), false).size(), 64000u);
+
+    EXPECT_EQ(json_serialize_to_file(doc.get(), path.c_str()), JSONFailure);
+    EXPECT_EQ(Snapshot::of(path, mount_point()), before);
+}
+
+TEST_F(MountedFileReplaceTest, ReadOnlyMountKeepsOriginal)
+{
+    ScopedMount tmpfs("tmpfs", mount_point(), "tmpfs", 0, "size=64k");
+    if (!tmpfs.mounted())
+        GTEST_SKIP() << "mount not permitted: " << tmpfs.error();
+    std::string path = dir_.write("mnt/conf.json", "original bytes");
+    ASSERT_TRUE(tmpfs.remount_read_only()) << strerror(errno);
+    Snapshot before = Snapshot::of(path, mount_point());
+    ValuePtr doc = document("new");
+
+    EXPECT_EQ(json_serialize_to_file_pretty(doc.get(), path.c_str()), JSONFailure);
+    EXPECT_EQ(Snapshot::of(path, mount_point()), before);
+}
+
+TEST_F(MountedFileReplaceTest, BindMountedFileIsWrittenInPlace)
+{
+    std::string target = dir_.write("conf.json", "under the mount");
+    std::string source = dir_.write("mounted.json", "mounted file");
+    ValuePtr doc = document("new");
+    {
+        ScopedMount bind(source.c_str(), target, nullptr, MS_BIND, nullptr);
+        if (!bind.mounted())
+            GTEST_SKIP() << "mount not permitted: " << bind.error();
+        EXPECT_EQ(json_serialize_to_file_pretty(doc.get(), target.c_str()), JSONSuccess);
+        EXPECT_EQ(read_file_bytes(target), text_of(doc.get(), true));
+    }
+    EXPECT_EQ(read_file_bytes(source), text_of(doc.get(), true));
+    EXPECT_EQ(read_file_bytes(target), "under the mount");
+    EXPECT_EQ(directory_entries(dir_.path()), (Strings{"conf.json", "mnt", "mounted.json"}));
+}
+
+TEST_F(MountedFileReplaceTest, BindMountedFileOnAFullDiskKeepsItsBytes)
+{
+    ScopedMount tmpfs("tmpfs", mount_point(), "tmpfs", 0, "size=16k");
+    if (!tmpfs.mounted())
+        GTEST_SKIP() << "mount not permitted: " << tmpfs.error();
+    std::string source = dir_.write("mnt/mounted.json", "mounted bytes");
+    std::string target = dir_.write("conf.json", "under the mount");
+    ValuePtr doc = document("0123456789abcdef", 4000);
+    ScopedMount bind(source.c_str(), target, nullptr, MS_BIND, nullptr);
+    ASSERT_TRUE(bind.mounted()) << bind.error();
+
+    EXPECT_EQ(json_serialize_to_file(doc.get(), target.c_str()), JSONFailure);
+    EXPECT_EQ(read_file_bytes(source), "mounted bytes");
+}
+
+}  // namespace

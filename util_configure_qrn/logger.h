@@ -1,0 +1,32 @@
+// The tool's log lines on standard error, and its owner of C library strings.
+#ifndef CONFIGURE_QRN_LOGGER_H
+#define CONFIGURE_QRN_LOGGER_H
+
+#include <cstdlib>
+#include <memory>
+
+enum logger_level : unsigned {
+    LOGGER_CRITICAL = 0,
+    LOGGER_ERROR = 1,
+    LOGGER_WARNING = 2,
+    LOGGER_NOTICE = 3,
+    LOGGER_INFO = 4,
+    LOGGER_DEBUG = 5,
+};
+
+// The threshold: a line is written only when this is at least its level.
+extern logger_level logger_glevel;
+
+// One line on standard error, its level first as "<level> ", written only
+// when the threshold lets that level through. Control bytes that arguments
+// bring in are escaped, so that no path or file name can end the line and
+// forge another.
+[[gnu::format(printf, 2, 3)]] void log_line(logger_level level, const char *format, ...);
+
+// Owner of text from the C library (malloc, strdup, realpath).
+struct CFree {
+    void operator()(char *text) const { free(text); }
+};
+using CString = std::unique_ptr<char, CFree>;
+
+#endif
