@@ -17,7 +17,10 @@ struct Jsontree {
     using Tree = JSON_Value *;
 
     static Tree parse(const char *text) { return json_parse_string(text); }
-    static Tree parse_with_comments(const char *text) { return json_parse_string_with_comments(text); }
+    static Tree parse_with_comments(const char *text)
+    {
+        return json_parse_string_with_comments(text);
+    }
     static void release(Tree tree) { json_value_free(tree); }
 
     static size_t serialize(Tree tree, bench::Form form)
@@ -56,7 +59,7 @@ int write_comment_free(const char *input_path, const char *output_path)
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

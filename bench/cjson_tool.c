@@ -42,7 +42,7 @@ static char *read_text(const char *path)
 
 static const cJSON *find_dotted(const cJSON *object, char *path)
 {
-    for (char *segment = path;; ) {
+    for (char *segment = path;;) {
         char *dot = strchr(segment, '.');
         if (dot)
             *dot = '\0';

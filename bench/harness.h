@@ -43,7 +43,10 @@
 
 namespace bench {
 
-enum class Form { compact, pretty };
+enum class Form {
+    compact,
+    pretty
+};
 
 // ---- Inputs ----------------------------------------------------------------
 
@@ -65,8 +68,8 @@ inline std::optional<std::string> read_whole_file(const std::string &path)
 }
 
 struct Options {
-    std::string only_operation; // empty: every operation
-    long repeat_count = 0;      // > 0: untimed repetitions for a profiler
+    std::string only_operation;  // empty: every operation
+    long repeat_count = 0;       // > 0: untimed repetitions for a profiler
     std::vector<Input> inputs;
 };
 
@@ -134,7 +137,7 @@ inline Options parse_options(int argc, char **argv)
 
 struct TimingSettings {
     double warmup_seconds = 0.1;
-    double sample_seconds = 0.02; // each sample repeats the call at least this long
+    double sample_seconds = 0.02;  // each sample repeats the call at least this long
     int sample_count = 15;
 };
 
@@ -376,10 +379,16 @@ inline void print_count(const char *library, const std::string &label, const cha
 // ---- The suite -------------------------------------------------------------
 
 template <class Adapter>
-constexpr bool parses_comments = requires(const char *text) { Adapter::parse_with_comments(text); };
+constexpr bool parses_comments = requires(const char *text)
+{
+    Adapter::parse_with_comments(text);
+};
 
 template <class Adapter>
-constexpr bool has_hooks = requires { Adapter::use_hooks(nullptr, nullptr); };
+constexpr bool has_hooks = requires
+{
+    Adapter::use_hooks(nullptr, nullptr);
+};
 
 template <class Adapter>
 class Suite {
@@ -416,11 +425,13 @@ private:
             return;
         }
         double seconds = median_seconds_per_call(call, settings_);
-        print_figure(Adapter::name, input.label, operation, static_cast<double>(bytes) / 1e6 / seconds);
+        print_figure(Adapter::name, input.label, operation,
+                     static_cast<double>(bytes) / 1e6 / seconds);
     }
 
     template <class Parse>
-    void measure_parse(const Input &input, const char *operation, const std::string &text, Parse parse)
+    void measure_parse(const Input &input, const char *operation, const std::string &text,
+                       Parse parse)
     {
         measure(input, operation, text.size(), [&] { Adapter::release(parse(text.c_str())); });
         if constexpr (has_hooks<Adapter>) {
@@ -432,7 +443,8 @@ private:
     }
 
     template <class Parse>
-    void report_parse_heap(const Input &input, const char *operation, const std::string &text, Parse parse)
+    void report_parse_heap(const Input &input, const char *operation, const std::string &text,
+                           Parse parse)
     {
         CountingHeap::reset();
         Adapter::use_hooks(CountingHeap::allocate, CountingHeap::release);
@@ -441,9 +453,12 @@ private:
         Adapter::release(tree);
         Adapter::use_hooks(nullptr, nullptr);
         std::string prefix = operation;
-        print_count(Adapter::name, input.label, (prefix + ":peak_heap_bytes").c_str(), CountingHeap::peak_bytes);
-        print_count(Adapter::name, input.label, (prefix + ":retained_heap_bytes").c_str(), retained);
-        print_count(Adapter::name, input.label, (prefix + ":allocations").c_str(), CountingHeap::allocation_count);
+        print_count(Adapter::name, input.label, (prefix + ":peak_heap_bytes").c_str(),
+                    CountingHeap::peak_bytes);
+        print_count(Adapter::name, input.label, (prefix + ":retained_heap_bytes").c_str(),
+                    retained);
+        print_count(Adapter::name, input.label, (prefix + ":allocations").c_str(),
+                    CountingHeap::allocation_count);
         if (CountingHeap::current_bytes != 0)
             std::fprintf(stderr, "%s: %s: %zu bytes still held after release\n", Adapter::name,
                          input.label.c_str(), CountingHeap::current_bytes);
@@ -500,7 +515,8 @@ private:
         }
         measure_parse(input, "parse", input.plain_text, Adapter::parse);
         if constexpr (parses_comments<Adapter>) {
-            const std::string &text = input.commented_text.empty() ? input.plain_text : input.commented_text;
+            const std::string &text =
+                input.commented_text.empty() ? input.plain_text : input.commented_text;
             if (options_.repeat_count == 0)
                 print_count(Adapter::name, input.label, "commented_file_bytes", text.size());
             measure_parse(input, "parse_comments", text, Adapter::parse_with_comments);
@@ -522,6 +538,6 @@ int run_benchmarks(int argc, char **argv)
     return Suite<Adapter>(options).run();
 }
 
-} // namespace bench
+}  // namespace bench
 
-#endif // BENCH_HARNESS_H
+#endif  // BENCH_HARNESS_H

@@ -23,8 +23,9 @@ void remove_comments(char *string, const char *start_token, const char *end_toke
         return;
     // Bytes other than these only clear `escaped`, so runs of them are skipped whole.
     bool stops[256] = {};
-    for (unsigned char stop : {static_cast<unsigned char>('\0'), static_cast<unsigned char>('\\'),
-                               static_cast<unsigned char>('"'), static_cast<unsigned char>(*start_token)})
+    for (unsigned char stop :
+         {static_cast<unsigned char>('\0'), static_cast<unsigned char>('\\'),
+          static_cast<unsigned char>('"'), static_cast<unsigned char>(*start_token)})
         stops[stop] = true;
     bool in_string = false;
     bool escaped = false;

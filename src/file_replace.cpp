@@ -55,8 +55,7 @@ void make_temporary_name(char (&name)[NAME_MAX + 1], const char *target_name, un
 
 bool is_temporary_name(const char *name, const char *prefix, size_t prefix_length)
 {
-    if (strncmp(name, prefix, prefix_length) != 0 ||
-        strlen(name) != prefix_length + RANDOM_LETTERS)
+    if (strncmp(name, prefix, prefix_length) != 0 || strlen(name) != prefix_length + RANDOM_LETTERS)
         return false;
     return strspn(name + prefix_length, NAME_LETTERS) == RANDOM_LETTERS;
 }
@@ -175,7 +174,8 @@ private:
     // file unlocked and remove it; then the name is given up like a taken one.
     bool create_named(const char *name)
     {
-        fd_.reset(openat(dir_fd_, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode_));
+        fd_.reset(
+            openat(dir_fd_, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode_));
         if (fd_.get() < 0)
             return false;
         struct stat created;

@@ -75,7 +75,10 @@ struct HeldInode {
     struct stat status;
 };
 
-enum class NameCheck { NONE, STILL_HELD };
+enum class NameCheck {
+    NONE,
+    STILL_HELD
+};
 
 // Replaces the regular file `name` in `dir_fd` (`held` is null for a new
 // file). With STILL_HELD nothing is renamed over a name that no longer holds

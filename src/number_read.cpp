@@ -27,7 +27,10 @@ constexpr int MAX_SIGNIFICAND_DIGITS = 19;  // below 2^64
 constexpr int MAX_WRITTEN_EXPONENT = 9999;
 constexpr size_t MAX_SCANNED_DIGITS = 9999;  // zeros included; more go to strtod
 
-inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+inline bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // Reads the digits at `cursor` into the significand, each one lowering
 // the exponent by `scale_per_digit` (1 in a fraction); false past 19
@@ -119,6 +122,8 @@ struct PowerOfFive {
 };
 
 constexpr int FIRST_POWER_OF_FIVE = -64;
+// One generated entry a line, as tools/number_tables.py prints it.
+// clang-format off
 constexpr PowerOfFive POWERS_OF_FIVE[] = {
     {0xA87FEA27A539E9A5ULL, 0x3F2398D747B36224ULL, -276},  // 5^-64
     {0xD29FE4B18E88640EULL, 0x8EEC7F0D19A03AADULL, -274},  // 5^-63
@@ -250,6 +255,7 @@ constexpr PowerOfFive POWERS_OF_FIVE[] = {
     {0x9B934C3B330C8577ULL, 0x63CC55F49F88EB2FULL, 19},  // 5^63
     {0xC2781F49FFCFA6D5ULL, 0x3CBF6B71C76B25FBULL, 21},  // 5^64
 };
+// clang-format on
 constexpr int LAST_POWER_OF_FIVE = FIRST_POWER_OF_FIVE + int(std::size(POWERS_OF_FIVE)) - 1;
 
 // The Eisel-Lemire method (Lemire, "Number parsing at a gigabyte per
@@ -313,4 +319,3 @@ double jsontree::detail::read_number(const char *text, const char **end)
     *end = strtod_end;
     return value;
 }
-

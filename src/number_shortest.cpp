@@ -75,6 +75,8 @@ struct CachedPower {
     int16_t decimal_exponent;
 };
 
+// One generated entry a line, as tools/number_tables.py prints it.
+// clang-format off
 constexpr CachedPower CACHED_POWERS[] = {
     {0xFA8FD5A0081C0288ULL, -1220, -348},
     {0xBAAEE17FA23EBF76ULL, -1193, -340},
@@ -164,6 +166,7 @@ constexpr CachedPower CACHED_POWERS[] = {
     {0xEB96BF6EBADF77D9ULL, 1039, 332},
     {0xAF87023B9BF0EE6BULL, 1066, 340},
 };
+// clang-format on
 constexpr int FIRST_CACHED_DECIMAL_EXPONENT = -348;
 constexpr int CACHED_DECIMAL_STEP = 8;
 
@@ -196,8 +199,7 @@ bool round_weed(char *digits, int length, uint64_t distance_too_high_w, uint64_t
         rest += ten_kappa;
     }
     if (rest < big_distance && unsafe_interval - rest >= ten_kappa &&
-        (rest + ten_kappa < big_distance ||
-         big_distance - rest > rest + ten_kappa - big_distance))
+        (rest + ten_kappa < big_distance || big_distance - rest > rest + ten_kappa - big_distance))
         return false;
     return 2 * unit <= rest && rest <= unsafe_interval - 4 * unit;
 }
@@ -216,16 +218,26 @@ uint32_t take_digit(uint32_t *number)
 uint32_t take_digit_at(uint32_t *number, int power)
 {
     switch (power) {
-    case 10: return take_digit<1000000000>(number);
-    case 9: return take_digit<100000000>(number);
-    case 8: return take_digit<10000000>(number);
-    case 7: return take_digit<1000000>(number);
-    case 6: return take_digit<100000>(number);
-    case 5: return take_digit<10000>(number);
-    case 4: return take_digit<1000>(number);
-    case 3: return take_digit<100>(number);
-    case 2: return take_digit<10>(number);
-    default: return take_digit<1>(number);
+    case 10:
+        return take_digit<1000000000>(number);
+    case 9:
+        return take_digit<100000000>(number);
+    case 8:
+        return take_digit<10000000>(number);
+    case 7:
+        return take_digit<1000000>(number);
+    case 6:
+        return take_digit<100000>(number);
+    case 5:
+        return take_digit<10000>(number);
+    case 4:
+        return take_digit<1000>(number);
+    case 3:
+        return take_digit<100>(number);
+    case 2:
+        return take_digit<10>(number);
+    default:
+        return take_digit<1>(number);
     }
 }
 
@@ -298,8 +310,8 @@ Generated generate_digits(DiyFp low, DiyFp w, DiyFp high, char *text)
             uint64_t rest = (uint64_t(integrals) << shift) + fractionals;
             if (rest >= unsafe_interval)
                 continue;
-            closest = round_weed(text, count, too_high.significand - w.significand,
-                                 unsafe_interval, rest, uint64_t(divisor) << shift, unit);
+            closest = round_weed(text, count, too_high.significand - w.significand, unsafe_interval,
+                                 rest, uint64_t(divisor) << shift, unit);
             break;
         }
         fractionals *= 10;

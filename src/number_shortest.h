@@ -14,7 +14,7 @@ namespace jsontree::detail {
 struct Digits {
     static constexpr int CAPACITY = 18;
     char text[CAPACITY];
-    int length;  // 0 when no proof of shortness was found
+    int length;    // 0 when no proof of shortness was found
     int exponent;  // the power of ten of the last digit
 };
 

@@ -110,8 +110,14 @@ char *append_utf8(char *out, unsigned int code_point)
     return out;
 }
 
-bool is_high_surrogate(unsigned int unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool is_low_surrogate(unsigned int unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+bool is_high_surrogate(unsigned int unit)
+{
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool is_low_surrogate(unsigned int unit)
+{
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
 
 // Decodes "\uXXXX", or a surrogate pair of them, with `unprocessed` on the
 // "u"; appends the UTF-8 bytes at `processed`. Both positions move on.
@@ -185,7 +191,11 @@ char *process_string(const char *input, size_t len, DecodeBuffer &buffer)
     return copy_plain_text(decoded, size_t(out - decoded));
 }
 
-enum class QuotedContent { invalid, plain, escaped };
+enum class QuotedContent {
+    invalid,
+    plain,
+    escaped
+};
 
 // Moves the cursor past the quoted string it stands on. Content holding a raw
 // control byte, or running into the end of the text, is invalid: decoding

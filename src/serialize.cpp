@@ -12,7 +12,10 @@ using namespace jsontree::detail;
 
 namespace {
 
-enum class Layout { compact, pretty };
+enum class Layout {
+    compact,
+    pretty
+};
 
 // A text this long fails to serialize on every platform alike, rather than
 // only where it would exhaust the address space.

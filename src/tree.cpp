@@ -80,7 +80,8 @@ bool objects_equal(const JSON_Object *a, const JSON_Object *b, size_t depth)
         return false;
     for (size_t i = 0; i < count; i++) {
         const char *name = json_object_get_name(a, i);
-        if (!values_equal(json_object_get_value(a, name), json_object_get_value(b, name), depth + 1))
+        if (!values_equal(json_object_get_value(a, name), json_object_get_value(b, name),
+                          depth + 1))
             return false;
     }
     return true;
@@ -196,9 +197,8 @@ bool surely_lacks(const JSON_Value *tree, const JSON_Value *target, size_t depth
 {
     if (tree == target || depth > JSON_MAX_DEPTH)
         return false;
-    return every_entry(tree, [&](const JSON_Value *entry) {
-        return surely_lacks(entry, target, depth + 1);
-    });
+    return every_entry(
+        tree, [&](const JSON_Value *entry) { return surely_lacks(entry, target, depth + 1); });
 }
 
 }  // namespace

@@ -330,9 +330,27 @@ int json_value_get_boolean(const JSON_Value *value)
     return json_value_get_type(value) == JSONBoolean ? value->value.boolean : -1;
 }
 
-JSON_Value_Type json_type(const JSON_Value *value) { return json_value_get_type(value); }
-JSON_Object *json_object(const JSON_Value *value) { return json_value_get_object(value); }
-JSON_Array *json_array(const JSON_Value *value) { return json_value_get_array(value); }
-const char *json_string(const JSON_Value *value) { return json_value_get_string(value); }
-double json_number(const JSON_Value *value) { return json_value_get_number(value); }
-int json_boolean(const JSON_Value *value) { return json_value_get_boolean(value); }
+JSON_Value_Type json_type(const JSON_Value *value)
+{
+    return json_value_get_type(value);
+}
+JSON_Object *json_object(const JSON_Value *value)
+{
+    return json_value_get_object(value);
+}
+JSON_Array *json_array(const JSON_Value *value)
+{
+    return json_value_get_array(value);
+}
+const char *json_string(const JSON_Value *value)
+{
+    return json_value_get_string(value);
+}
+double json_number(const JSON_Value *value)
+{
+    return json_value_get_number(value);
+}
+int json_boolean(const JSON_Value *value)
+{
+    return json_value_get_boolean(value);
+}

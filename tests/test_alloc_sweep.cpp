@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-
 namespace {
 
 const std::string CONFIG_PATH = std::string(EXAMPLES_DIR) + "/global_conf.json";

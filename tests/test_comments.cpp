@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <string>
 
-
 namespace {
 
 using CommentsTest = HookedTest;

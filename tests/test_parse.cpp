@@ -1,10 +1,10 @@
 // The parser: accepted and refused texts, decoded strings and numbers, the
 // depth and capacity limits, allocation failures and file input.
 #include "owners.h"
-#include "value.h"
 #include "process.h"
 #include "recording_hooks.h"
 #include "sweep.h"
+#include "value.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,7 +15,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
 
 namespace {
 
@@ -244,7 +243,8 @@ TEST_F(ParseTest, StringTextIsOneBlockOfItsFinalSize)
     // which serves every later string of the parse: two texts of 2003 bytes,
     // one more string value than "[1]" has values, and the working block.
     std::string long_raw = std::string(2000, 'a') + "\\u00e9";
-    std::vector<size_t> long_texts = sizes_of(("[\"" + long_raw + "\",\"" + long_raw + "\"]").c_str());
+    std::vector<size_t> long_texts =
+        sizes_of(("[\"" + long_raw + "\",\"" + long_raw + "\"]").c_str());
     ASSERT_EQ(long_texts.size(), number.size() + 4);
     EXPECT_EQ(std::count(long_texts.begin(), long_texts.end(), 2006u), 1);
     EXPECT_EQ(std::count(long_texts.begin(), long_texts.end(), 2003u), 2);

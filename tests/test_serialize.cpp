@@ -1,19 +1,18 @@
 // The serializer's texts: both forms byte for byte, numbers, escapes, exact
 // sizes and failures.
 #include "owners.h"
-#include "value.h"
 #include "recording_hooks.h"
 #include "serialized.h"
 #include "sweep.h"
+#include "value.h"
 
 #include <gtest/gtest.h>
 
 #include <charconv>
 #include <climits>
 #include <cmath>
-#include <cstdio>
-#include <functional>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -21,7 +20,6 @@
 #include <limits>
 #include <random>
 #include <string>
-
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Value model: constructors, accessors, release order and the hooks.
-#include "value.h"
 #include "recording_hooks.h"
+#include "value.h"
 
 #include <cmath>
 #include <cstdlib>
