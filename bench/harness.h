@@ -38,8 +38,9 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <unordered_map>
 #include <vector>
+
+#include "heaps.h"
 
 namespace bench {
 
@@ -226,139 +227,6 @@ void repeat_for_profiler(Call &call, long count)
         },
         &context);
 }
-
-// ---- Heap counting ---------------------------------------------------------
-
-// Allocation hooks that keep a size header in front of each block, so the
-// release hook knows how many bytes leave. Counts only what passes through
-// the hooks of the library under test.
-class CountingHeap {
-public:
-    static void *allocate(size_t size)
-    {
-        auto *block = static_cast<unsigned char *>(std::malloc(header_size + size));
-        if (!block)
-            return nullptr;
-        std::memcpy(block, &size, sizeof size);
-        current_bytes += size;
-        peak_bytes = std::max(peak_bytes, current_bytes);
-        ++allocation_count;
-        return block + header_size;
-    }
-
-    static void release(void *pointer)
-    {
-        if (!pointer)
-            return;
-        auto *block = static_cast<unsigned char *>(pointer) - header_size;
-        size_t size;
-        std::memcpy(&size, block, sizeof size);
-        current_bytes -= size;
-        std::free(block);
-    }
-
-    static void reset() { current_bytes = peak_bytes = allocation_count = 0; }
-
-    static inline size_t current_bytes = 0;
-    static inline size_t peak_bytes = 0;
-    static inline size_t allocation_count = 0;
-
-private:
-    static constexpr size_t header_size = alignof(std::max_align_t);
-};
-
-using Allocate = void *(*)(size_t);
-using Release = void (*)(void *);
-
-// Allocation hooks that record every call in order, so that a replay can
-// make exactly the same mallocs and frees with nothing else around them.
-// Recording allocates nothing while the library runs (room for the calls is
-// reserved first), so the heap sees the library's calls only.
-class RecordingHeap {
-public:
-    struct Call {
-        bool allocates;
-        void *block;
-        size_t size;  // bytes requested by an allocation
-    };
-
-    static void start(size_t most_calls)
-    {
-        calls.clear();
-        calls.reserve(most_calls);
-    }
-
-    static void *allocate(size_t size)
-    {
-        void *block = std::malloc(size);
-        if (block)
-            record({true, block, size});
-        return block;
-    }
-
-    static void release(void *block)
-    {
-        record({false, block, 0});
-        std::free(block);
-    }
-
-    static inline std::vector<Call> calls;
-    static inline bool overflowed = false;
-
-private:
-    static void record(Call call)
-    {
-        if (calls.size() == calls.capacity())
-            overflowed = true;
-        else
-            calls.push_back(call);
-    }
-};
-
-// Makes recorded calls again with the C library's malloc and free, each
-// block known by its allocation number rather than its old address. A call
-// takes eight bytes, so that the replay streams through less memory than
-// the parse streams through its text.
-class AllocationReplay {
-public:
-    explicit AllocationReplay(const std::vector<RecordingHeap::Call> &recorded)
-    {
-        std::unordered_map<void *, uint32_t> numbers;
-        uint32_t block_count = 1;  // slot 0 always holds null
-        for (const RecordingHeap::Call &call : recorded) {
-            if (call.allocates) {
-                numbers[call.block] = block_count;
-                calls_.push_back({block_count++, uint32_t(call.size)});
-            } else if (!call.block) {
-                calls_.push_back({0, RELEASE});
-            } else {
-                auto number = numbers.find(call.block);
-                calls_.push_back({number->second, RELEASE});
-                numbers.erase(number);
-            }
-        }
-        blocks_.assign(block_count, nullptr);
-    }
-
-    void operator()()
-    {
-        for (const Call &call : calls_) {
-            if (call.size != RELEASE)
-                blocks_[call.block] = std::malloc(call.size);
-            else
-                std::free(blocks_[call.block]);
-        }
-    }
-
-private:
-    static constexpr uint32_t RELEASE = UINT32_MAX;  // in place of a size
-    struct Call {
-        uint32_t block;
-        uint32_t size;
-    };
-    std::vector<Call> calls_;
-    std::vector<void *> blocks_;
-};
 
 // ---- Output ----------------------------------------------------------------
 
