@@ -1,11 +1,9 @@
 // Number texts as the C library would print them, as shortly as they read
-// back: the shortest digits laid out as "%f" or "%.Ng" lays them out, with
-// the C library itself as the last resort.
+// back: the shortest digits laid out as "%f" or "%.Ng" lays them out.
 #include "number_write.h"
 
 #include "number_shortest.h"
 
-#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -28,23 +26,6 @@ bool reads_back_as(const char *text, double number)
     char *end = nullptr;
     double read = strtod(text, &end);
     return *end == '\0' && read == number;
-}
-
-// The C library's texts: "%f" when it reads back exactly, else the shortest
-// "%.Ng" that does. A normal double whose shortest text has 15 digits or
-// fewer comes out of "%.15g" exactly so; subnormals carry fewer digits.
-int format_number_with_libc(double number, char *out)
-{
-    int length = checked_length(snprintf(out, NUMBER_TEXT_SIZE, "%f", number));
-    if (length < 0 || reads_back_as(out, number))
-        return length;
-    int first_precision = std::fabs(number) < DBL_MIN ? 1 : 15;
-    for (int precision = first_precision; precision <= 17; precision++) {
-        length = checked_length(snprintf(out, NUMBER_TEXT_SIZE, "%.*g", precision, number));
-        if (length < 0 || reads_back_as(out, number))
-            return length;
-    }
-    return -1;
 }
 
 // Decimal digits of a whole number, with a minus sign when negative.
@@ -189,8 +170,6 @@ int jsontree::detail::format_number(double number, char *out, char *scratch)
             return six_decimals;
     }
     Digits shortest = shortest_digits(std::fabs(number));
-    if (shortest.length == 0)
-        return copied_from_scratch(format_number_with_libc(number, scratch), scratch, out);
     // A "%f" text that reads back has at most six decimals, and then so has
     // the shortest text: only then is "%f" worth trying.
     if (shortest.exponent >= -6) {

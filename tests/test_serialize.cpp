@@ -148,9 +148,13 @@ TEST_F(SerializeTest, Numbers)
         {1e10, "10000000000.000000"},
         {0.1 + 0.2, "0.30000000000000004"},
         {std::numeric_limits<double>::denorm_min(), "5e-324"},
-        {2.2250738585072009e-308, "2.225073858507201e-308"},  // largest subnormal
-        // The shortest-digit search gives up on these; the C library's text
-        // must still be the one that reads back.
+        {2 * std::numeric_limits<double>::denorm_min(), "1e-323"},
+        {20 * std::numeric_limits<double>::denorm_min(), "1e-322"},  // one digit fewer
+        {2.2250738585072009e-308, "2.225073858507201e-308"},         // largest subnormal
+        // Just above a power of two the interval that reads back is narrower
+        // below: 16 digits would fall outside it.
+        {0x1p-1019, "1.7800590868057611e-307"},
+        // Digits that a 64-bit scaling of the value cannot settle.
         {4.6748272773403566e-65, "4.6748272773403566e-65"},
         {4.7357799453633425e-110, "4.7357799453633425e-110"},
         // Six decimals found by scaling: leading zeros of the fraction, the
