@@ -157,6 +157,27 @@ char *copy_plain_text(const char *raw, size_t len)
     return text;
 }
 
+// Copies the bytes from `input` up to the first backslash or `end` to `out`;
+// both move on. A word copied lands within the bytes it came from, as
+// decoding never lengthens the text.
+void copy_to_backslash(const char **input, const char *end, char **out)
+{
+    const char *from = *input;
+    char *to = *out;
+    if constexpr (WORD_SCAN) {
+        for (; end - from >= 8; from += 8, to += 8) {
+            uint64_t word = load_word(from);
+            if (lanes_equal(word, '\\'))
+                break;
+            memcpy(to, &word, sizeof word);
+        }
+    }
+    while (from < end && *from != '\\')
+        *to++ = *from++;
+    *input = from;
+    *out = to;
+}
+
 // Decodes the `len` raw bytes of a string that skip_quotes accepted: no raw
 // control byte, and every backslash is followed by a byte of the content.
 // Decoding never lengthens the text, so `len` bytes of the decode buffer
@@ -169,13 +190,10 @@ char *process_string(const char *input, size_t len, DecodeBuffer &buffer)
     const char *end = input + len;
     char *out = decoded;
     for (;;) {
-        const void *backslash = memchr(input, '\\', size_t(end - input));
-        const char *run_end = backslash ? static_cast<const char *>(backslash) : end;
-        memcpy(out, input, size_t(run_end - input));
-        out += run_end - input;
-        if (run_end == end)
+        copy_to_backslash(&input, end, &out);
+        if (input == end)
             break;
-        input = run_end + 1;
+        input++;
         if (*input == 'u') {
             if (!parse_utf_16(&input, &out))
                 return nullptr;
