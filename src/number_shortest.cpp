@@ -8,6 +8,7 @@
 #include "wide_multiply.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -741,28 +742,20 @@ Decimal shortest_decimal(uint64_t c, int q)
     return {take_below ? below : above, k};
 }
 
-// "00" to "99", two digits per division.
-constexpr std::array<char, 200> DIGIT_PAIRS = [] {
-    std::array<char, 200> pairs{};
-    for (int i = 0; i < 100; i++) {
-        pairs[2 * i] = char('0' + i / 10);
-        pairs[2 * i + 1] = char('0' + i % 10);
-    }
-    return pairs;
-}();
-
-// The `count` decimal digits of `number` (below 10^count), leading zeros
-// included.
-void write_digits(uint32_t number, int count, char *out)
+// The eight decimal digits of `number` (below 10^8), leading zeros
+// included: halves, then quarters, then single digits, split in all lanes of
+// one word at once by multiplying with scaled reciprocals.
+void write_eight_digits(uint32_t number, char *out)
 {
-    char *cursor = out + count;
-    while (cursor - out >= 2) {
-        cursor -= 2;
-        memcpy(cursor, &DIGIT_PAIRS[2 * (number % 100)], 2);
-        number /= 100;
-    }
-    if (cursor > out)
-        *--cursor = char('0' + number);
+    uint64_t halves = number / 10000 | uint64_t(number % 10000) << 32;
+    uint64_t hundreds = (halves * 10486 >> 20) & 0x0000007F0000007FULL;  // x / 100 below 10^4
+    uint64_t quarters = hundreds | (halves - hundreds * 100) << 16;
+    uint64_t tens = (quarters * 103 >> 10) & 0x000F000F000F000FULL;  // x / 10 below 100
+    uint64_t digits = (tens | (quarters - tens * 10) << 8) + 0x3030303030303030ULL;
+    // The first digit is in the lowest byte.
+    if constexpr (std::endian::native == std::endian::big)
+        digits = __builtin_bswap64(digits);
+    memcpy(out, &digits, sizeof digits);
 }
 
 // 10^0 to 10^19.
@@ -802,15 +795,11 @@ Digits jsontree::detail::shortest_digits(double value)
     Digits digits;
     digits.length = digit_count(decimal.significand);
     digits.exponent = decimal.exponent;
-    // Below 10^17, ten times a 53-bit significand: the digits above the last
-    // eight fit 32 bits.
+    // Below 10^17, ten times a 53-bit significand: one digit and two eights.
     constexpr uint32_t EIGHT_DIGITS = 100000000;
-    if (digits.length > 8) {
-        write_digits(uint32_t(decimal.significand / EIGHT_DIGITS), digits.length - 8, digits.text);
-        write_digits(uint32_t(decimal.significand % EIGHT_DIGITS), 8,
-                     digits.text + digits.length - 8);
-    } else {
-        write_digits(uint32_t(decimal.significand), digits.length, digits.text);
-    }
+    uint64_t upper = decimal.significand / EIGHT_DIGITS;
+    write_eight_digits(uint32_t(decimal.significand % EIGHT_DIGITS), digits.buffer + 16);
+    write_eight_digits(uint32_t(upper % EIGHT_DIGITS), digits.buffer + 8);
+    digits.buffer[7] = char('0' + upper / EIGHT_DIGITS);
     return digits;
 }

@@ -4,13 +4,16 @@
 
 namespace jsontree::detail {
 
-// value ~ digits * 10^exponent, the digits as characters. A double needs at
-// most 17 significant digits to read back as itself.
+// value ~ digits * 10^exponent. A double needs at most 17 significant
+// digits to read back as itself; they are written eight at a time, so the
+// buffer has room for the leading zeros of 24, and the digits end where it
+// ends.
 struct Digits {
-    static constexpr int CAPACITY = 17;
-    char text[CAPACITY];
+    char buffer[24];
     int length;
     int exponent;  // the power of ten of the last digit
+
+    const char *text() const { return buffer + sizeof buffer - length; }
 };
 
 // The shortest digits that read back as `value` (positive and finite), the

@@ -51,7 +51,7 @@ int write_integer(int64_t number, char *out)
 // -4 or at least N, then with an exponent of two digits or more.
 int write_general(bool negative, const Digits &shortest, char *out)
 {
-    const char *digits = shortest.text;
+    const char *digits = shortest.text();
     int length = shortest.length;
     int exponent = shortest.exponent;
     char *cursor = out;
@@ -101,7 +101,7 @@ int write_fixed(bool negative, const Digits &shortest, char *out)
     int first_power = shortest.exponent + shortest.length - 1;
     for (int power = first_power > 0 ? first_power : 0; power >= -DECIMALS; power--) {
         int index = first_power - power;
-        *cursor++ = index >= 0 && index < shortest.length ? shortest.text[index] : '0';
+        *cursor++ = index >= 0 && index < shortest.length ? shortest.text()[index] : '0';
         if (power == 0)
             *cursor++ = '.';
     }
