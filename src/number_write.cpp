@@ -31,19 +31,16 @@ bool reads_back_as(const char *text, double number)
 // Decimal digits of a whole number, with a minus sign when negative.
 int write_integer(int64_t number, char *out)
 {
-    char reversed[20];
-    int count = 0;
     uint64_t magnitude = number < 0 ? 0 - uint64_t(number) : uint64_t(number);
-    do {
-        reversed[count++] = char('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude > 0);
-    char *cursor = out;
+    int count = 1;
+    for (uint64_t rest = magnitude; rest >= 10; rest /= 10)
+        count++;
+    char *digits = out;
     if (number < 0)
-        *cursor++ = '-';
-    while (count > 0)
-        *cursor++ = reversed[--count];
-    return int(cursor - out);
+        *digits++ = '-';
+    for (char *digit = digits + count; digit > digits; magnitude /= 10)
+        *--digit = char('0' + magnitude % 10);
+    return int(digits + count - out);
 }
 
 // Digits and the power of ten of the last one, laid out as "%.Ng" lays out
