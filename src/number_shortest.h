@@ -5,9 +5,8 @@
 namespace jsontree::detail {
 
 // value ~ digits * 10^exponent. A double needs at most 17 significant
-// digits to read back as itself; they are written eight at a time, so the
-// buffer has room for the leading zeros of 24, and the digits end where it
-// ends.
+// digits to read back as itself. They are written eight at a time into the
+// 24 bytes of the buffer, leading zeros first, so they end where it ends.
 struct Digits {
     char buffer[24];
     int length;
