@@ -769,16 +769,17 @@ constexpr std::array<uint64_t, 20> WHOLE_POWERS_OF_TEN = [] {
     return powers;
 }();
 
-// From the bit length: 1233 / 4096 is a little above log10 2, so the guess
-// is the count or one less.
-int digit_count(uint64_t number)
-{
-    int bits = 64 - __builtin_clzll(number | 1);
-    int guess = (bits * 1233) >> 12;
-    return guess + 1 - (number < WHOLE_POWERS_OF_TEN[guess]);
-}
-
 }  // namespace
+
+// From the bit length: 1233 / 4096 is a little above log10 2, so the guess
+// is the count or one less. Setting the lowest bit changes no count and
+// gives 0 the one digit it is written with.
+int jsontree::detail::digit_count(uint64_t number)
+{
+    uint64_t odd = number | 1;
+    int guess = ((64 - __builtin_clzll(odd)) * 1233) >> 12;
+    return guess + 1 - (odd < WHOLE_POWERS_OF_TEN[guess]);
+}
 
 Digits jsontree::detail::shortest_digits(double value)
 {

@@ -2,6 +2,8 @@
 #ifndef JSONTREE_NUMBER_SHORTEST_H
 #define JSONTREE_NUMBER_SHORTEST_H
 
+#include <cstdint>
+
 namespace jsontree::detail {
 
 // value ~ digits * 10^exponent. A double needs at most 17 significant
@@ -18,6 +20,9 @@ struct Digits {
 // The shortest digits that read back as `value` (positive and finite), the
 // closest to it of those, without a trailing zero.
 Digits shortest_digits(double value);
+
+// The decimal digits `number` has (1 for 0).
+int digit_count(uint64_t number);
 
 }  // namespace jsontree::detail
 

@@ -32,9 +32,7 @@ bool reads_back_as(const char *text, double number)
 int write_integer(int64_t number, char *out)
 {
     uint64_t magnitude = number < 0 ? 0 - uint64_t(number) : uint64_t(number);
-    int count = 1;
-    for (uint64_t rest = magnitude; rest >= 10; rest /= 10)
-        count++;
+    int count = digit_count(magnitude);
     char *digits = out;
     if (number < 0)
         *digits++ = '-';
