@@ -24,6 +24,8 @@
 // alloc_replay is MB/s of a replay of the very mallocs and frees one parse
 // and release made through the hooks, without the library around them:
 // replay speed / parse speed is how close parsing comes to that floor.
+// alloc_replay_reversed replays the same blocks in the best order they can
+// come in (see AllocationReplay): the floor no allocation order goes below.
 #ifndef BENCH_HARNESS_H
 #define BENCH_HARNESS_H
 
@@ -79,7 +81,7 @@ struct Options {
     std::fprintf(stderr,
                  "usage: %s [--only OPERATION] [--repeat N] LABEL:PATH[:COMMENTED_PATH]...\n"
                  "  OPERATION: parse, parse_comments, serialize, serialize_pretty, heap,\n"
-                 "  alloc_replay\n"
+                 "  alloc_replay, alloc_replay_reversed\n"
                  "  --repeat N runs the operation N times per input without timing\n"
                  "  (for callgrind: --toggle-collect='bench::profiled_region*').\n",
                  program);
@@ -333,11 +335,11 @@ private:
     }
 
     // Records one parse and release through the hooks, then times a replay
-    // of just those calls.
+    // of just those calls, as recorded and in the best order they can come in.
     template <class Parse>
     void measure_allocation_replay(const Input &input, const std::string &text, Parse parse)
     {
-        if (!selected("alloc_replay"))
+        if (!selected("alloc_replay") && !selected("alloc_replay_reversed"))
             return;
         // Far more calls than any parse of this text makes: one block per
         // input byte, each allocated and released.
@@ -350,9 +352,16 @@ private:
                          input.label.c_str());
             return;
         }
-        AllocationReplay replay(RecordingHeap::calls);
+        std::vector<RecordingHeap::Call> calls = std::move(RecordingHeap::calls);
         RecordingHeap::calls = {};
-        measure(input, "alloc_replay", text.size(), [&] { replay(); });
+        using Order = AllocationReplay::Order;
+        for (auto [operation, order] : {std::pair{"alloc_replay", Order::as_recorded},
+                                        std::pair{"alloc_replay_reversed", Order::reverse_of_release}}) {
+            if (!selected(operation))
+                continue;
+            AllocationReplay replay(calls, order);
+            measure(input, operation, text.size(), [&] { replay(); });
+        }
     }
 
     bool measure_serialize(const Input &input, const char *operation, Tree tree, Form form)

@@ -104,16 +104,30 @@ private:
 // block known by its allocation number rather than its old address. A call
 // takes eight bytes, so that the replay streams through less memory than
 // the parse streams through its text.
+//
+// In the reversed order every block is obtained first, in the exact reverse
+// of the order it is released, and then released as recorded: each small
+// block's release then hands the next round the address it had, and the
+// heap stays as ordered as it can be. It is the best order the same blocks
+// can come in, and one no single forward pass can produce: it obtains a
+// container's slot arrays before its first entry, when their size is still
+// unknown.
 class AllocationReplay {
 public:
-    explicit AllocationReplay(const std::vector<RecordingHeap::Call> &recorded)
+    enum class Order {
+        as_recorded,
+        reverse_of_release
+    };
+
+    AllocationReplay(const std::vector<RecordingHeap::Call> &recorded, Order order)
     {
         std::unordered_map<void *, uint32_t> numbers;
-        uint32_t block_count = 1;  // slot 0 always holds null
+        std::vector<uint32_t> sizes(1, 0);  // by block number; slot 0 always holds null
         for (const RecordingHeap::Call &call : recorded) {
             if (call.allocates) {
-                numbers[call.block] = block_count;
-                calls_.push_back({block_count++, uint32_t(call.size)});
+                numbers[call.block] = uint32_t(sizes.size());
+                calls_.push_back({uint32_t(sizes.size()), uint32_t(call.size)});
+                sizes.push_back(uint32_t(call.size));
             } else if (!call.block) {
                 calls_.push_back({0, RELEASE});
             } else {
@@ -122,7 +136,9 @@ public:
                 numbers.erase(number);
             }
         }
-        blocks_.assign(block_count, nullptr);
+        if (order == Order::reverse_of_release)
+            reverse_allocations(sizes);
+        blocks_.assign(sizes.size(), nullptr);
     }
 
     void operator()()
@@ -141,6 +157,21 @@ private:
         uint32_t block;
         uint32_t size;
     };
+
+    void reverse_allocations(const std::vector<uint32_t> &sizes)
+    {
+        std::vector<Call> releases;
+        for (const Call &call : calls_) {
+            if (call.size == RELEASE)
+                releases.push_back(call);
+        }
+        calls_.clear();
+        for (auto release = releases.rbegin(); release != releases.rend(); ++release) {
+            if (release->block != 0)
+                calls_.push_back({release->block, sizes[release->block]});
+        }
+        calls_.insert(calls_.end(), releases.begin(), releases.end());
+    }
     std::vector<Call> calls_;
     std::vector<void *> blocks_;
 };
