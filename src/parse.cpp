@@ -55,8 +55,10 @@ inline void skip_white_space(const char **string, const char *end)
 
 JSON_Value *parse_string_value(const char **string, const char *end, DecodeBuffer &decoded)
 {
-    size_t length = 0;
-    return json_value_adopt_string(get_quoted_string(string, &length, end, decoded));
+    std::string_view content;
+    if (!get_quoted_string(string, end, decoded, &content))
+        return nullptr;
+    return json_value_copy_string(content);
 }
 
 // ---- Numbers and literals
@@ -149,10 +151,12 @@ public:
 
     // Names are unique within an object; they compare after decoding. The
     // hashes kept beside the names spare reading most of them.
-    bool holds_name(size_t first, const char *name, uint32_t hash) const
+    bool holds_name(size_t first, std::string_view name, uint32_t hash) const
     {
         for (size_t i = first; i < count_; i++) {
-            if (entries_[i].hash == hash && strcmp(entries_[i].name, name) == 0)
+            const char *held = entries_[i].name;
+            if (entries_[i].hash == hash && strncmp(held, name.data(), name.size()) == 0 &&
+                held[name.size()] == '\0')
                 return true;
         }
         return false;
@@ -233,11 +237,12 @@ struct Parser {
 
 JSON_Value *parse_value(const char **string, size_t nesting, Parser &parser);
 
-// A cheap fingerprint of a name of `length` bytes: equal names have equal
-// fingerprints, and most unequal names in one object differ in length or in
-// their first or last bytes, so few comparisons need to read the names.
-uint32_t name_hash(const char *name, size_t length)
+// A cheap fingerprint of a name: equal names have equal fingerprints, and
+// most unequal names in one object differ in length or in their first or
+// last bytes, so few comparisons need to read the names.
+uint32_t name_hash(std::string_view name)
 {
+    size_t length = name.size();
     if (length == 0)
         return 0;
     auto byte = [&](size_t i) { return uint32_t(static_cast<unsigned char>(name[i])); };
@@ -264,29 +269,65 @@ private:
     uint64_t words_[4] = {};
 };
 
+// A member name as read: a span of the text, or for a name decoded from
+// escapes a block of its own, since the decode buffer serves the value next.
+// Its text is what strlen counts of it.
+class MemberName {
+public:
+    bool read(const char **string, Parser &parser)
+    {
+        std::string_view content;
+        if (!get_quoted_string(string, parser.end, parser.decoded, &content))
+            return false;
+        if (!parser.decoded.holds(content)) {
+            text_ = content;
+            return true;
+        }
+        block_.reset(copy_text(content));
+        if (!block_)
+            return false;
+        text_ = block_.get();  // up to a "\u0000", as every later reader sees it
+        return true;
+    }
+
+    std::string_view text() const { return text_; }
+
+    // The name's block, made now if it has none yet; null when memory runs out.
+    char *take_block() { return block_ ? block_.release() : copy_text(text_); }
+
+private:
+    std::string_view text_;
+    TextPtr block_;
+};
+
 // Reads one "name": value pair onto the open entries. A name already given
-// in this object, or one member more than an object may hold, fails.
+// in this object, or one member more than an object may hold, fails. The
+// name's block comes after the value's blocks: a release gives a member's
+// name back before its value, and the next parse then finds each block it
+// asks for where the last one lay.
 bool parse_member(const char **string, size_t nesting, Parser &parser, size_t first,
                   NameFilter &names)
 {
     if (**string != '"')
         return false;
-    size_t length = 0;
-    TextPtr name(get_quoted_string(string, &length, parser.end, parser.decoded));
+    MemberName name;
     OpenEntries &open = parser.open;
-    if (!name || open.size() - first >= OBJECT_MAX_CAPACITY)
+    if (!name.read(string, parser) || open.size() - first >= OBJECT_MAX_CAPACITY)
         return false;
-    uint32_t hash = name_hash(name.get(), length);
-    if (names.seen_before(hash) && open.holds_name(first, name.get(), hash))
+    uint32_t hash = name_hash(name.text());
+    if (names.seen_before(hash) && open.holds_name(first, name.text(), hash))
         return false;
     skip_white_space(string, parser.end);
     if (**string != ':')
         return false;
     ++*string;
     ValuePtr value(parse_value(string, nesting, parser));
-    if (!value || !open.push(name.get(), hash, value.get()))
+    if (!value)
         return false;
-    name.release();
+    TextPtr block(name.take_block());
+    if (!block || !open.push(block.get(), hash, value.get()))
+        return false;
+    block.release();
     value.release();
     return true;
 }
@@ -315,16 +356,18 @@ bool parse_entries(const char **string, const char *end, char closing, ParseEntr
     return true;
 }
 
-// `nesting` is the depth of the members; the cursor is on the "{".
+// `nesting` is the depth of the members; the cursor is on the "{". The
+// object's records come before its members' blocks, as a release gives them
+// back after.
 JSON_Value *parse_object_value(const char **string, size_t nesting, Parser &parser)
 {
+    ValuePtr value(json_value_init_object());
     const size_t first = parser.open.size();
     NameFilter names;
-    if (!parse_entries(string, parser.end, '}',
-                       [&] { return parse_member(string, nesting, parser, first, names); }))
-        return nullptr;
-    ValuePtr value(json_value_init_object());
-    if (!value || !parser.open.move_members(first, value->value.object))
+    if (!value ||
+        !parse_entries(string, parser.end, '}',
+                       [&] { return parse_member(string, nesting, parser, first, names); }) ||
+        !parser.open.move_members(first, value->value.object))
         return nullptr;
     return value.release();
 }
@@ -341,15 +384,16 @@ bool parse_item(const char **string, size_t nesting, Parser &parser, size_t firs
     return true;
 }
 
-// `nesting` is the depth of the items; the cursor is on the "[".
+// `nesting` is the depth of the items; the cursor is on the "[". The records
+// come first, as for an object.
 JSON_Value *parse_array_value(const char **string, size_t nesting, Parser &parser)
 {
-    const size_t first = parser.open.size();
-    if (!parse_entries(string, parser.end, ']',
-                       [&] { return parse_item(string, nesting, parser, first); }))
-        return nullptr;
     ValuePtr value(json_value_init_array());
-    if (!value || !parser.open.move_items(first, value->value.array))
+    const size_t first = parser.open.size();
+    if (!value ||
+        !parse_entries(string, parser.end, ']',
+                       [&] { return parse_item(string, nesting, parser, first); }) ||
+        !parser.open.move_items(first, value->value.array))
         return nullptr;
     return value.release();
 }

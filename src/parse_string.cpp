@@ -1,5 +1,5 @@
-// Quoted strings: the content scanned word by word, escapes decoded, and
-// the result copied to a block of its exact size.
+// Quoted strings: the content scanned word by word and escapes decoded,
+// left where the parser copies it to a block of its exact size.
 #include "parse_string.h"
 
 #include "word_scan.h"
@@ -145,18 +145,6 @@ int parse_utf_16(const char **unprocessed, char **processed)
     return 1;
 }
 
-// Content without escapes holds no NUL (skip_quotes refused control bytes),
-// so it is copied as it stands.
-char *copy_plain_text(const char *raw, size_t len)
-{
-    char *text = static_cast<char *>(jsontree_malloc(len + 1));
-    if (text) {
-        memcpy(text, raw, len);
-        text[len] = '\0';
-    }
-    return text;
-}
-
 // Copies the bytes from `input` up to the first backslash or `end` to `out`;
 // both move on. A word copied lands within the bytes it came from, as
 // decoding never lengthens the text.
@@ -181,12 +169,13 @@ void copy_to_backslash(const char **input, const char *end, char **out)
 // Decodes the `len` raw bytes of a string that skip_quotes accepted: no raw
 // control byte, and every backslash is followed by a byte of the content.
 // Decoding never lengthens the text, so `len` bytes of the decode buffer
-// hold it; the result is then copied to its exact size.
-char *process_string(const char *input, size_t len, DecodeBuffer &buffer)
+// hold it. A "\u0000" cuts the text short; the span keeps the decoded size
+// anyway, as the value's block does.
+bool process_string(const char *input, size_t len, DecodeBuffer &buffer, std::string_view *content)
 {
     char *decoded = buffer.reserve(len);
     if (!decoded)
-        return nullptr;
+        return false;
     const char *end = input + len;
     char *out = decoded;
     for (;;) {
@@ -196,17 +185,17 @@ char *process_string(const char *input, size_t len, DecodeBuffer &buffer)
         input++;
         if (*input == 'u') {
             if (!parse_utf_16(&input, &out))
-                return nullptr;
+                return false;
             continue;
         }
         char escaped = SIMPLE_ESCAPES[byte_at(input)];
         if (!escaped)
-            return nullptr;
+            return false;
         *out++ = escaped;
         input++;
     }
-    // A "\u0000" cuts the text short; the block keeps the decoded size anyway.
-    return copy_plain_text(decoded, size_t(out - decoded));
+    *content = std::string_view(decoded, size_t(out - decoded));
+    return true;
 }
 
 enum class QuotedContent {
@@ -238,22 +227,17 @@ QuotedContent skip_quotes(const char **string, const char *end)
 
 }  // namespace
 
-// The decoded content of the quoted string at the cursor, and its length as
-// strlen counts it. Text without escapes is copied straight into a block of
-// its final size.
-char *jsontree::detail::get_quoted_string(const char **string, size_t *length, const char *end,
-                                          DecodeBuffer &decoded)
+bool jsontree::detail::get_quoted_string(const char **string, const char *end,
+                                         DecodeBuffer &decoded, std::string_view *content)
 {
     const char *raw = *string + 1;
-    QuotedContent content = skip_quotes(string, end);
-    if (content == QuotedContent::invalid)
-        return nullptr;
+    QuotedContent kind = skip_quotes(string, end);
+    if (kind == QuotedContent::invalid)
+        return false;
     size_t len = size_t(*string - raw) - 1;
-    if (content == QuotedContent::plain) {
-        *length = len;
-        return copy_plain_text(raw, len);
+    if (kind == QuotedContent::plain) {
+        *content = std::string_view(raw, len);
+        return true;
     }
-    char *text = process_string(raw, len, decoded);
-    *length = text ? strlen(text) : 0;  // a "\u0000" ends the text early
-    return text;
+    return process_string(raw, len, decoded, content);
 }

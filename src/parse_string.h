@@ -4,6 +4,8 @@
 
 #include "value.h"
 
+#include <string_view>
+
 namespace jsontree::detail {
 
 // Where escaped strings are decoded before they move to blocks of their
@@ -35,6 +37,9 @@ public:
         return data_;
     }
 
+    // Whether `content` was decoded here rather than left in the text.
+    bool holds(std::string_view content) const { return content.data() == data_; }
+
 private:
     static constexpr size_t INLINE_SIZE = 1024;
     char inline_data_[INLINE_SIZE];
@@ -43,10 +48,12 @@ private:
 };
 
 // The decoded content of the quoted string at the cursor, which moves past
-// it, and its length as strlen counts it; `end` is where the text's NUL
-// stands. Null for content JSON does not allow.
-char *get_quoted_string(const char **string, size_t *length, const char *end,
-                        DecodeBuffer &decoded);
+// it; `end` is where the text's NUL stands. The content is a span of the text
+// itself when it holds no escape, else of `decoded`, valid until its next
+// use; a "\u0000" in it ends the text that every later reader sees. False
+// for content JSON does not allow.
+bool get_quoted_string(const char **string, const char *end, DecodeBuffer &decoded,
+                       std::string_view *content);
 
 }  // namespace jsontree::detail
 

@@ -164,6 +164,25 @@ JSON_Value *jsontree::detail::json_value_adopt_string(char *string)
     return value;
 }
 
+char *jsontree::detail::copy_text(std::string_view content)
+{
+    char *text = static_cast<char *>(jsontree_malloc(content.size() + 1));
+    if (text) {
+        memcpy(text, content.data(), content.size());
+        text[content.size()] = '\0';
+    }
+    return text;
+}
+
+JSON_Value *jsontree::detail::json_value_copy_string(std::string_view content)
+{
+    ValuePtr value(allocate_value(JSONString));
+    if (!value)
+        return nullptr;
+    value->value.string = copy_text(content);
+    return value->value.string ? value.release() : nullptr;
+}
+
 JSON_Value *json_value_init_string(const char *string)
 {
     if (!string)

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string_view>
 
 // The records keep the names the public header gives their opaque types.
 typedef union json_value_value {
@@ -60,6 +61,14 @@ char *jsontree_strdup(const char *string);
 // A string value owning `string` (null gives null); `string` is released
 // when the value cannot be made.
 JSON_Value *json_value_adopt_string(char *string);
+
+// A NUL-terminated copy of `content`, NULs in it included, in a block of
+// its exact size; null when memory runs out.
+char *copy_text(std::string_view content);
+
+// A string value holding a copy of `content`, its record obtained before its
+// text: the order that hands a parse the blocks a release just gave back.
+JSON_Value *json_value_copy_string(std::string_view content);
 
 // The length of the UTF-8 sequence a lead byte opens; 0 for a byte that
 // opens none.
