@@ -55,10 +55,8 @@ inline void skip_white_space(const char **string, const char *end)
 
 JSON_Value *parse_string_value(const char **string, const char *end, DecodeBuffer &decoded)
 {
-    std::string_view content;
-    if (!get_quoted_string(string, end, decoded, &content))
-        return nullptr;
-    return json_value_copy_string(content);
+    std::string_view content = get_quoted_string(string, end, decoded);
+    return content.data() ? json_value_copy_string(content) : nullptr;
 }
 
 // ---- Numbers and literals
@@ -276,8 +274,8 @@ class MemberName {
 public:
     bool read(const char **string, Parser &parser)
     {
-        std::string_view content;
-        if (!get_quoted_string(string, parser.end, parser.decoded, &content))
+        std::string_view content = get_quoted_string(string, parser.end, parser.decoded);
+        if (!content.data())
             return false;
         if (!parser.decoded.holds(content)) {
             text_ = content;

@@ -171,11 +171,11 @@ void copy_to_backslash(const char **input, const char *end, char **out)
 // Decoding never lengthens the text, so `len` bytes of the decode buffer
 // hold it. A "\u0000" cuts the text short; the span keeps the decoded size
 // anyway, as the value's block does.
-bool process_string(const char *input, size_t len, DecodeBuffer &buffer, std::string_view *content)
+std::string_view process_string(const char *input, size_t len, DecodeBuffer &buffer)
 {
     char *decoded = buffer.reserve(len);
     if (!decoded)
-        return false;
+        return {};
     const char *end = input + len;
     char *out = decoded;
     for (;;) {
@@ -185,17 +185,16 @@ bool process_string(const char *input, size_t len, DecodeBuffer &buffer, std::st
         input++;
         if (*input == 'u') {
             if (!parse_utf_16(&input, &out))
-                return false;
+                return {};
             continue;
         }
         char escaped = SIMPLE_ESCAPES[byte_at(input)];
         if (!escaped)
-            return false;
+            return {};
         *out++ = escaped;
         input++;
     }
-    *content = std::string_view(decoded, size_t(out - decoded));
-    return true;
+    return std::string_view(decoded, size_t(out - decoded));
 }
 
 enum class QuotedContent {
@@ -227,17 +226,15 @@ QuotedContent skip_quotes(const char **string, const char *end)
 
 }  // namespace
 
-bool jsontree::detail::get_quoted_string(const char **string, const char *end,
-                                         DecodeBuffer &decoded, std::string_view *content)
+std::string_view jsontree::detail::get_quoted_string(const char **string, const char *end,
+                                                     DecodeBuffer &decoded)
 {
     const char *raw = *string + 1;
     QuotedContent kind = skip_quotes(string, end);
     if (kind == QuotedContent::invalid)
-        return false;
+        return {};
     size_t len = size_t(*string - raw) - 1;
-    if (kind == QuotedContent::plain) {
-        *content = std::string_view(raw, len);
-        return true;
-    }
-    return process_string(raw, len, decoded, content);
+    if (kind == QuotedContent::plain)
+        return std::string_view(raw, len);
+    return process_string(raw, len, decoded);
 }

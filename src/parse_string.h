@@ -50,10 +50,11 @@ private:
 // The decoded content of the quoted string at the cursor, which moves past
 // it; `end` is where the text's NUL stands. The content is a span of the text
 // itself when it holds no escape, else of `decoded`, valid until its next
-// use; a "\u0000" in it ends the text that every later reader sees. False
-// for content JSON does not allow.
-bool get_quoted_string(const char **string, const char *end, DecodeBuffer &decoded,
-                       std::string_view *content);
+// use; a "\u0000" in it ends the text that every later reader sees. A span
+// without data (even an empty content has some) for content JSON does not
+// allow. Returned, not stored through a pointer: its two halves come back in
+// registers instead of making the caller wait for memory it just wrote.
+std::string_view get_quoted_string(const char **string, const char *end, DecodeBuffer &decoded);
 
 }  // namespace jsontree::detail
 
