@@ -25,7 +25,8 @@
 // and release made through the hooks, without the library around them:
 // replay speed / parse speed is how close parsing comes to that floor.
 // alloc_replay_reversed replays the same blocks in the best order they can
-// come in (see AllocationReplay): the floor no allocation order goes below.
+// come in (see AllocationReplay). parse_arena is parse and release with the
+// hooks cutting blocks from an arena: what is left with the allocator gone.
 #ifndef BENCH_HARNESS_H
 #define BENCH_HARNESS_H
 
@@ -81,7 +82,7 @@ struct Options {
     std::fprintf(stderr,
                  "usage: %s [--only OPERATION] [--repeat N] LABEL:PATH[:COMMENTED_PATH]...\n"
                  "  OPERATION: parse, parse_comments, serialize, serialize_pretty, heap,\n"
-                 "  alloc_replay, alloc_replay_reversed\n"
+                 "  alloc_replay, alloc_replay_reversed, parse_arena\n"
                  "  --repeat N runs the operation N times per input without timing\n"
                  "  (for callgrind: --toggle-collect='bench::profiled_region*').\n",
                  program);
@@ -307,8 +308,10 @@ private:
         if constexpr (has_hooks<Adapter>) {
             if (selected("heap") && options_.repeat_count == 0)
                 report_parse_heap(input, operation, text, parse);
-            if (operation == std::string("parse"))
+            if (operation == std::string("parse")) {
                 measure_allocation_replay(input, text, parse);
+                measure_arena_parse(input, text, parse);
+            }
         }
     }
 
@@ -362,6 +365,31 @@ private:
             AllocationReplay replay(calls, order);
             measure(input, operation, text.size(), [&] { replay(); });
         }
+    }
+
+    // Times parse and release with every block cut from an arena: the
+    // library's own work. The arena holds every block of one parse, each
+    // rounded up, which the counting heap's figures bound from above.
+    template <class Parse>
+    void measure_arena_parse(const Input &input, const std::string &text, Parse parse)
+    {
+        if (!selected("parse_arena"))
+            return;
+        CountingHeap::reset();
+        Adapter::use_hooks(CountingHeap::allocate, CountingHeap::release);
+        Adapter::release(parse(text.c_str()));
+        ArenaHeap::prepare(CountingHeap::allocated_bytes +
+                           CountingHeap::allocation_count * alignof(std::max_align_t));
+        Adapter::use_hooks(ArenaHeap::allocate, ArenaHeap::release);
+        measure(input, "parse_arena", text.size(), [&] {
+            ArenaHeap::reset();
+            Adapter::release(parse(text.c_str()));
+        });
+        Adapter::use_hooks(nullptr, nullptr);
+        if (ArenaHeap::exhausted)
+            std::fprintf(stderr, "%s: %s: the arena ran out\n", Adapter::name,
+                         input.label.c_str());
+        ArenaHeap::prepare(0);
     }
 
     bool measure_serialize(const Input &input, const char *operation, Tree tree, Form form)

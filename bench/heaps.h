@@ -26,6 +26,7 @@ public:
             return nullptr;
         std::memcpy(block, &size, sizeof size);
         current_bytes += size;
+        allocated_bytes += size;
         peak_bytes = std::max(peak_bytes, current_bytes);
         ++allocation_count;
         return block + header_size;
@@ -42,14 +43,52 @@ public:
         std::free(block);
     }
 
-    static void reset() { current_bytes = peak_bytes = allocation_count = 0; }
+    static void reset() { current_bytes = allocated_bytes = peak_bytes = allocation_count = 0; }
 
     static inline size_t current_bytes = 0;
+    static inline size_t allocated_bytes = 0;  // every allocation's bytes, released or not
     static inline size_t peak_bytes = 0;
     static inline size_t allocation_count = 0;
 
 private:
     static constexpr size_t header_size = alignof(std::max_align_t);
+};
+
+// Allocation hooks that cut blocks one after the other from one arena and
+// release nothing: a parse through them costs what the library itself does,
+// with the C library's allocator taken away.
+class ArenaHeap {
+public:
+    static void prepare(size_t bytes)
+    {
+        arena.assign(bytes, 0);
+        used = 0;
+        exhausted = false;
+    }
+
+    static void reset() { used = 0; }
+
+    static void *allocate(size_t size)
+    {
+        size_t rounded = (size + ALIGNMENT - 1) / ALIGNMENT * ALIGNMENT;
+        if (rounded > arena.size() - used) {
+            exhausted = true;
+            return nullptr;
+        }
+        void *block = arena.data() + used;
+        used += rounded;
+        return block;
+    }
+
+    static void release(void *) {}
+
+    static inline bool exhausted = false;
+
+private:
+    // operator new, behind the vector, aligns its blocks this far.
+    static constexpr size_t ALIGNMENT = alignof(std::max_align_t);
+    static inline std::vector<unsigned char> arena;
+    static inline size_t used = 0;
 };
 
 using Allocate = void *(*)(size_t);
