@@ -358,8 +358,9 @@ private:
         std::vector<RecordingHeap::Call> calls = std::move(RecordingHeap::calls);
         RecordingHeap::calls = {};
         using Order = AllocationReplay::Order;
-        for (auto [operation, order] : {std::pair{"alloc_replay", Order::as_recorded},
-                                        std::pair{"alloc_replay_reversed", Order::reverse_of_release}}) {
+        for (auto [operation, order] :
+             {std::pair{"alloc_replay", Order::as_recorded},
+              std::pair{"alloc_replay_reversed", Order::reverse_of_release}}) {
             if (!selected(operation))
                 continue;
             AllocationReplay replay(calls, order);
@@ -387,8 +388,7 @@ private:
         });
         Adapter::use_hooks(nullptr, nullptr);
         if (ArenaHeap::exhausted)
-            std::fprintf(stderr, "%s: %s: the arena ran out\n", Adapter::name,
-                         input.label.c_str());
+            std::fprintf(stderr, "%s: %s: the arena ran out\n", Adapter::name, input.label.c_str());
         ArenaHeap::prepare(0);
     }
 
