@@ -10,6 +10,7 @@ namespace {
 
 std::unordered_set<void *> live;
 std::vector<size_t> sizes;
+std::vector<void *> blocks;
 std::vector<void *> released;
 size_t allocations = 0;
 size_t fail_at = 0;  // allocation number that fails; 0 = none
@@ -29,6 +30,7 @@ void *allocate(size_t size)
     if (block) {
         live.insert(block);
         sizes.push_back(size);
+        blocks.push_back(block);
     }
     return block;
 }
@@ -57,6 +59,7 @@ void uninstall()
 void reset_records()
 {
     sizes.clear();
+    blocks.clear();
     released.clear();
     allocations = 0;
     fail_at = 0;
@@ -75,6 +78,10 @@ size_t allocation_count()
 const std::vector<size_t> &allocation_sizes()
 {
     return sizes;
+}
+const std::vector<void *> &allocated_blocks()
+{
+    return blocks;
 }
 const std::vector<void *> &releases()
 {

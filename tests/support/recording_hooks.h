@@ -26,7 +26,8 @@ void reset_records();
 size_t live_blocks();
 size_t allocation_count();  // since the last reset
 const std::vector<size_t> &allocation_sizes();
-const std::vector<void *> &releases();  // in order, null pointers included
+const std::vector<void *> &allocated_blocks();  // in order, as allocation_sizes
+const std::vector<void *> &releases();          // in order, null pointers included
 // Makes allocation number n (1-based, counted from now) fail; 0 disarms.
 void fail_allocation(size_t n);
 // Makes every allocation from now on fail (until fail_allocation(0)).
