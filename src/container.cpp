@@ -8,13 +8,16 @@ using namespace jsontree::detail;
 
 namespace {
 
-// From below 8 to FIRST_CAPACITY, else doubling; 0 when the result would pass
-// the limit.
+// From below 8 to FIRST_CAPACITY, else doubling, but never past the limit: a
+// container the parser trimmed to its count (481 members, say) would
+// otherwise double past the limit while still below it. 0 once at the limit.
 size_t grown_capacity(size_t capacity, size_t limit)
 {
+    if (capacity >= limit)
+        return 0;
     size_t doubled = capacity * 2;
     size_t grown = doubled > FIRST_CAPACITY ? doubled : FIRST_CAPACITY;
-    return grown > limit ? 0 : grown;
+    return grown < limit ? grown : limit;
 }
 
 template <typename Slot>

@@ -8,11 +8,12 @@ namespace jsontree::detail {
 
 // A container that grows takes 15 slots first, then doubles: 15, 30, 60, ...
 // Each keeps its slots in one block, and on a small device the block of one
-// container has to stay modest, so growth is bounded: past a limit it is
-// refused, never clamped. The limits are capacities that growth from empty
-// reaches exactly, so a container grown to its limit has no slot it may not
-// use: 960 = 15 * 2^6 members and 122880 = 15 * 2^13 items. The parser, which
-// gives a container exactly the slots its entries take, keeps the same limits.
+// container has to stay modest, so growth is bounded: it stops at a limit,
+// and an insertion into a container full at its limit is refused. Growth from
+// empty reaches the limits exactly: 960 = 15 * 2^6 members and
+// 122880 = 15 * 2^13 items. The parser gives a container exactly the slots
+// its entries take; growth from such a count is capped at the limit, so every
+// container takes entries up to the same limits.
 constexpr size_t FIRST_CAPACITY = 15;
 constexpr size_t OBJECT_MAX_CAPACITY = FIRST_CAPACITY << 6;
 constexpr size_t ARRAY_MAX_CAPACITY = FIRST_CAPACITY << 13;

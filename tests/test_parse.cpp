@@ -354,24 +354,23 @@ TEST_F(ParseTest, CapacityLimitsRefuseTheWholeText)
     EXPECT_EQ(parse(array_text(122881)), nullptr);
 }
 
-// A closed container is trimmed to its count, so one more entry must double
-// that count, which fits only up to half the capacity limit.
-TEST_F(ParseTest, TrimmedContainersGrowOnlyWithinTheLimit)
+// A closed container is trimmed to its count; one more entry is refused only
+// when the container is at its capacity limit.
+TEST_F(ParseTest, TrimmedContainersGrowToTheLimit)
 {
-    for (size_t members : {480u, 481u}) {
+    for (size_t members : {481u, 959u, 960u}) {
         SCOPED_TRACE(members);
         ValuePtr value = parse(object_text(members));
         JSON_Object *object = json_object(value.get());
         ASSERT_EQ(object->capacity, members);
-        EXPECT_EQ(json_object_set_null(object, "extra"),
-                  members == 480 ? JSONSuccess : JSONFailure);
+        EXPECT_EQ(json_object_set_null(object, "extra"), members < 960 ? JSONSuccess : JSONFailure);
     }
-    for (size_t items : {61440u, 61441u}) {
+    for (size_t items : {61441u, 122879u, 122880u}) {
         SCOPED_TRACE(items);
         ValuePtr value = parse(array_text(items));
         JSON_Array *array = json_array(value.get());
         ASSERT_EQ(array->capacity, items);
-        EXPECT_EQ(json_array_append_null(array), items == 61440 ? JSONSuccess : JSONFailure);
+        EXPECT_EQ(json_array_append_null(array), items < 122880 ? JSONSuccess : JSONFailure);
     }
 }
 
