@@ -1,7 +1,8 @@
 // Whether a comment-tolerant parse keeps everything its text holds. The
 // parser ignores text after the root, cuts strings at "\u0000", and its
-// comment blanking, two passes with quirks, can swallow members; a rewrite
-// from such a document would silently lose that text.
+// comment blanking, two passes with quirks, can swallow members, as can a
+// line comment that reads on past a lone carriage return; a rewrite from such
+// a document would silently lose that text.
 #include "value.h"
 
 #include <cstring>
@@ -32,9 +33,18 @@ char *blank(char *from, char *to)
 }
 
 struct LexicalView {
-    const char *root_end = nullptr;  // just past the bracket closing the first value
-    bool nul_escape = false;         // some string literal holds "\u0000"
+    const char *root_end = nullptr;     // just past the bracket closing the first value
+    bool nul_escape = false;            // some string literal holds "\u0000"
+    bool lone_carriage_return = false;  // some line comment runs on past a CR
 };
+
+// A line comment runs to the line feed, but an editor ends the line at a
+// carriage return of its own, showing what follows as text of the next line.
+bool holds_lone_carriage_return(const char *comment, const char *end)
+{
+    // Its last byte, a CR before the line feed or the end of the text, hides nothing.
+    return memchr(comment, '\r', size_t(end - comment) - 1) != nullptr;
+}
 
 // Blanks comments as one lexical pass reads them: "//" runs to the line feed
 // or the end of the text, "/*" to the next "*/", and nothing inside a comment
@@ -50,7 +60,9 @@ LexicalView blank_comments_in_one_pass(char *text)
             cursor = skip_string_literal(cursor, &view.nul_escape);
         } else if (strncmp(cursor, "//", 2) == 0) {
             char *line_feed = strchr(cursor, '\n');
-            cursor = blank(cursor, line_feed ? line_feed : cursor + strlen(cursor));
+            char *end = line_feed ? line_feed : cursor + strlen(cursor);
+            view.lone_carriage_return |= holds_lone_carriage_return(cursor, end);
+            cursor = blank(cursor, end);
         } else if (strncmp(cursor, "/*", 2) == 0) {
             char *closing = strstr(cursor + 2, "*/");
             cursor = blank(cursor, closing ? closing + 2 : cursor + 2);
@@ -85,7 +97,8 @@ JSON_Status json_verify_lossless_with_comments(const char *string)
     // The parser stops at the root's closing bracket, where the lexical view
     // found it, so what follows is all the text the document leaves out.
     ValuePtr lexed(json_parse_string(lexed_text.get()));
-    if (!lexed || view.nul_escape || !view.root_end || !only_white_space(view.root_end))
+    if (!lexed || view.nul_escape || view.lone_carriage_return || !view.root_end ||
+        !only_white_space(view.root_end))
         return JSONFailure;
     return json_value_equals(document.get(), lexed.get()) ? JSONSuccess : JSONFailure;
 }

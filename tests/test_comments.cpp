@@ -90,6 +90,10 @@ TEST_F(CommentsTest, LosslessOnlyWhenTheDocumentHoldsAllTheText)
         {"{\"a\":1, // see /etc/*\n\"b\":2, /* c */\n\"d\":3}", JSONFailure},
         {"{\"a\":1, // it\"s\n\"p\":\"/*\", \"b\":2, \"q\":\"*/\"}", JSONFailure},
         {"{\"a\": // 1}", JSONFailure},
+        // A line comment runs on past a carriage return an editor ends the line at.
+        {"{ // settings\r\"a\": 1,\r\"b\": 2\r\n}", JSONFailure},
+        {"{\"a\":1, // note\r\n\"b\":2, // old\r\"c\":3\n}", JSONFailure},
+        {"{\"a\":1, // note\r\n\"b\":2 // last\r\n}\r\n", JSONSuccess},
         // No document at all.
         {"", JSONFailure},
     };

@@ -151,6 +151,7 @@ TEST(ToolWrite, FileTheDocumentDoesNotWhollyHoldIsNotRewritten)
         "{\"a\":1}\n{\"b\":2}",
         "{\"a\":\"x\\u0000y\"}",
         "{\"a\":1, // matches /etc/*\n\"b\":2, /* c */\n\"d\":3}",
+        "{\"a\":1, // note\r\"b\":2,\r\n\"c\":3}",
         std::string("{\"a\":1}\0{\"b\":2}", 15),
     };
     for (const auto &file : files) {
