@@ -165,7 +165,9 @@ JSONTREE_API const char *json_object_get_name(const JSON_Object *object, size_t 
 /* Setting (or replacing) releases the value that was there. Storing that very
  * value again succeeds and changes nothing; storing a value that lies inside
  * the one it would replace fails and changes nothing. The same holds for
- * json_array_replace_value and the dotted stores. */
+ * json_array_replace_value and the dotted stores. A name (or dotted path) that
+ * is not valid UTF-8 is refused, as such a string is, and changes nothing;
+ * names read from JSON text are kept as the parser decodes them. */
 JSONTREE_API JSON_Status json_object_set_value(JSON_Object *object, const char *name,
                                                JSON_Value *value);
 JSONTREE_API JSON_Status json_object_set_string(JSON_Object *object, const char *name,

@@ -219,7 +219,12 @@ JSON_Status json_object_set_value(JSON_Object *object, const char *name, JSON_Va
 {
     if (!object || !name || !value)
         return JSONFailure;
-    size_t position = member_position(object, name, strlen(name));
+    // A caller's name is held to the rule its string values are, so a tree
+    // built through the interface only ever writes UTF-8.
+    size_t name_length = strlen(name);
+    if (!is_valid_utf8(name, name_length))
+        return JSONFailure;
+    size_t position = member_position(object, name, name_length);
     if (position == object->count)
         return append_member(object, name, value);
     JSON_Value *old_value = object->values[position];

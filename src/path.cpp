@@ -94,7 +94,8 @@ int json_object_dotget_boolean(const JSON_Object *object, const char *name)
 
 JSON_Status json_object_dotset_value(JSON_Object *object, const char *name, JSON_Value *value)
 {
-    if (!value || !name)
+    // The whole path is checked before the walk creates objects on the way.
+    if (!value || !name || !is_valid_utf8(name, strlen(name)))
         return JSONFailure;
     for (const char *dot = strchr(name, '.'); dot; dot = strchr(name, '.')) {
         // The single-object operations take NUL-terminated names.

@@ -104,7 +104,9 @@ int verify_utf8_sequence(const unsigned char *string, int *len)
     return 1;
 }
 
-int is_valid_utf8(const char *string, size_t string_len)
+}  // namespace
+
+int jsontree::detail::is_valid_utf8(const char *string, size_t string_len)
 {
     const unsigned char *bytes = reinterpret_cast<const unsigned char *>(string);
     const unsigned char *end = bytes + string_len;
@@ -120,6 +122,8 @@ int is_valid_utf8(const char *string, size_t string_len)
     }
     return 1;
 }
+
+namespace {
 
 // ---- Constructors
 

@@ -74,6 +74,10 @@ JSON_Value *json_value_copy_string(std::string_view content);
 // opens none.
 int num_bytes_in_utf8_sequence(unsigned char c);
 
+// 1 when the `string_len` bytes are valid UTF-8 (no overlong forms, no
+// surrogates, nothing past U+10FFFF), else 0.
+int is_valid_utf8(const char *string, size_t string_len);
+
 }  // namespace jsontree::detail
 
 #endif

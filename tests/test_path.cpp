@@ -119,8 +119,10 @@ TEST_F(PathTest, StoringThroughAScalarFailsAndKeepsItsValue)
     size_t live_before = rh::live_blocks();
     EXPECT_EQ(json_object_dotset_number(object_, "outer.inner", 1), JSONFailure);
     EXPECT_EQ(json_object_dotset_string(object_, "x.y", "\xFF"), JSONFailure);
+    EXPECT_EQ(json_object_dotset_null(object_, "x.\xFF\xFE"), JSONFailure);
+    EXPECT_EQ(json_object_set_boolean(object_, "caf\xC3", 1), JSONFailure);
     EXPECT_EQ(rh::live_blocks(), live_before) << "typed stores release their value";
-    EXPECT_EQ(json_object_get_value(object_, "x"), nullptr) << "invalid text changes nothing";
+    EXPECT_EQ(json_object_get_count(object_), 1u) << "invalid text or names change nothing";
 }
 
 TEST_F(PathTest, AFailedStoreKeepsTheObjectsItCreatedAndTheCallersValue)

@@ -226,9 +226,10 @@ void expect_refused(const std::vector<RefusedStore> &cases)
     }
 }
 
-TEST(ToolWrite, StoreThroughSomethingOtherThanAnObjectFails)
+TEST(ToolWrite, PathsThatCannotTakeTheValueAreRefused)
 {
     expect_refused({
+        {"{\"keep\": 1}", "\xff\xfe", "1", "<1> Failed to set json value: \xff\xfe\n"},
         {"{\"outer\": 5}", "outer.inner", "1", "<1> Failed to set json value: outer.inner\n"},
         {"{\"o\": {\"list\": [1]}}", "o.list.x", "1", "<1> Failed to set json value: o.list.x\n"},
         {"{\"s\": \"str\"}", "s.t.u", "[1]", "<1> Failed to set json value: s.t.u\n"},
