@@ -92,8 +92,11 @@ TEST(ToolRead, OutputThatCannotBeWrittenFails)
     };
     const std::string closed = "<1> Failed to write output: Bad file descriptor\n";
     const std::string broken = "<1> Failed to write output: Broken pipe\n";
+    // Text larger than the output buffer fails before the final flush.
+    ConfFile large("{\"v\": \"" + std::string(100000, 'x') + "\"}");
     const std::vector<Case> cases = {
         {{"-f", conf.path, "twelve"}, StandardOutput::closed, {"", closed, 1}},
+        {{"-f", large.path, "v"}, StandardOutput::broken_pipe, {"", broken, 1}},
         {{"--version"}, StandardOutput::closed, {"", closed, 1}},
         {{"-f", conf.path, "quote"}, StandardOutput::broken_pipe, {"", broken, 1}},
         {{"--version"}, StandardOutput::broken_pipe, {"", broken, 1}},
