@@ -26,15 +26,8 @@ constexpr unsigned NAME_ATTEMPTS = 100;
 constexpr char NAME_LETTERS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 constexpr int RANDOM_LETTERS = 6;
 
-// ".<target name>." with the target name shortened so that the whole
-// temporary name fits in NAME_MAX; its length.
-int temporary_prefix(char (&name)[NAME_MAX + 1], const char *target_name)
-{
-    return snprintf(name, sizeof name, ".%.*s.", NAME_MAX - 2 - RANDOM_LETTERS, target_name);
-}
-
-// The prefix and six letters varying with time, process, thread and
-// attempt. Exclusive creation settles any collision.
+// The reserved prefix, six letters varying with time, process, thread and
+// attempt, and the end mark. Exclusive creation settles any collision.
 void make_temporary_name(char (&name)[NAME_MAX + 1], const char *target_name, unsigned attempt)
 {
     // Multiplying by this odd constant spreads the few changing input bits
@@ -45,19 +38,22 @@ void make_temporary_name(char (&name)[NAME_MAX + 1], const char *target_name, un
     // Threads of one process differ in their stacks.
     uint64_t seed = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(getpid()) << 32) ^
                     (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&now)) << 8) ^ attempt;
-    int prefix = temporary_prefix(name, target_name);
+    int prefix = reserved_prefix(name, target_name);
     for (int i = 0; i < RANDOM_LETTERS; i++) {
         seed *= SPREAD;
         name[prefix + i] = NAME_LETTERS[(seed >> 40) % (sizeof NAME_LETTERS - 1)];
     }
-    name[prefix + RANDOM_LETTERS] = '\0';
+    name[prefix + RANDOM_LETTERS] = RESERVED_END;
+    name[prefix + RANDOM_LETTERS + 1] = '\0';
 }
 
 bool is_temporary_name(const char *name, const char *prefix, size_t prefix_length)
 {
-    if (strncmp(name, prefix, prefix_length) != 0 || strlen(name) != prefix_length + RANDOM_LETTERS)
+    if (strncmp(name, prefix, prefix_length) != 0 ||
+        strlen(name) != prefix_length + RANDOM_LETTERS + 1)
         return false;
-    return strspn(name + prefix_length, NAME_LETTERS) == RANDOM_LETTERS;
+    return strspn(name + prefix_length, NAME_LETTERS) == RANDOM_LETTERS &&
+           name[prefix_length + RANDOM_LETTERS] == RESERVED_END;
 }
 
 // A writer holds a lock on its temporary file until it is renamed or
@@ -75,7 +71,7 @@ void remove_if_abandoned(int dir_fd, const char *name)
 void remove_strays(int dir_fd, const char *target_name)
 {
     char prefix[NAME_MAX + 1];
-    size_t prefix_length = size_t(temporary_prefix(prefix, target_name));
+    size_t prefix_length = size_t(reserved_prefix(prefix, target_name));
     FileDescriptor listing(openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (listing.get() < 0)
         return;
@@ -310,6 +306,14 @@ JSON_Status overwrite_in_place(int dir_fd, const char *name, const struct stat &
 }  // namespace
 
 namespace jsontree::detail {
+
+int reserved_prefix(char (&name)[NAME_MAX + 1], const char *target_name)
+{
+    // Room left by the dot before it, the marker, the longest word and the end.
+    constexpr int TARGET_ROOM =
+        NAME_MAX - 1 - int(sizeof RESERVED_MARKER - 1) - RESERVED_WORD_MAX - 1;
+    return snprintf(name, sizeof name, ".%.*s%s", TARGET_ROOM, target_name, RESERVED_MARKER);
+}
 
 // Readers see the old file or the new one, never a part. On failure the
 // target keeps its bytes and its inode.

@@ -57,6 +57,17 @@ char *read_text(int fd, size_t size, size_t *length = nullptr);
 // never come, so the type is checked before anything is read.
 int open_regular(int dir_fd, const char *name, int follow, struct stat &status);
 
+// Every file made beside a target is named ".<target>.~jsontree-<word>~",
+// the target's name shortened to fit: a marker no one types by chance, so
+// that the files a person keeps beside the target (".conf.json.backup") are
+// never taken for ours. The word is six random letters for a temporary copy.
+constexpr char RESERVED_MARKER[] = ".~jsontree-";
+constexpr int RESERVED_WORD_MAX = 6;
+constexpr char RESERVED_END = '~';
+
+// ".<target>.~jsontree-" in `name`; its length.
+int reserved_prefix(char (&name)[NAME_MAX + 1], const char *target_name);
+
 // The file to write: its directory and its name in that directory, both
 // kept in `path`.
 struct Target {

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -59,13 +60,24 @@ TEST_F(FileReplaceTest, StraysOfKilledWritersGoThoseOfLiveWritersStay)
         SCOPED_TRACE(denied ? denied->what : "every feature");
         TempDir dir;
         std::string path = dir.write("conf.json", "old");
-        dir.write(".conf.json.Ab12Cd", "left by a killed writer");
-        int live = open(dir.write(".conf.json.Zz98Yy", "being written").c_str(), O_RDONLY);
+        dir.write(".conf.json.~jsontree-Ab12Cd~", "left by a killed writer");
+        int live =
+            open(dir.write(".conf.json.~jsontree-Zz98Yy~", "being written").c_str(), O_RDONLY);
         ASSERT_EQ(flock(live, LOCK_EX), 0);
         std::string victim = dir.write("victim", "victim bytes");
-        ASSERT_EQ(symlink("victim", dir.file(".conf.json.Qq11Ww").c_str()), 0);
+        ASSERT_EQ(symlink("victim", dir.file(".conf.json.~jsontree-Qq11Ww~").c_str()), 0);
         // Another user's directory where writes once put their copies.
         ASSERT_EQ(mkdir(dir.file(".conf.json.replacing").c_str(), 0700), 0);
+        // A person's own files, some a letter away from a copy's name.
+        const Strings kept = {".conf.json.Ab12Cd",
+                              ".conf.json.backup",
+                              ".conf.json.~jsontree-Ab12Cd",
+                              ".conf.json.~jsontree-Ab12C~",
+                              ".conf.json.~jsontree-Ab_2Cd~",
+                              ".conf.json.~jsontree-Ab12Cd~.bak",
+                              ".conf.json~jsontree-Ab12Cd~"};
+        for (const std::string &name : kept)
+            dir.write(name, "a person's file");
         ValuePtr doc = document("new");
 
         int result = in_child([&] {
@@ -79,9 +91,11 @@ TEST_F(FileReplaceTest, StraysOfKilledWritersGoThoseOfLiveWritersStay)
         EXPECT_EQ(result, 0);
         EXPECT_EQ(read_file_bytes(path), text_of(doc.get(), false));
         EXPECT_EQ(read_file_bytes(victim), "victim bytes");
-        EXPECT_EQ(directory_entries(dir.path()),
-                  (Strings{".conf.json.Qq11Ww", ".conf.json.Zz98Yy", ".conf.json.replacing",
-                           "conf.json", "victim"}));
+        Strings expected = kept;
+        expected.insert(expected.end(), {".conf.json.replacing", ".conf.json.~jsontree-Qq11Ww~",
+                                         ".conf.json.~jsontree-Zz98Yy~", "conf.json", "victim"});
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(directory_entries(dir.path()), expected);
     }
 }
 
