@@ -141,19 +141,23 @@ TEST_F(MountedFileReplaceTest, ReadOnlyMountKeepsOriginal)
 
 TEST_F(MountedFileReplaceTest, BindMountedFileIsWrittenInPlace)
 {
-    std::string target = dir_.write("conf.json", "under the mount");
-    std::string source = dir_.write("mounted.json", "mounted file");
     ValuePtr doc = document("new");
-    {
-        ScopedMount bind(source.c_str(), target, nullptr, MS_BIND, nullptr);
-        if (!bind.mounted())
-            GTEST_SKIP() << "mount not permitted: " << bind.error();
-        EXPECT_EQ(json_serialize_to_file_pretty(doc.get(), target.c_str()), JSONSuccess);
-        EXPECT_EQ(read_file_bytes(target), text_of(doc.get(), true));
+    const std::string text = text_of(doc.get(), true);
+    // Shorter and longer than the text written over it: a longer one is cut.
+    for (const std::string &before : {std::string("mounted file"), text + text}) {
+        std::string target = dir_.write("conf.json", "under the mount");
+        std::string source = dir_.write("mounted.json", before);
+        {
+            ScopedMount bind(source.c_str(), target, nullptr, MS_BIND, nullptr);
+            if (!bind.mounted())
+                GTEST_SKIP() << "mount not permitted: " << bind.error();
+            EXPECT_EQ(json_serialize_to_file_pretty(doc.get(), target.c_str()), JSONSuccess);
+            EXPECT_EQ(read_file_bytes(target), text);
+        }
+        EXPECT_EQ(read_file_bytes(source), text);
+        EXPECT_EQ(read_file_bytes(target), "under the mount");
+        EXPECT_EQ(directory_entries(dir_.path()), (Strings{"conf.json", "mnt", "mounted.json"}));
     }
-    EXPECT_EQ(read_file_bytes(source), text_of(doc.get(), true));
-    EXPECT_EQ(read_file_bytes(target), "under the mount");
-    EXPECT_EQ(directory_entries(dir_.path()), (Strings{"conf.json", "mnt", "mounted.json"}));
 }
 
 TEST_F(MountedFileReplaceTest, BindMountedFileOnAFullDiskKeepsItsBytes)
