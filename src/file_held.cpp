@@ -92,7 +92,8 @@ JSON_File *json_file_open(const char *filename, int lock_wait_ms)
     if (file.get() < 0)
         return nullptr;
     size_t length = 0;
-    TextPtr text(read_text(file.get(), size_t(status.st_size), &length));
+    TextPtr text(
+        read_settled(dir.get(), target.name, file.get(), status, lock_wait_ms >= 0, &length));
     auto *held = static_cast<JSON_File *>(jsontree_malloc(sizeof(JSON_File)));
     if (!text || !held) {
         jsontree_free(held);

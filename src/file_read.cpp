@@ -143,7 +143,7 @@ char *read_file(const char *filename)
         return nullptr;
     struct stat status;
     FileDescriptor fd(open_regular(AT_FDCWD, filename, 0, status));
-    return fd.get() < 0 ? nullptr : read_text(fd.get(), size_t(status.st_size));
+    return fd.get() < 0 ? nullptr : read_settled(filename, fd.get(), status);
 }
 
 }  // namespace jsontree::detail

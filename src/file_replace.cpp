@@ -56,9 +56,11 @@ bool is_temporary_name(const char *name, const char *prefix, size_t prefix_lengt
            name[prefix_length + RANDOM_LETTERS] == RESERVED_END;
 }
 
+}  // namespace
+
 // A writer holds a lock on its temporary file until it is renamed or
 // removed; one that nobody locks was left by a killed writer.
-void remove_if_abandoned(int dir_fd, const char *name)
+void jsontree::detail::remove_if_abandoned(int dir_fd, const char *name)
 {
     struct stat status;
     FileDescriptor stray(open_regular(dir_fd, name, O_NOFOLLOW, status));
@@ -66,6 +68,8 @@ void remove_if_abandoned(int dir_fd, const char *name)
         name_holds(dir_fd, name, status))
         unlinkat(dir_fd, name, 0);
 }
+
+namespace {
 
 // Temporary files of this target left by killed writers.
 void remove_strays(int dir_fd, const char *target_name)
@@ -205,19 +209,23 @@ private:
 
 // ---- What the new file takes from the old one
 
+}  // namespace
+
 // Owner and group where this process may give the file away (EPERM, or
 // EINVAL for an owner its user namespace cannot map, leave its own); a writer
 // that may not give it to the owner may still keep the group, one it belongs
 // to. Then the permission bits, which a change of owner may have cleared.
-bool take_owner_and_mode(int fd, const struct stat &replaced)
+bool jsontree::detail::take_owner_and_mode(int fd, const struct stat &replaced, mode_t kept)
 {
     auto refused = [] { return errno == EPERM || errno == EINVAL; };
     if (fchown(fd, replaced.st_uid, replaced.st_gid) != 0) {
         if (!refused() || (fchown(fd, uid_t(-1), replaced.st_gid) != 0 && !refused()))
             return false;
     }
-    return fchmod(fd, replaced.st_mode & 07777) == 0;
+    return fchmod(fd, replaced.st_mode & kept) == 0;
 }
+
+namespace {
 
 // ACLs and security labels guard the file as much as its mode does. A file
 // system without extended attributes has none to copy; one that cannot be
@@ -251,7 +259,9 @@ bool copy_extended_attributes(int from, int to)
 
 // ---- Writing
 
-bool write_all(int fd, const char *text, size_t length)
+}  // namespace
+
+bool jsontree::detail::write_all(int fd, const char *text, size_t length)
 {
     while (length > 0) {
         ssize_t written = write(fd, text, length);
@@ -265,9 +275,8 @@ bool write_all(int fd, const char *text, size_t length)
     return true;
 }
 
-// Opens `name` for writing, never through a link and without waiting for a
-// FIFO's reader, and only if it is still the inode `expected`.
-int open_for_writing(int dir_fd, const char *name, int access, const struct stat &expected)
+int jsontree::detail::open_for_writing(int dir_fd, const char *name, int access,
+                                       const struct stat &expected)
 {
     FileDescriptor fd(openat(dir_fd, name, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat status;
@@ -279,28 +288,21 @@ int open_for_writing(int dir_fd, const char *name, int access, const struct stat
     return fd.release();
 }
 
+// File systems that cannot sync a directory report EINVAL: nothing more can
+// be done there.
+bool jsontree::detail::sync_directory(int dir_fd)
+{
+    return fsync(dir_fd) == 0 || errno == EINVAL;
+}
+
+namespace {
+
 // A FIFO or a device has a reader behind its name: it is written through,
 // never replaced. A FIFO that nobody reads fails at once.
 JSON_Status write_through(int dir_fd, const char *name, const struct stat &seen, const char *text)
 {
     FileDescriptor fd(open_for_writing(dir_fd, name, O_WRONLY, seen));
     return fd.get() >= 0 && write_all(fd.get(), text, strlen(text)) ? JSONSuccess : JSONFailure;
-}
-
-// For a regular file that cannot be renamed over (a bind mount). The space
-// is claimed before any byte changes, so a full disk fails the write with the
-// file as it was.
-JSON_Status overwrite_in_place(int dir_fd, const char *name, const struct stat &held,
-                               const char *text)
-{
-    // Read access too: posix_fallocate's fallback for file systems without
-    // fallocate reads the blocks it fills.
-    FileDescriptor fd(open_for_writing(dir_fd, name, O_RDWR, held));
-    size_t length = strlen(text);
-    if (fd.get() < 0 || (length > 0 && posix_fallocate(fd.get(), 0, off_t(length)) != 0))
-        return JSONFailure;
-    bool written = write_all(fd.get(), text, length) && ftruncate(fd.get(), off_t(length)) == 0;
-    return written && fsync(fd.get()) == 0 ? JSONSuccess : JSONFailure;
 }
 
 }  // namespace
@@ -325,8 +327,9 @@ JSON_Status replace_regular(int dir_fd, const char *name, const HeldInode *held,
     if (!temporary.create(name, held))
         return JSONFailure;
     struct stat current;  // the mode may have changed since the file was opened
-    if (held && (fstat(held->fd, &current) != 0 || !take_owner_and_mode(temporary.fd(), current) ||
-                 !copy_extended_attributes(held->fd, temporary.fd())))
+    if (held &&
+        (fstat(held->fd, &current) != 0 || !take_owner_and_mode(temporary.fd(), current, 07777) ||
+         !copy_extended_attributes(held->fd, temporary.fd())))
         return JSONFailure;
     // A failed fsync is not retried: the kernel may have dropped the pages.
     if (!write_all(temporary.fd(), text, strlen(text)) || fsync(temporary.fd()) != 0 ||
@@ -341,13 +344,12 @@ JSON_Status replace_regular(int dir_fd, const char *name, const HeldInode *held,
         if (errno != EBUSY || !held)
             return JSONFailure;
         temporary.discard();
-        return overwrite_in_place(dir_fd, name, held->status, text);
+        return overwrite_in_place(dir_fd, name, *held, text);
     }
     if (new_file)
         new_file->reset(temporary.release());
-    // The rename lasts only once the directory is on disk. File systems that
-    // cannot sync a directory report EINVAL: nothing more can be done there.
-    return fsync(dir_fd) == 0 || errno == EINVAL ? JSONSuccess : JSONFailure;
+    // The rename lasts only once the directory is on disk.
+    return sync_directory(dir_fd) ? JSONSuccess : JSONFailure;
 }
 
 JSON_Status replace_file(const char *filename, const char *text)

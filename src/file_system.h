@@ -60,9 +60,10 @@ int open_regular(int dir_fd, const char *name, int follow, struct stat &status);
 // Every file made beside a target is named ".<target>.~jsontree-<word>~",
 // the target's name shortened to fit: a marker no one types by chance, so
 // that the files a person keeps beside the target (".conf.json.backup") are
-// never taken for ours. The word is six random letters for a temporary copy.
+// never taken for ours. The word is six random letters for a temporary copy,
+// "journal" for the journal of an in-place write.
 constexpr char RESERVED_MARKER[] = ".~jsontree-";
-constexpr int RESERVED_WORD_MAX = 6;
+constexpr int RESERVED_WORD_MAX = 7;
 constexpr char RESERVED_END = '~';
 
 // ".<target>.~jsontree-" in `name`; its length.
@@ -90,6 +91,36 @@ enum class NameCheck {
     NONE,
     STILL_HELD
 };
+
+bool write_all(int fd, const char *text, size_t length);
+bool sync_directory(int dir_fd);
+
+// Opens `name` for writing, never through a link and without waiting for a
+// FIFO's reader, and only if it is still the inode `expected`.
+int open_for_writing(int dir_fd, const char *name, int access, const struct stat &expected);
+
+// Gives the file `fd` the owner, group and the permission bits among `kept`
+// of `replaced`, as far as this process may.
+bool take_owner_and_mode(int fd, const struct stat &replaced, mode_t kept);
+
+// Removes the regular file `name` unless a live writer holds it locked.
+void remove_if_abandoned(int dir_fd, const char *name);
+
+// Writes `text` over the regular file `name`, which cannot be renamed over,
+// journaled: a kill or a crash at any step leaves what the next access
+// reads as the old text or the new one.
+JSON_Status overwrite_in_place(int dir_fd, const char *name, const HeldInode &held,
+                               const char *text);
+
+// The text of the regular file `fd`, `name` in `dir_fd`, read from its
+// start. A journal that an interrupted in-place write left beside it is
+// settled first (with the file's lock, taken here unless `locked`): the write
+// is finished where this process may write, else its new text is returned.
+// `status` is the file's, and is updated.
+char *read_settled(int dir_fd, const char *name, int fd, struct stat &status, bool locked,
+                   size_t *length);
+// The same for a file opened as `filename`, which locates the journal.
+char *read_settled(const char *filename, int fd, struct stat &status);
 
 // Replaces the regular file `name` in `dir_fd` (`held` is null for a new
 // file). With STILL_HELD nothing is renamed over a name that no longer holds

@@ -13,12 +13,15 @@
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -157,6 +160,93 @@ TEST_F(MountedFileReplaceTest, BindMountedFileIsWrittenInPlace)
         EXPECT_EQ(read_file_bytes(source), text);
         EXPECT_EQ(read_file_bytes(target), "under the mount");
         EXPECT_EQ(directory_entries(dir_.path()), (Strings{"conf.json", "mnt", "mounted.json"}));
+    }
+}
+
+// Any call with a descriptor (all of them) fails.
+const DeniedCall NO_TRUNCATION = {"ftruncate",
+#ifdef SYS_ftruncate64
+                                  SYS_ftruncate64,
+#else
+                                  SYS_ftruncate,
+#endif
+                                  0, ~0u, EIO};
+
+TEST_F(MountedFileReplaceTest, InterruptedInPlaceWriteIsFinishedOrUndone)
+{
+    ValuePtr doc = document("new");
+    const std::string new_text = text_of(doc.get(), true);
+    const std::string old_text = text_of(document("old", 20).get(), true);
+    const std::string edited = text_of(document("edited").get(), true);
+    ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+    std::string target = dir_.write("conf.json", "under the mount");
+    std::string source = dir_.write("mounted.json", old_text);
+    ScopedMount bind(source.c_str(), target, nullptr, MS_BIND, nullptr);
+    if (!bind.mounted())
+        GTEST_SKIP() << "mount not permitted: " << bind.error();
+    // A write whose truncation fails stops where a kill before it would.
+    int result = in_child([&] {
+        if (!deny_call(NO_TRUNCATION))
+            return NO_FILTER;
+        return json_serialize_to_file_pretty(doc.get(), target.c_str()) == JSONFailure ? 0 : 1;
+    });
+    if (result == NO_FILTER)
+        GTEST_SKIP() << "no seccomp filter can be installed here";
+    ASSERT_EQ(result, 0);
+    const std::string mixed = read_file_bytes(source);
+    ASSERT_EQ(mixed, new_text + old_text.substr(new_text.size()));
+    const std::string journal = dir_.file(".conf.json.~jsontree-journal~");
+    const std::string written = read_file_bytes(journal);
+    ASSERT_FALSE(written.empty()) << "no journal beside the file";
+
+    struct Case {
+        const char *what;
+        std::string file, journal;
+        uid_t journal_owner, reader;
+        std::string read, after;
+        bool journal_left;
+    };
+    const Case cases[] = {
+        {"killed before the truncation", mixed, written, 0, 0, new_text, new_text, false},
+        {"killed before the overwrite", old_text, written, 0, 0, new_text, new_text, false},
+        {"killed in the journal", old_text, written.substr(0, written.size() - 1), 0, 0, old_text,
+         old_text, false},
+        {"file edited since", edited, written, 0, 0, edited, edited, false},
+        {"reader who may not write", mixed, written, 0, 65534, new_text, mixed, true},
+        {"journal of another user", mixed, written, 65534, 0, mixed, mixed, true},
+    };
+    auto held_text = [&](int lock_wait_ms) {
+        HeldFile file(json_file_open(target.c_str(), lock_wait_ms));
+        return std::string(file ? json_file_text(file.get()) : "<null>");
+    };
+    const std::pair<const char *, std::function<std::string()>> accesses[] = {
+        {"read", [&] { return held_text(-1); }},
+        {"store", [&] { return held_text(1000); }},
+        {"library reader",
+         [&] { return text_of(ValuePtr(json_parse_file(target.c_str())).get(), true); }},
+    };
+    for (const Case &c : cases) {
+        for (const auto &[how, read_through] : accesses) {
+            SCOPED_TRACE(std::string(c.what) + ", " + how);
+            dir_.write("mounted.json", c.file);
+            unlink(journal.c_str());
+            dir_.write(".conf.json.~jsontree-journal~", c.journal);
+            ASSERT_EQ(chown(journal.c_str(), c.journal_owner, c.journal_owner), 0);
+            // The library reader sees the document, not the text.
+            std::string expected =
+                how == accesses[2].first
+                    ? text_of(ValuePtr(json_parse_string(c.read.c_str())).get(), true)
+                    : c.read;
+            EXPECT_EQ(in_child([&] {
+                          if (c.reader != 0 && (setresgid(c.reader, c.reader, c.reader) != 0 ||
+                                                setresuid(c.reader, c.reader, c.reader) != 0))
+                              return 2;
+                          return read_through() == expected ? 0 : 1;
+                      }),
+                      0);
+            EXPECT_EQ(read_file_bytes(source), c.after);
+            EXPECT_EQ(access(journal.c_str(), F_OK) == 0, c.journal_left);
+        }
     }
 }
 
