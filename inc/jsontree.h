@@ -128,16 +128,23 @@ JSONTREE_API void json_free_serialized_string(char *string);
  * time. A file system without locks is read unlocked. */
 typedef struct json_file_t JSON_File;
 JSONTREE_API JSON_File *json_file_open(const char *filename, int lock_wait_ms);
-/* The text read when the file was opened, NUL-terminated; null for null. */
+/* The text of the file the handle holds, NUL-terminated: as read when the
+ * file was opened, then as written by each json_file_replace that made it
+ * the file's content. Null for null. */
 JSONTREE_API const char *json_file_text(const JSON_File *file);
-/* The number of bytes read: more than strlen(json_file_text(file)) when the
- * file holds a NUL byte, where the text ends for every parser. 0 for null. */
+/* The number of bytes of that text: more than strlen(json_file_text(file))
+ * when the file read holds a NUL byte, where the text ends for every parser.
+ * 0 for null. */
 JSONTREE_API size_t json_file_length(const JSON_File *file);
 /* Makes `text` the file's content, as json_serialize_to_file does (old or
  * new file, never a part; owner, group, mode and extended attributes kept),
  * but only if the name still holds the inode that was read: otherwise it
+ * fails and writes nothing. The text is copied (through the allocation
+ * hooks) before anything is written; when the copy cannot be made the call
  * fails and writes nothing. After a success the handle holds the new file,
- * still locked if it was. */
+ * still locked if it was, and its text. A failure after the new file took
+ * the name (only the directory could not be synced) leaves the handle
+ * holding the new file and its text too. */
 JSONTREE_API JSON_Status json_file_replace(JSON_File *file, const char *text);
 /* Releases the lock and the handle; null is ignored. */
 JSONTREE_API void json_file_close(JSON_File *file);

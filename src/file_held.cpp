@@ -122,15 +122,28 @@ JSON_Status json_file_replace(JSON_File *file, const char *text)
 {
     if (!file || !text)
         return JSONFailure;
+    // Copied before anything is written: a handle never holds a file whose
+    // text it cannot give.
+    size_t length = strlen(text);
+    TextPtr copy(jsontree_strndup(text, length));
+    if (!copy)
+        return JSONFailure;
     FileDescriptor new_file;
     JSON_Status status = replace_regular(file->dir_fd, file->name, &file->held,
                                          NameCheck::STILL_HELD, text, &new_file);
-    // Written in place, the file is the same inode; renamed, the new one.
+    // Written in place, the file is the same inode; renamed, the new one,
+    // even when only the directory's sync failed after the rename.
     struct stat new_status;
-    if (new_file.get() >= 0 && fstat(new_file.get(), &new_status) == 0) {
+    bool renamed = new_file.get() >= 0 && fstat(new_file.get(), &new_status) == 0;
+    if (renamed) {
         close(file->held.fd);
         file->held.fd = new_file.release();
         file->held.status = new_status;
+    }
+    if (status == JSONSuccess || renamed) {
+        jsontree_free(file->text);
+        file->text = copy.release();
+        file->length = length;
     }
     return status;
 }

@@ -224,13 +224,17 @@ TEST_F(FileReplaceTest, HeldFileIsReplacedOnlyWhileItsNameHoldsIt)
         EXPECT_EQ(read_file_bytes(victim), "victim bytes");
         unlink(path.c_str());
     }
-    // Left alone, the file is replaced, and again through the same handle.
+    // Left alone, the file is replaced, and again through the same handle,
+    // each change made to the text the handle holds: the second keeps the first.
     std::string path = dir_.write("conf.json", "{}");
     HeldFile file(json_file_open(path.c_str(), 0));
-    ASSERT_EQ(json_file_replace(file.get(), text.c_str()), JSONSuccess);
-    EXPECT_EQ(read_file_bytes(path), text);
-    ASSERT_EQ(json_file_replace(file.get(), "[]"), JSONSuccess);
-    EXPECT_EQ(read_file_bytes(path), "[]");
+    for (const char *member : {"first", "second"}) {
+        ValuePtr root(json_parse_string(json_file_text(file.get())));
+        ASSERT_EQ(json_object_set_null(json_object(root.get()), member), JSONSuccess);
+        ASSERT_EQ(json_file_replace(file.get(), text_of(root.get()).c_str()), JSONSuccess);
+        EXPECT_EQ(json_file_length(file.get()), read_file_bytes(path).size());
+    }
+    EXPECT_EQ(read_file_bytes(path), "{\"first\":null,\"second\":null}");
     EXPECT_EQ(directory_entries(dir_.path()), (Strings{"conf.json", "victim"}));
 }
 
