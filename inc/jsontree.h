@@ -123,9 +123,12 @@ JSONTREE_API void json_free_serialized_string(char *string);
  * device, a directory) is refused at once. With lock_wait_ms >= 0 it also
  * takes an exclusive lock (flock) on the file, waiting at most that many
  * milliseconds for a holder to let go; other writers that use the same
- * lock then never rewrite from a stale copy. A negative wait takes no lock.
- * Null on failure; errno is EWOULDBLOCK when the lock was not obtained in
- * time. A file system without locks is read unlocked. */
+ * lock then never rewrite from a stale copy. The wait is one deadline for
+ * the whole call: a file renamed over the name meanwhile is opened and
+ * waited for in what is left of it, and a wait of 0 tries once. A negative
+ * wait takes no lock. Null on failure; errno is EWOULDBLOCK when no lock on
+ * the file the name holds was obtained in time. A file system without locks
+ * is read unlocked. */
 typedef struct json_file_t JSON_File;
 JSONTREE_API JSON_File *json_file_open(const char *filename, int lock_wait_ms);
 /* The text of the file the handle holds, NUL-terminated: as read when the

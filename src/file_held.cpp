@@ -6,6 +6,7 @@
 #include <sys/file.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 
@@ -21,22 +22,39 @@ struct json_file_t {
 
 namespace {
 
-long milliseconds_since(const timespec &start)
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-}
+// A point on the monotonic clock that a whole open must end by, however
+// often the name moves meanwhile.
+class Deadline {
+public:
+    explicit Deadline(int wait_ms)
+    {
+        clock_gettime(CLOCK_MONOTONIC, &end_);
+        int64_t end_ns = end_.tv_nsec + int64_t{wait_ms} * NS_PER_MS;
+        end_.tv_sec += time_t(end_ns / NS_PER_S);
+        end_.tv_nsec = long(end_ns % NS_PER_S);
+    }
+    // Milliseconds left, rounded up; 0 once the deadline has passed.
+    int64_t remaining_ms() const
+    {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        int64_t left_ns =
+            int64_t{end_.tv_sec - now.tv_sec} * NS_PER_S + (end_.tv_nsec - now.tv_nsec);
+        return left_ns > 0 ? (left_ns + NS_PER_MS - 1) / NS_PER_MS : 0;
+    }
 
-// An exclusive lock, waited for at most `wait_ms`: any reader of the file can
-// hold a lock on it, so a blocking flock could be held hostage for ever. A
-// file system without locks gives none, and that is no failure.
-bool lock_within(int fd, int wait_ms)
+private:
+    static constexpr int64_t NS_PER_MS = 1000000, NS_PER_S = 1000000000;
+    timespec end_{};
+};
+
+// An exclusive lock, waited for until `deadline` at most: any reader of the
+// file can hold a lock on it, so a blocking flock could be held hostage for
+// ever. A file system without locks gives none, and that is no failure.
+bool lock_within(int fd, const Deadline &deadline)
 {
-    constexpr long LONGEST_PAUSE_MS = 50;
-    timespec start{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    long pause_ms = 1;
+    constexpr int64_t LONGEST_PAUSE_MS = 50;
+    int64_t pause_ms = 1;
     for (;;) {
         if (flock(fd, LOCK_EX | LOCK_NB) == 0)
             return true;
@@ -44,37 +62,40 @@ bool lock_within(int fd, int wait_ms)
             continue;
         if (errno != EWOULDBLOCK)
             return true;
-        long left_ms = wait_ms - milliseconds_since(start);
-        if (left_ms <= 0) {
+        int64_t left_ms = deadline.remaining_ms();
+        if (left_ms == 0) {
             errno = EWOULDBLOCK;
             return false;
         }
-        timespec pause{0, (pause_ms < left_ms ? pause_ms : left_ms) * 1000000L};
+        // At most LONGEST_PAUSE_MS: always under the second tv_nsec allows.
+        timespec pause{0, long(pause_ms < left_ms ? pause_ms : left_ms) * 1000000L};
         nanosleep(&pause, nullptr);
         pause_ms = pause_ms * 2 < LONGEST_PAUSE_MS ? pause_ms * 2 : LONGEST_PAUSE_MS;
     }
 }
 
-constexpr unsigned OPEN_ATTEMPTS = 100;
-
 // The regular file `name` holds, locked if `lock_wait_ms` asks for it.
 int open_held(int dir_fd, const char *name, int lock_wait_ms, struct stat &status)
 {
-    for (unsigned attempt = 0; attempt < OPEN_ATTEMPTS; attempt++) {
+    const Deadline deadline(lock_wait_ms < 0 ? 0 : lock_wait_ms);
+    for (;;) {
         FileDescriptor fd(open_regular(dir_fd, name, O_NOFOLLOW, status));
         if (fd.get() < 0)
             return -1;
         if (lock_wait_ms < 0)
             return fd.release();
-        if (!lock_within(fd.get(), lock_wait_ms))
+        if (!lock_within(fd.get(), deadline))
             return -1;
         // A writer that held the lock may have renamed a new file over the
         // name meanwhile; the lock must be on the file the name holds now.
         if (name_holds(dir_fd, name, status) && fstat(fd.get(), &status) == 0)
             return fd.release();
+        // A name that moves until the deadline is a lock not had in time.
+        if (deadline.remaining_ms() == 0) {
+            errno = EWOULDBLOCK;
+            return -1;
+        }
     }
-    errno = EAGAIN;
-    return -1;
 }
 
 }  // namespace

@@ -14,7 +14,9 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstddef>
@@ -22,6 +24,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -251,6 +254,61 @@ TEST_F(FileReplaceTest, LockIsWaitedForABoundedTime)
     HeldFile writer(json_file_open(path.c_str(), 50));
     EXPECT_NE(writer, nullptr);
     EXPECT_EQ(HeldFile(json_file_open(path.c_str(), 0)), nullptr) << "a second writer got in";
+}
+
+// Another user who renames a fresh locked file over the name again and again
+// holds an open no longer than its wait; writers that queue for the lock
+// while each of them replaces the file wait as long as they asked to.
+TEST_F(FileReplaceTest, LockWaitIsOneDeadlineHoweverTheNameMoves)
+{
+    using namespace std::chrono;
+    std::string path = dir_.write("conf.json", "{}");
+    int locked = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(locked, LOCK_EX), 0);
+    std::atomic<bool> moving{true};
+    std::thread mover([&] {
+        for (; moving; std::this_thread::sleep_for(milliseconds(100))) {
+            int fresh = open(dir_.write("fresh", "{}").c_str(), O_RDONLY | O_CLOEXEC);
+            flock(fresh, LOCK_EX);
+            rename(dir_.file("fresh").c_str(), path.c_str());
+            close(std::exchange(locked, fresh));
+        }
+        close(locked);
+    });
+    const auto start = steady_clock::now();
+    errno = 0;
+    EXPECT_EQ(HeldFile(json_file_open(path.c_str(), 300)), nullptr);
+    EXPECT_EQ(errno, EWOULDBLOCK);
+    const auto waited = steady_clock::now() - start;
+    moving = false;
+    mover.join();
+    EXPECT_GE(waited, milliseconds(300)) << "gave up before its deadline";
+    EXPECT_LT(waited, seconds(4)) << "each move restarted the wait";
+
+    // Two processes of two threads; an increment that fails is missing below.
+    constexpr int INCREMENTS = 150;
+    auto increment_in_two_threads = [&] {
+        recording_hooks::uninstall();  // they record for one thread only
+        auto increments = [&] {
+            for (int i = 0; i < INCREMENTS; i++) {
+                HeldFile file(json_file_open(path.c_str(), 20000));
+                ValuePtr root(file ? json_parse_string(json_file_text(file.get())) : nullptr);
+                JSON_Object *counter = json_object(root.get());
+                double count = json_object_get_number(counter, "count");
+                json_object_set_number(counter, "count", count + 1);
+                json_file_replace(file.get(), text_of(root.get()).c_str());
+            }
+        };
+        std::thread other(increments);
+        increments();
+        other.join();
+        return 0;
+    };
+    for (pid_t child :
+         {start_child(increment_in_two_threads), start_child(increment_in_two_threads)})
+        wait_status(child);
+    ValuePtr counted(json_parse_string(read_file_bytes(path).c_str()));
+    EXPECT_EQ(json_object_get_number(json_object(counted.get()), "count"), 4 * INCREMENTS);
 }
 
 TEST_F(FileReplaceTest, ReadersRefuseAFifoAtOnce)
