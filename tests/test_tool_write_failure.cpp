@@ -256,6 +256,21 @@ TEST_F(ToolUnderShim, FailingCallKeepsTheFile)
     }
 }
 
+// Started with descriptors 0 to 2 closed, the tool must not take one of them
+// for the file it writes: the message of a failed directory sync after the
+// rename would be written into the configuration file.
+TEST_F(ToolUnderShim, ClosedStandardDescriptorsNeverBecomeTheFile)
+{
+    TempDir dir;
+    const std::string path = dir.write("conf.json", "{\"a\": 1}");
+    RunOptions options;
+    options.standard_output = StandardOutput::all_closed;
+    options.env = {"LD_PRELOAD=" IO_FAILURE_SHIM, "JSONTREE_FAIL_CALL=fsync,fdatasync",
+                   "JSONTREE_FAIL_PATH=" + dir.path(), "JSONTREE_FAIL_SKIP=1"};
+    EXPECT_EQ(run_program(TOOL, {"-f", path, "a", "2"}, options).status, 1);
+    EXPECT_EQ(read_file_bytes(path), "{\n    \"a\": 2\n}");
+}
+
 // Another user who may write the directory swaps the file for a link at the
 // worst moment, once the new text is on disk: the store must not write where
 // the link leads, nor make a file there.

@@ -5,6 +5,7 @@
 #include "jsontree.h"
 #include "logger.h"
 
+#include <fcntl.h>
 #include <getopt.h>
 #include <unistd.h>
 
@@ -402,10 +403,28 @@ int serve(const Request &request)
     return load_and_serve(filename.get(), request.json_path, request.json_value, root);
 }
 
+// A descriptor among 0, 1 and 2 left closed by whoever started the tool
+// would be the next one opened: the configuration file could become
+// standard error and take a message. /dev/null fills each gap, opened for
+// reading only so that output sent there still fails as it did when closed.
+bool fill_closed_standard_descriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lower ones are open, so the lowest free descriptor is this one.
+        if (open("/dev/null", O_RDONLY | O_NOCTTY) != fd)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
+    if (!fill_closed_standard_descriptors())
+        return 1;
     const Request request = read_command_line(argc, argv);
     return request.settled ? request.status : serve(request);
 }

@@ -104,6 +104,11 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
         close(out_pipe[1]);
         if (options.standard_output == StandardOutput::closed)
             close(1);
+        if (options.standard_output == StandardOutput::all_closed) {
+            close(0);
+            close(1);
+            close(2);
+        }
         if (options.standard_output == StandardOutput::broken_pipe) {
             // An ignored signal stays ignored across exec.
             int broken[2];

@@ -19,6 +19,7 @@ enum class StandardOutput {
     captured,     // into RunResult::out
     closed,       // nowhere: descriptor 1 is not open
     broken_pipe,  // a pipe whose reader has gone, SIGPIPE ignored
+    all_closed,   // nowhere, and descriptors 0 and 2 are not open either
 };
 
 struct RunOptions {
