@@ -167,10 +167,11 @@ public:
         remove_if_abandoned(dir_fd_, name_);
         fd_.reset(openat(dir_fd_, name_, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                          S_IRUSR | S_IWUSR));
+        // Made exclusively: from here on the name is this write's to remove.
+        owned_ = fd_.get() >= 0;
         struct stat made;
-        owned_ = fd_.get() >= 0 && lock_now(fd_.get()) && fstat(fd_.get(), &made) == 0 &&
-                 name_holds(dir_fd_, name_, made);
-        if (!owned_)
+        if (!owned_ || !lock_now(fd_.get()) || fstat(fd_.get(), &made) != 0 ||
+            !name_holds(dir_fd_, name_, made))
             return false;
         JournalHeader header = header_for(file, old_text, new_text);
         return take_owner_and_mode(fd_.get(), file, 0666) &&
