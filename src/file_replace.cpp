@@ -305,6 +305,24 @@ JSON_Status write_through(int dir_fd, const char *name, const struct stat &seen,
     return fd.get() >= 0 && write_all(fd.get(), text, strlen(text)) ? JSONSuccess : JSONFailure;
 }
 
+// A file that is a mount of its own (a bind-mounted file) cannot be renamed
+// over. Kernels that report mount ids tell so before a copy is made, so none
+// is left beside the file should its removal fail; elsewhere the rename's
+// EBUSY tells.
+bool is_mount_of_its_own(int dir_fd, int file_fd)
+{
+#ifdef STATX_MNT_ID
+    struct statx dir = {}, file = {};
+    return statx(dir_fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &dir) == 0 &&
+           statx(file_fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &file) == 0 &&
+           (dir.stx_mask & file.stx_mask & STATX_MNT_ID) && dir.stx_mnt_id != file.stx_mnt_id;
+#else
+    (void)dir_fd;
+    (void)file_fd;
+    return false;
+#endif
+}
+
 }  // namespace
 
 namespace jsontree::detail {
@@ -322,6 +340,11 @@ int reserved_prefix(char (&name)[NAME_MAX + 1], const char *target_name)
 JSON_Status replace_regular(int dir_fd, const char *name, const HeldInode *held, NameCheck check,
                             const char *text, FileDescriptor *new_file)
 {
+    auto still_held = [&] {
+        return check == NameCheck::NONE || name_holds(dir_fd, name, held->status);
+    };
+    if (held && is_mount_of_its_own(dir_fd, held->fd))
+        return still_held() ? overwrite_in_place(dir_fd, name, *held, text) : JSONFailure;
     remove_strays(dir_fd, name);
     TemporaryFile temporary(dir_fd);
     if (!temporary.create(name, held))
@@ -336,7 +359,7 @@ JSON_Status replace_regular(int dir_fd, const char *name, const HeldInode *held,
         !temporary.take_own_name(name))
         return JSONFailure;
     // Checked last: a name swapped after this is replaced, not followed.
-    if (check == NameCheck::STILL_HELD && !name_holds(dir_fd, name, held->status))
+    if (!still_held())
         return JSONFailure;
     if (!temporary.rename_over(name)) {
         // A target that is itself a mount point (a bind-mounted file) cannot
