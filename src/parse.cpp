@@ -61,13 +61,18 @@ JSON_Value *parse_string_value(const char **string, const char *end, DecodeBuffe
 
 // ---- Numbers and literals
 
-// Refuses what strtod reads but JSON does not allow: leading zeros and the
-// hexadecimal forms.
+inline bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Refuses what strtod reads but JSON does not allow: leading zeros (a "0"
+// followed by another digit; "0.5" and "0e5" are fine) and the hexadecimal
+// forms.
 int is_decimal(const char *string, size_t length)
 {
-    if (length >= 2 && string[0] == '0' && string[1] != '.')
-        return 0;
-    if (length >= 3 && string[0] == '-' && string[1] == '0' && string[2] != '.')
+    size_t sign = string[0] == '-' ? 1 : 0;
+    if (length >= sign + 2 && string[sign] == '0' && is_digit(string[sign + 1]))
         return 0;
     for (size_t i = length; i-- > 0;) {
         if (string[i] == 'x' || string[i] == 'X')
