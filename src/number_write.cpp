@@ -4,7 +4,6 @@
 
 #include "number_shortest.h"
 
-#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -152,7 +151,10 @@ int jsontree::detail::format_number(double number, char *out, char *scratch)
         int64_t whole = static_cast<int64_t>(number);
         if (static_cast<double>(whole) == number) {
             int length = write_integer(whole, out);
-            if (whole >= INT_MIN && whole <= INT_MAX)
+            // Below 2^53 every whole number is a double of its own, so readers
+            // that keep integers apart from other numbers may take it as one.
+            constexpr int64_t INTEGER_FORM_LIMIT = int64_t(1) << 53;
+            if (whole > -INTEGER_FORM_LIMIT && whole < INTEGER_FORM_LIMIT)
                 return length;
             // "%f" prints a whole number exactly, so its text always reads back.
             memcpy(out + length, ".000000", 7);
