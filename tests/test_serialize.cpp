@@ -170,6 +170,12 @@ TEST_F(SerializeTest, Numbers)
         {-9.2233720368547758e18, "-9223372036854775808.000000"},
         {1e19, "10000000000000000000.000000"},
         {-65.61361699999998, "-65.61361699999998"},  // shortest digits past six decimals
+        // The first digit's power at -4 is the last written without an exponent.
+        {0.0001234567, "0.0001234567"},
+        {0.00001234567, "1.234567e-05"},
+        // Exactly midway between two shortest candidates: the even one.
+        {5079.0 / 524288, "0.009687423706054688"},
+        {16385.0 / 262144, "0.06250381469726562"},
     };
     for (const Case &c : cases) {
         ValuePtr value(json_value_init_number(c.number));
