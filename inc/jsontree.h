@@ -255,6 +255,12 @@ JSONTREE_API JSON_Object *json_value_get_object(const JSON_Value *value);
 JSONTREE_API JSON_Array *json_value_get_array(const JSON_Value *value);
 JSONTREE_API const char *json_value_get_string(const JSON_Value *value);
 JSONTREE_API double json_value_get_number(const JSON_Value *value);
+/* The text a parsed number was written as, when its double does not hold it:
+ * an integer literal the double holds only rounded (9007199254740993), or a
+ * non-zero literal that became 0 (1e-400) or infinite (2e308). Serializing
+ * writes this text, so such a number is rewritten as it was read. Null for
+ * every other value, and for numbers made by json_value_init_number. */
+JSONTREE_API const char *json_value_get_number_text(const JSON_Value *value);
 JSONTREE_API int json_value_get_boolean(const JSON_Value *value);
 
 JSONTREE_API JSON_Value_Type json_type(const JSON_Value *value);

@@ -4,7 +4,9 @@
 
 #include "wide_multiply.h"
 
+#include <cfloat>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -318,4 +320,40 @@ double jsontree::detail::read_number(const char *text, const char **end)
     double value = strtod(text, &strtod_end);
     *end = strtod_end;
     return value;
+}
+
+// Digits of the significand only: the exponent's do not make a number non-zero.
+bool jsontree::detail::has_non_zero_digit(std::string_view literal)
+{
+    for (char c : literal) {
+        if (c == 'e' || c == 'E')
+            return false;
+        if (c >= '1' && c <= '9')
+            return true;
+    }
+    return false;
+}
+
+// A literal of more characters than ALWAYS_EXACT_INTEGER_LENGTH: held unless
+// it is an integer literal whose value the double only rounds.
+bool jsontree::detail::holds_long_literal(std::string_view literal, double number)
+{
+    std::string_view digits = literal.substr(literal[0] == '-' ? 1 : 0);
+    uint64_t whole = 0;
+    bool fits = true;
+    for (char c : digits) {
+        if (!is_digit(c))
+            return true;  // a fraction or an exponent: not an integer literal
+        fits = fits && !__builtin_mul_overflow(whole, 10, &whole) &&
+               !__builtin_add_overflow(whole, uint64_t(c - '0'), &whole);
+    }
+    double magnitude = std::fabs(number);
+    constexpr double UINT64_LIMIT = 18446744073709551616.0;  // 2^64
+    if (fits)
+        return magnitude < UINT64_LIMIT && uint64_t(magnitude) == whole;
+    // Past 2^64: "%.0f" prints a whole double's every digit.
+    char exact[DBL_MAX_10_EXP + 2];
+    int length = snprintf(exact, sizeof exact, "%.0f", magnitude);
+    return length >= 0 && size_t(length) < sizeof exact &&
+           std::string_view(exact, size_t(length)) == digits;
 }

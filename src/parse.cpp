@@ -90,7 +90,11 @@ JSON_Value *parse_number_value(const char **string)
     // enclosing container fails anyway.
     if (length == 0 || !is_decimal(*string, length))
         return nullptr;
+    std::string_view literal(*string, length);
     *string = end;
+    // A rewrite must not put another number in its place.
+    if (!double_holds_literal(literal, number))
+        return json_value_init_number_with_text(number, literal);
     return json_value_init_number(number);
 }
 

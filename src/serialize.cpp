@@ -224,6 +224,8 @@ void write_value(Writer &out, const JSON_Value *value, int level)
     case JSONString:
         return out.quoted(value->value.string);
     case JSONNumber:
+        if (value->keeps_text)
+            return out.put(json_value_get_number_text(value));
         return out.number(value->value.number);
     case JSONObject:
         return write_object(out, value->value.object, level);

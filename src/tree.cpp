@@ -49,6 +49,13 @@ JSON_Value *copy_array(const JSON_Array *source, size_t depth)
     return copy.release();
 }
 
+JSON_Value *copy_number(const JSON_Value *number)
+{
+    const char *literal = json_value_get_number_text(number);
+    return literal ? json_value_init_number_with_text(number->value.number, literal)
+                   : json_value_init_number(number->value.number);
+}
+
 JSON_Value *copy_value(const JSON_Value *value, size_t depth)
 {
     if (depth > JSON_MAX_DEPTH)
@@ -59,7 +66,7 @@ JSON_Value *copy_value(const JSON_Value *value, size_t depth)
     case JSONBoolean:
         return json_value_init_boolean(json_value_get_boolean(value));
     case JSONNumber:
-        return json_value_init_number(json_value_get_number(value));
+        return copy_number(value);
     case JSONString:
         return json_value_adopt_string(jsontree_strdup(json_value_get_string(value)));
     case JSONObject:
@@ -99,6 +106,22 @@ bool arrays_equal(const JSON_Array *a, const JSON_Array *b, size_t depth)
     return true;
 }
 
+// A kept literal is equal to the same literal. An integer no double holds,
+// or an infinite literal, is at least 1 from any other number; a literal read
+// as 0 lies within the tolerance of 0, so only it compares by its double.
+bool numbers_equal(const JSON_Value *a, const JSON_Value *b)
+{
+    const char *a_literal = json_value_get_number_text(a);
+    const char *b_literal = json_value_get_number_text(b);
+    if (a_literal && b_literal && strcmp(a_literal, b_literal) == 0)
+        return true;
+    double a_number = json_value_get_number(a);
+    double b_number = json_value_get_number(b);
+    if ((a_literal && a_number != 0) || (b_literal && b_number != 0))
+        return false;
+    return fabs(a_number - b_number) < NUMBER_TOLERANCE;
+}
+
 bool values_equal(const JSON_Value *a, const JSON_Value *b, size_t depth)
 {
     JSON_Value_Type type = json_value_get_type(a);
@@ -108,7 +131,7 @@ bool values_equal(const JSON_Value *a, const JSON_Value *b, size_t depth)
     case JSONString:
         return strcmp(json_value_get_string(a), json_value_get_string(b)) == 0;
     case JSONNumber:
-        return fabs(json_value_get_number(a) - json_value_get_number(b)) < NUMBER_TOLERANCE;
+        return numbers_equal(a, b);
     case JSONBoolean:
         return json_value_get_boolean(a) == json_value_get_boolean(b);
     case JSONObject:

@@ -29,12 +29,25 @@ Record *allocate_record()
     return static_cast<Record *>(jsontree_malloc(sizeof(Record)));
 }
 
-JSON_Value *allocate_value(JSON_Value_Type type)
+// `text_room` bytes follow the record in its block.
+JSON_Value *allocate_value(JSON_Value_Type type, size_t text_room = 0)
 {
-    JSON_Value *value = allocate_record<JSON_Value>();
-    if (value)
+    JSON_Value *value = static_cast<JSON_Value *>(jsontree_malloc(sizeof(JSON_Value) + text_room));
+    if (value) {
         value->type = type;
+        value->keeps_text = text_room > 0;
+    }
     return value;
+}
+
+char *text_after_record(JSON_Value *value)
+{
+    return reinterpret_cast<char *>(value + 1);
+}
+
+const char *text_after_record(const JSON_Value *value)
+{
+    return reinterpret_cast<const char *>(value + 1);
 }
 
 }  // namespace
@@ -205,6 +218,19 @@ JSON_Value *json_value_init_number(double number)
     return value;
 }
 
+JSON_Value *jsontree::detail::json_value_init_number_with_text(double number,
+                                                               std::string_view literal)
+{
+    JSON_Value *value = allocate_value(JSONNumber, literal.size() + 1);
+    if (value) {
+        value->value.number = number;
+        char *text = text_after_record(value);
+        memcpy(text, literal.data(), literal.size());
+        text[literal.size()] = '\0';
+    }
+    return value;
+}
+
 JSON_Value *json_value_init_boolean(int boolean)
 {
     JSON_Value *value = allocate_value(JSONBoolean);
@@ -346,6 +372,13 @@ const char *json_value_get_string(const JSON_Value *value)
 double json_value_get_number(const JSON_Value *value)
 {
     return json_value_get_type(value) == JSONNumber ? value->value.number : 0.0;
+}
+
+const char *json_value_get_number_text(const JSON_Value *value)
+{
+    if (json_value_get_type(value) != JSONNumber || !value->keeps_text)
+        return nullptr;
+    return text_after_record(value);
 }
 
 int json_value_get_boolean(const JSON_Value *value)

@@ -21,6 +21,9 @@ typedef union json_value_value {
 
 struct json_value_t {
     JSON_Value_Type type;
+    // A number whose literal no double holds keeps that literal, NUL-ended,
+    // in the same block right after the record (json_value_get_number_text).
+    bool keeps_text;
     JSON_Value_Value value;
 };
 
@@ -69,6 +72,10 @@ char *copy_text(std::string_view content);
 // A string value holding a copy of `content`, its record obtained before its
 // text: the order that hands a parse the blocks a release just gave back.
 JSON_Value *json_value_copy_string(std::string_view content);
+
+// A number value holding `number` that also keeps `literal`, the text it was
+// read from, for a number the double does not hold; one block for both.
+JSON_Value *json_value_init_number_with_text(double number, std::string_view literal);
 
 // The length of the UTF-8 sequence a lead byte opens; 0 for a byte that
 // opens none.

@@ -291,9 +291,11 @@ TEST_F(ParseTest, BlocksComeInTheReverseOfTheirRelease)
 TEST_F(ParseTest, ReadsNumbersExactlyAsStrtod)
 {
     const double inf = std::numeric_limits<double>::infinity();
+    // Numbers the double does not stand for keep the literal they were read from.
     struct Case {
         const char *text;
         double number;
+        const char *kept = nullptr;
     } cases[] = {
         {"[0]", 0.0},
         {"[-0]", -0.0},
@@ -311,14 +313,24 @@ TEST_F(ParseTest, ReadsNumbersExactlyAsStrtod)
         {"[1.e3]", 1000.0},
         {"[-.5]", -0.5},
         {"[0.1]", 0.1},
-        {"[1e400]", inf},
-        {"[-1e400]", -inf},
+        {"[1e400]", inf, "1e400"},
+        {"[-1e400]", -inf, "-1e400"},
+        {"[2e308]", inf, "2e308"},
         {"[-inf]", -inf},
         {"[-Infinity]", -inf},
-        {"[1e-400]", 0.0},
+        {"[1e-400]", 0.0, "1e-400"},
+        {"[-0.0e-400]", -0.0},
         {"[4.9e-324]", 4.9e-324},
         {"[2.2250738585072011e-308]", 2.2250738585072011e-308},
-        {"[123456789012345678901234567890]", 123456789012345678901234567890.0},
+        {"[123456789012345678901234567890]", 123456789012345678901234567890.0,
+         "123456789012345678901234567890"},
+        {"[123456789012345678901234567890.0]", 123456789012345678901234567890.0},
+        {"[9007199254740993]", 9007199254740992.0, "9007199254740993"},
+        {"[-9007199254740993]", -9007199254740992.0, "-9007199254740993"},
+        {"[9007199254740992]", 9007199254740992.0},
+        {"[12345678901234567890]", 12345678901234567890.0, "12345678901234567890"},
+        {"[18446744073709551616]", 0x1p64},
+        {"[1180591620717411303424]", 0x1p70},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
@@ -327,6 +339,7 @@ TEST_F(ParseTest, ReadsNumbersExactlyAsStrtod)
         ASSERT_EQ(json_type(number), JSONNumber);
         EXPECT_EQ(json_number(number), c.number);
         EXPECT_EQ(std::signbit(json_number(number)), std::signbit(c.number));
+        EXPECT_STREQ(json_value_get_number_text(number), c.kept);
     }
     for (const char *text : {"[-nan]", "[-nan(1)]"}) {
         SCOPED_TRACE(text);

@@ -266,18 +266,20 @@ TEST(ToolWrite, FullObjectTakesNoNewMember)
     expect_result(conf.read("m0"), {"0\n", "", 0});
 }
 
-// The parser reads 1e999 as an infinity, which has no JSON text: such a
-// number may be read, but no rewrite may put it into the file.
+// The parser reads 1e999 and -inf as infinities. 1e999 keeps its literal and
+// is rewritten as it was; -inf, which no JSON number spells, never reaches
+// the file.
 TEST(ToolWrite, NonFiniteNumbersNeverReachTheFile)
 {
     const std::string serialize = "<1> Failed to serialize json value\n";
     expect_refused({
-        {"{\"keep\": 1}", "v", "[1e999]", serialize},
-        {"{\"keep\": 1}", "v", "{\"n\": -1e999}", serialize},
-        {"{\"big\": 1e999}", "v", "1", serialize},
+        {"{\"keep\": 1}", "v", "[-inf]", serialize},
+        {"{\"small\": -inf}", "v", "1", serialize},
     });
     ConfFile conf("{\"big\": 1e999}");
-    expect_result(conf.read("big"), {"inf\n", "", 0});
+    expect_result(conf.store("v", "{\"n\": -1e999}"), {"", "", 0});
+    expect_result(conf.read("big"), {"1e999\n", "", 0});
+    conf.expect_alone_with("{\n    \"big\": 1e999,\n    \"v\": {\n        \"n\": -1e999\n    }\n}");
 }
 
 // Replacing the file must not change who may read it.
@@ -344,8 +346,10 @@ TEST(ToolWrite, UntouchedNumbersSurviveARewrite)
 {
     ConfFile conf(
         "{\"p\": 1.23456789, \"q\": 0.1, \"r\": 1e-07, \"s\": 123456789012.5, \"t\": 2147483648, "
-        "\"u\": -2147483648, \"w\": 0.30000000000000004, \"big\": 1e300}");
-    const std::vector<std::string> members = {"p", "q", "r", "s", "t", "u", "w", "big"};
+        "\"u\": -2147483648, \"w\": 0.30000000000000004, \"i\": 9007199254740993, "
+        "\"j\": 12345678901234567890, \"k\": 1e-400, \"l\": 2e308, \"big\": 1e300}");
+    const std::vector<std::string> members = {"p", "q", "r", "s", "t", "u",
+                                              "w", "i", "j", "k", "l", "big"};
     std::vector<std::string> before;
     for (const auto &member : members)
         before.push_back(conf.read(member).out);
@@ -357,7 +361,9 @@ TEST(ToolWrite, UntouchedNumbersSurviveARewrite)
     const std::string text = read_file_bytes(conf.path);
     EXPECT_EQ(text.rfind("{\n    \"p\": 1.23456789,\n    \"q\": 0.100000,\n    \"r\": 1e-07,\n"
                          "    \"s\": 123456789012.500000,\n    \"t\": 2147483648,\n"
-                         "    \"u\": -2147483648,\n    \"w\": 0.30000000000000004,\n    \"big\": 1",
+                         "    \"u\": -2147483648,\n    \"w\": 0.30000000000000004,\n"
+                         "    \"i\": 9007199254740993,\n    \"j\": 12345678901234567890,\n"
+                         "    \"k\": 1e-400,\n    \"l\": 2e308,\n    \"big\": 1",
                          0),
               0u)
         << text;

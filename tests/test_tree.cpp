@@ -26,7 +26,7 @@ ValuePtr parse(const char *text)
 using TreeTest = HookedTest;
 
 const char *const DOCUMENT = R"({"name":"gw\/1","port":1700,"gain":2.5,"on":true,
-    "items":[{"id":7,"tag":null},false,"x"],"opts":{},"list":[],"deep":{"a":{"b":[1,[2,{"c":"d"}]]}}})";
+    "items":[{"id":7,"tag":null},false,"x"],"opts":{},"list":[],"deep":{"a":{"b":[1,[2,{"c":"d"}]]}},"id":9007199254740993})";
 
 TEST_F(TreeTest, DeepCopySerializesLikeItsSourceAndOutlivesIt)
 {
@@ -153,7 +153,12 @@ TEST_F(TreeTest, EqualityCompares)
         {"{}", "{}", 1},
         {"[]", "[]", 1},
         {"{}", "[]", 0},
-        {"[1e400]", "[1e400]", 0},  // infinities differ by NaN
+        // A literal the double does not hold equals only itself.
+        {"[1e400]", "[1e400]", 1},
+        {"[1e400]", "[2e400]", 0},
+        {"[9007199254740993]", "[9007199254740993]", 1},
+        {"[9007199254740993]", "[9007199254740992]", 0},
+        {"[1e-400]", "[0]", 1},
     };
     for (const auto &c : cases) {
         ValuePtr a = parse(c.a);

@@ -117,7 +117,9 @@ TEST_F(ValueTest, AccessorsGiveNeutralResultsForNullAndOtherTypes)
         EXPECT_EQ(json_object(value), nullptr);
         EXPECT_EQ(json_value_get_array(value), nullptr);
         EXPECT_EQ(json_array(value), nullptr);
+        EXPECT_EQ(json_value_get_number_text(value), nullptr);
     }
+    EXPECT_EQ(json_value_get_number_text(number), nullptr);
     EXPECT_EQ(json_value_get_string(number), nullptr);
     EXPECT_EQ(json_string(nullptr), nullptr);
     EXPECT_EQ(json_value_get_type(nullptr), JSONError);

@@ -85,7 +85,11 @@ int json_value_print(JSON_Value *value)
         printf("%s\n", json_string(value));
         return 0;
     case JSONNumber:
-        printf("%1.17g\n", json_number(value));
+        // A number no double holds is shown as the file has it.
+        if (const char *literal = json_value_get_number_text(value))
+            printf("%s\n", literal);
+        else
+            printf("%1.17g\n", json_number(value));
         return 0;
     case JSONObject:
     case JSONArray: {
