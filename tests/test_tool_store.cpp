@@ -62,6 +62,8 @@ TEST(ToolWrite, ValueIsTypedByItsShape)
         {"+7", "7", "7\n"},
         {"-5", "-5", "-5\n"},
         {"-0", "0", "0\n"},
+        {"0e-400", "0", "0\n"},
+        {"5e-324", "5e-324", "4.9406564584124654e-324\n"},  // strtod's ERANGE, but not 0
         {" \t\n\v\f\r42", "42", "42\n"},
         {"42 ", "\"42 \"", "42 \n"},
         {"12abc", "\"12abc\"", "12abc\n"},
@@ -134,6 +136,7 @@ TEST(ToolWrite, ValuesThatCannotBeConvertedAreRefused)
         {" nan", bad_number},       {"-nan", bad_number},
         {"NaN", bad_number},        {"nan(123)", bad_number},
         {"1e999", bad_number},      {"-1e999", bad_number},
+        {"1e-400", bad_number},     {"-0x1p-1100", bad_number},
     };
     const std::string document = "{\"keep\": 1}";
     for (const auto &c : cases) {

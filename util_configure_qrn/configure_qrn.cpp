@@ -174,9 +174,13 @@ JSON_Value *build_value(ValueShape shape, const char *text)
     switch (shape) {
     case ValueShape::number: {
         // inf, nan and overflowing numbers have no JSON text: storing one
-        // would leave a file that can never be loaded again.
+        // would leave a file that can never be loaded again. A non-zero
+        // number too small for a double would be stored as another number, 0.
+        errno = 0;
         double number = strtod(text, nullptr);
-        return std::isfinite(number) ? json_value_init_number(number) : nullptr;
+        bool underflowed_to_zero = number == 0 && errno == ERANGE;
+        return std::isfinite(number) && !underflowed_to_zero ? json_value_init_number(number)
+                                                             : nullptr;
     }
     case ValueShape::container:
         return json_parse_string(text);
