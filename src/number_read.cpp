@@ -5,6 +5,7 @@
 #include "wide_multiply.h"
 
 #include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -322,8 +323,10 @@ double jsontree::detail::read_number(const char *text, const char **end)
     return value;
 }
 
+namespace {
+
 // Digits of the significand only: the exponent's do not make a number non-zero.
-bool jsontree::detail::has_non_zero_digit(std::string_view literal)
+bool has_non_zero_digit(std::string_view literal)
 {
     for (char c : literal) {
         if (c == 'e' || c == 'E')
@@ -334,9 +337,8 @@ bool jsontree::detail::has_non_zero_digit(std::string_view literal)
     return false;
 }
 
-// A literal of more characters than ALWAYS_EXACT_INTEGER_LENGTH: held unless
-// it is an integer literal whose value the double only rounds.
-bool jsontree::detail::holds_long_literal(std::string_view literal, double number)
+// Held unless an integer literal whose value the double only rounds.
+bool holds_large_literal(std::string_view literal, double number)
 {
     std::string_view digits = literal.substr(literal[0] == '-' ? 1 : 0);
     uint64_t whole = 0;
@@ -356,4 +358,15 @@ bool jsontree::detail::holds_long_literal(std::string_view literal, double numbe
     int length = snprintf(exact, sizeof exact, "%.0f", magnitude);
     return length >= 0 && size_t(length) < sizeof exact &&
            std::string_view(exact, size_t(length)) == digits;
+}
+
+}  // namespace
+
+bool jsontree::detail::holds_unusual_literal(std::string_view literal, double number)
+{
+    if (number == 0)
+        return !has_non_zero_digit(literal);
+    if (std::isinf(number))  // only "-inf" and "-infinity" spell one
+        return !is_digit(literal.back());
+    return holds_large_literal(literal, number);
 }

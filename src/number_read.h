@@ -12,23 +12,22 @@ namespace jsontree::detail {
 // reading (`*end`), with exact shortcuts for the common forms.
 double read_number(const char *text, const char **end);
 
-// An integer literal of this many characters or fewer is below 10^15 and so
-// a double of its own.
-constexpr size_t ALWAYS_EXACT_INTEGER_LENGTH = 15;
+// Every integer of smaller magnitude is a double of its own, and a literal
+// read as one is below 2^53 + 1.
+constexpr double EXACT_INTEGERS_BELOW = 0x1p53;
 
-bool has_non_zero_digit(std::string_view literal);
-bool holds_long_literal(std::string_view literal, double number);
+// double_holds_literal for 0, the infinities, NaN and magnitudes of
+// EXACT_INTEGERS_BELOW or more.
+bool holds_unusual_literal(std::string_view literal, double number);
 
 // Whether `number`, read from `literal`, stands for it: false for a non-zero
 // literal read as 0 or as an infinity, and for an integer literal that the
-// double holds only rounded. Costs a comparison or two for most numbers.
+// double holds only rounded. One comparison for most numbers.
 inline bool double_holds_literal(std::string_view literal, double number)
 {
-    if (number == 0)
-        return !has_non_zero_digit(literal);
-    if (std::isinf(number))  // only "-inf" and "-infinity" spell one
-        return literal.back() < '0' || literal.back() > '9';
-    return literal.size() <= ALWAYS_EXACT_INTEGER_LENGTH || holds_long_literal(literal, number);
+    double magnitude = std::fabs(number);
+    return (magnitude != 0 && magnitude < EXACT_INTEGERS_BELOW) ||
+           holds_unusual_literal(literal, number);
 }
 
 }  // namespace jsontree::detail
