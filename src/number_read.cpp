@@ -30,11 +30,6 @@ constexpr int MAX_SIGNIFICAND_DIGITS = 19;  // below 2^64
 constexpr int MAX_WRITTEN_EXPONENT = 9999;
 constexpr size_t MAX_SCANNED_DIGITS = 9999;  // zeros included; more go to strtod
 
-inline bool is_digit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 // Reads the digits at `cursor` into the significand, each one lowering
 // the exponent by `scale_per_digit` (1 in a fraction); false past 19
 // significant digits.

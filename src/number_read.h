@@ -8,6 +8,11 @@
 
 namespace jsontree::detail {
 
+inline bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
 // The double strtod gives for the number at `text`, and where it stops
 // reading (`*end`), with exact shortcuts for the common forms.
 double read_number(const char *text, const char **end);

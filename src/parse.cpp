@@ -61,11 +61,6 @@ JSON_Value *parse_string_value(const char **string, const char *end, DecodeBuffe
 
 // ---- Numbers and literals
 
-inline bool is_digit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 // Refuses what strtod reads but JSON does not allow: leading zeros (a "0"
 // followed by another digit; "0.5" and "0e5" are fine) and the hexadecimal
 // forms.
