@@ -221,6 +221,16 @@ const FailingCall FAILING_CALLS[] = {
 
 const char KEPT_ATTRIBUTE[] = "user.origin";
 
+// The calls the shim counted, in order, from its log.
+Strings logged_calls(const std::string &log)
+{
+    std::istringstream lines(read_file_bytes(log));
+    Strings calls;
+    for (std::string call; std::getline(lines, call);)
+        calls.push_back(call);
+    return calls;
+}
+
 TEST_F(ToolUnderShim, FailingCallKeepsTheFile)
 {
     for (const FailingCall &failing : FAILING_CALLS) {
@@ -243,10 +253,7 @@ TEST_F(ToolUnderShim, FailingCallKeepsTheFile)
                                "JSONTREE_CALL_LOG=" + log};
         expect_store_fails_cleanly(attempt, failing.replaced);
 
-        std::istringstream calls(read_file_bytes(log));
-        Strings made;
-        for (std::string call; std::getline(calls, call);)
-            made.push_back(call);
+        const Strings made = logged_calls(log);
         ASSERT_FALSE(made.empty()) << "the shim saw no call to fail";
         // After a failed fsync the kernel may already have dropped the pages:
         // a second fsync could report success for data that never arrived.
