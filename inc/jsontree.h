@@ -73,6 +73,31 @@ typedef void (*JSON_Free_Function)(void *);
 JSONTREE_API void json_set_allocation_functions(JSON_Malloc_Function malloc_fun,
                                                 JSON_Free_Function free_fun);
 
+/* ---- File names -------------------------------------------------------- */
+
+/* Every call that takes a file name (json_parse_file*, json_serialize_to_file*,
+ * json_file_open, json_canonical_filename) resolves it itself, one component
+ * at a time, each directory held open from one step to the next. A symbolic
+ * link, at any step of the name, is followed only where no other user can
+ * have planted it: in a directory that no one but its owner may write (no
+ * group or other write permission), or when the link is owned by the caller
+ * (effective user id), by root or by the directory's owner. The writers
+ * apply the same rule before writing into an existing file that is not a
+ * regular file (a FIFO, a device). Otherwise the call fails with errno
+ * EACCES and writes nothing. This is the rule of the kernel's
+ * protected_symlinks and protected_fifos, applied in every directory others
+ * may write, sticky or not. A relative link counts from the directory that
+ * holds it; more than 40 links in one name fail with ELOOP. */
+
+/* Writes the canonical absolute name of the existing file `filename` (no
+ * ".", "..", repeated slashes or symbolic links; a relative name counts
+ * from the working directory) into `buffer`, NUL-terminated, as realpath(3)
+ * does, links followed under the rule above. JSONFailure with errno set:
+ * as realpath sets it (ENOENT, ENOTDIR, ELOOP, ENAMETOOLONG, ...), EACCES
+ * for a link that may not be followed, ERANGE when the name does not fit in
+ * `size` bytes (PATH_MAX always suffices), EINVAL for a null argument. */
+JSONTREE_API JSON_Status json_canonical_filename(const char *filename, char *buffer, size_t size);
+
 /* ---- Parsing ---------------------------------------------------------- */
 
 JSONTREE_API JSON_Value *json_parse_file(const char *filename);

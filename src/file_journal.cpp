@@ -306,13 +306,4 @@ char *read_settled(int dir_fd, const char *name, int fd, struct stat &status, bo
                     : hand_over(file_text, file, length);
 }
 
-char *read_settled(const char *filename, int fd, struct stat &status)
-{
-    Target target;
-    FileDescriptor dir(locate_target(filename, target) ? open_directory(target) : -1);
-    if (dir.get() < 0 || !name_holds(dir.get(), target.name, status))
-        return read_text(fd, size_t(status.st_size));
-    return read_settled(dir.get(), target.name, fd, status, false, nullptr);
-}
-
 }  // namespace jsontree::detail

@@ -298,9 +298,17 @@ bool jsontree::detail::sync_directory(int dir_fd)
 namespace {
 
 // A FIFO or a device has a reader behind its name: it is written through,
-// never replaced. A FIFO that nobody reads fails at once.
+// never replaced, and only when no other user can have planted it there
+// (EACCES). A FIFO that nobody reads fails at once.
 JSON_Status write_through(int dir_fd, const char *name, const struct stat &seen, const char *text)
 {
+    struct stat directory;
+    if (fstat(dir_fd, &directory) != 0)
+        return JSONFailure;
+    if (!entry_trusted(directory, seen)) {
+        errno = EACCES;
+        return JSONFailure;
+    }
     FileDescriptor fd(open_for_writing(dir_fd, name, O_WRONLY, seen));
     return fd.get() >= 0 && write_all(fd.get(), text, strlen(text)) ? JSONSuccess : JSONFailure;
 }

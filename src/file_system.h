@@ -69,16 +69,27 @@ constexpr char RESERVED_END = '~';
 // ".<target>.~jsontree-" in `name`; its length.
 int reserved_prefix(char (&name)[NAME_MAX + 1], const char *target_name);
 
-// The file to write: its directory and its name in that directory, both
-// kept in `path`.
+// Whether `entry`, found in the directory `dir`, may be followed (a symbolic
+// link) or written into (a FIFO, a device): where users other than the
+// directory's owner may write (group or others), only when the caller, root
+// or the directory's owner owns it, so that no other user can have planted
+// it. The rule of the kernel's protected_symlinks and protected_fifos, in
+// every directory others may write, sticky or not.
+bool entry_trusted(const struct stat &dir, const struct stat &entry);
+
+// The file a name stands for: the directory that holds it, held open
+// (O_PATH), and its name there.
 struct Target {
-    char path[PATH_MAX];
-    const char *dir;
-    const char *name;
+    FileDescriptor dir;
+    char name[NAME_MAX + 1];
 };
 
-// Where `filename` is, its links followed: the one place that follows them.
+// Where `filename` leads, its symbolic links followed under entry_trusted,
+// one step at a time from held directories: the one place that follows them.
+// A name not there yet is taken as given. Fails with EACCES for a link that
+// may not be followed, EISDIR for a name that ends in a directory.
 bool locate_target(const char *filename, Target &target);
+// The target's directory opened for reading (and syncing).
 int open_directory(const Target &target);
 
 // The file being replaced: held open since it was first seen.
@@ -119,8 +130,6 @@ JSON_Status overwrite_in_place(int dir_fd, const char *name, const HeldInode &he
 // `status` is the file's, and is updated.
 char *read_settled(int dir_fd, const char *name, int fd, struct stat &status, bool locked,
                    size_t *length);
-// The same for a file opened as `filename`, which locates the journal.
-char *read_settled(const char *filename, int fd, struct stat &status);
 
 // Replaces the regular file `name` in `dir_fd` (`held` is null for a new
 // file). With STILL_HELD nothing is renamed over a name that no longer holds

@@ -1,8 +1,10 @@
 // Writing a text over a file: the file is replaced whole or not at all, keeps
 // its mode, owner, links and attributes, special files are written in place,
-// and a held file is replaced only while its name still holds it.
+// links and FIFOs another user planted are refused, and a held file is
+// replaced only while its name still holds it.
 #include "file_replace.h"
 #include "serialized.h"
+#include "tool.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +23,9 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 #include <thread>
@@ -325,6 +329,113 @@ TEST_F(FileReplaceTest, ReadersRefuseAFifoAtOnce)
                              !json_file_open(fifo.c_str(), -1), !json_file_open(link.c_str(), 0)});
     });
     EXPECT_EQ(result, 0) << "check " << result << " failed in the child";
+}
+
+// A user who may write a directory plants a link or a FIFO there for root to
+// follow or fill: every file call and the tool refuse it (EACCES, nothing
+// written), unless no other user can have put it there.
+TEST_F(FileReplaceTest, LinksAndFifosPlantedByAnotherUserAreNotFollowed)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "links and directories of other owners need root";
+    constexpr uid_t OTHER = 65534, THIRD = 1234;
+    const struct {
+        const char *name;
+        uid_t owner;
+        mode_t mode;
+    } dirs[] = {{"sticky", 0, 01777},
+                {"group", 0, 0770},
+                {"other", OTHER, 01777},
+                {"private", 0, 0755},
+                {"targets", 0, 0755}};
+    for (const auto &d : dirs) {
+        std::string path = dir_.file(d.name);
+        ASSERT_EQ(mkdir(path.c_str(), 0), 0);
+        ASSERT_EQ(chown(path.c_str(), d.owner, THIRD), 0);
+        ASSERT_EQ(chmod(path.c_str(), d.mode), 0);
+    }
+    const struct {
+        const char *dir;  // where the link is
+        uid_t owner;      // the link's
+        bool step;        // it stands for a directory in the middle of the name
+        bool followed;
+    } links[] = {
+        {"sticky", OTHER, false, false}, {"group", OTHER, false, false},
+        {"other", THIRD, false, false},  {"group", OTHER, true, false},
+        {"sticky", 0, false, true},      {"other", OTHER, false, true},
+        {"other", 0, true, true},        {"private", OTHER, false, true},
+    };
+    // 0 for a call that succeeded, else its errno.
+    auto error_of = [](bool succeeded) { return succeeded ? 0 : errno; };
+    const std::string old_text = "{\"a\": 1}";
+    ValuePtr doc(json_parse_string("{\"a\": 2}"));
+    for (size_t i = 0; i < std::size(links); i++) {
+        const auto &c = links[i];
+        SCOPED_TRACE(std::string(c.dir) + " dir, link of " + std::to_string(c.owner) +
+                     (c.step ? " as a step" : ""));
+        std::string n = std::to_string(i);
+        std::string target = dir_.file("targets/" + n);
+        ASSERT_EQ(mkdir(target.c_str(), 0755), 0);
+        std::string target_file = dir_.write("targets/" + n + "/conf.json", old_text);
+        std::string link = dir_.file(std::string(c.dir) + "/link" + n);
+        ASSERT_EQ(symlink((c.step ? target : target_file).c_str(), link.c_str()), 0);
+        ASSERT_EQ(lchown(link.c_str(), c.owner, c.owner), 0);
+        std::string name = c.step ? link + "/conf.json" : link;
+        Strings entries = directory_entries(dir_.file(c.dir));
+
+        const int expected = c.followed ? 0 : EACCES;
+        char canonical[PATH_MAX] = {};
+        EXPECT_EQ(error_of(json_canonical_filename(name.c_str(), canonical, sizeof canonical) ==
+                           JSONSuccess),
+                  expected);
+        if (c.followed) {
+            EXPECT_EQ(canonical, std::filesystem::canonical(target_file).string());
+        }
+        EXPECT_EQ(error_of(ValuePtr(json_parse_file(name.c_str())) != nullptr), expected);
+        EXPECT_EQ(error_of(HeldFile(json_file_open(name.c_str(), 0)) != nullptr), expected);
+        EXPECT_EQ(error_of(json_serialize_to_file(doc.get(), name.c_str()) == JSONSuccess),
+                  expected);
+        const std::string refused =
+            "<0> Failed to get canonical filename: " + name + ": Permission denied\n";
+        expect_result(run_tool({"-f", name, "a"}),
+                      {c.followed ? "2\n" : "", c.followed ? "" : refused, c.followed ? 0 : 1});
+        expect_result(run_tool({"-f", name, "a", "3"}),
+                      {"", c.followed ? "" : refused, c.followed ? 0 : 1});
+
+        EXPECT_EQ(read_file_bytes(target_file), c.followed ? "{\n    \"a\": 3\n}" : old_text);
+        EXPECT_EQ(directory_entries(target), Strings{"conf.json"});
+        EXPECT_EQ(directory_entries(dir_.file(c.dir)), entries);
+        EXPECT_TRUE(S_ISLNK(lstat_of(link).st_mode));
+    }
+    char small[4];
+    EXPECT_EQ(
+        error_of(json_canonical_filename(dir_.path().c_str(), small, sizeof small) == JSONSuccess),
+        ERANGE);
+    // A FIFO with a reader waiting: a refused writer sends it nothing.
+    const struct {
+        const char *dir;
+        uid_t owner;
+        bool written;
+    } fifos[] = {{"sticky", OTHER, false},
+                 {"group", OTHER, false},
+                 {"sticky", 0, true},
+                 {"other", OTHER, true}};
+    const std::string text = text_of(doc.get(), false);
+    for (size_t i = 0; i < std::size(fifos); i++) {
+        const auto &c = fifos[i];
+        SCOPED_TRACE(std::string(c.dir) + " dir, FIFO of " + std::to_string(c.owner));
+        std::string fifo = dir_.file(std::string(c.dir) + "/fifo" + std::to_string(i));
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+        ASSERT_EQ(chown(fifo.c_str(), c.owner, c.owner), 0);
+        int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(reader, 0);
+        EXPECT_EQ(error_of(json_serialize_to_file(doc.get(), fifo.c_str()) == JSONSuccess),
+                  c.written ? 0 : EACCES);
+        char received[256] = {};
+        ssize_t length = read(reader, received, sizeof received);
+        close(reader);
+        EXPECT_EQ(std::string(received, length > 0 ? size_t(length) : 0), c.written ? text : "");
+    }
 }
 
 // Name and value of every extended attribute of `path`.

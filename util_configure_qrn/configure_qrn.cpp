@@ -11,6 +11,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -396,19 +397,20 @@ Request read_command_line(int argc, char **argv)
     return request;
 }
 
-// The owners release, in this order, the document, the canonical name and
-// (the caller's) the given name, on every way out.
+// The canonical name comes from the library, which follows a symbolic link
+// only where no other user can have planted it (EACCES otherwise). The
+// document is released on every way out, then (by the caller) the given name.
 int serve(const Request &request)
 {
     logger_glevel = request.threshold;
-    CString filename(realpath(request.linkname.get(), nullptr));
-    if (!filename) {
+    char filename[PATH_MAX];
+    if (json_canonical_filename(request.linkname.get(), filename, sizeof filename) != JSONSuccess) {
         log_line(LOGGER_CRITICAL, "Failed to get canonical filename: %s: %s\n",
                  request.linkname.get(), strerror(errno));
         return 1;
     }
     ValueOwner root;
-    return load_and_serve(filename.get(), request.json_path, request.json_value, root);
+    return load_and_serve(filename, request.json_path, request.json_value, root);
 }
 
 // A descriptor among 0, 1 and 2 left closed by whoever started the tool

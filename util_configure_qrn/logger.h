@@ -23,7 +23,7 @@ extern logger_level logger_glevel;
 // forge another.
 [[gnu::format(printf, 2, 3)]] void log_line(logger_level level, const char *format, ...);
 
-// Owner of text from the C library (malloc, strdup, realpath).
+// Owner of text from the C library (malloc, strdup, strndup).
 struct CFree {
     void operator()(char *text) const { free(text); }
 };
