@@ -10,9 +10,12 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
+#include <sys/fanotify.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -38,19 +41,23 @@ TEST_F(FileReplaceTest, ReplacedFileKeepsModeAndOwner)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "giving a file to another owner needs root";
-    std::string path = dir_.write("conf.json", "old text");
-    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
-    ASSERT_EQ(chown(path.c_str(), 1234, 5678), 0);
-    ValuePtr doc = document("new");
+    // Set-user-ID, set-group-ID and sticky bits included.
+    for (mode_t mode : {0640u, 02640u, 05751u}) {
+        SCOPED_TRACE(testing::Message() << "mode " << std::oct << mode);
+        std::string path = dir_.write("conf.json", "old text");
+        ASSERT_EQ(chown(path.c_str(), 1234, 5678), 0);
+        ASSERT_EQ(chmod(path.c_str(), mode), 0);
+        ValuePtr doc = document("new");
 
-    ASSERT_EQ(json_serialize_to_file_pretty(doc.get(), path.c_str()), JSONSuccess);
-    EXPECT_EQ(read_file_bytes(path), text_of(doc.get(), true));
-    struct stat status = lstat_of(path);
-    EXPECT_TRUE(S_ISREG(status.st_mode));
-    EXPECT_EQ(status.st_mode & 07777, 0640u);
-    EXPECT_EQ(status.st_uid, 1234u);
-    EXPECT_EQ(status.st_gid, 5678u);
-    EXPECT_EQ(directory_entries(dir_.path()), Strings{"conf.json"});
+        ASSERT_EQ(json_serialize_to_file_pretty(doc.get(), path.c_str()), JSONSuccess);
+        EXPECT_EQ(read_file_bytes(path), text_of(doc.get(), true));
+        struct stat status = lstat_of(path);
+        EXPECT_TRUE(S_ISREG(status.st_mode));
+        EXPECT_EQ(status.st_mode & 07777, mode);
+        EXPECT_EQ(status.st_uid, 1234u);
+        EXPECT_EQ(status.st_gid, 5678u);
+        EXPECT_EQ(directory_entries(dir_.path()), Strings{"conf.json"});
+    }
 }
 
 TEST_F(FileReplaceTest, NewFileGetsModeLessUmask)
@@ -201,13 +208,53 @@ TEST_F(FileReplaceTest, CharacterDeviceIsWrittenInPlace)
     EXPECT_EQ(directory_entries(dir_.path()), Strings{"null"});
 }
 
+// Runs `body` in a child and `swap` in this process the moment the child
+// first opens the directory `dir` for reading, which a file call does after
+// resolving the name and before opening the file; the child's exit status,
+// or -1 where no such watch can be set (fanotify permission events).
+int swapped_at_directory_open(const std::string &dir, const std::function<void()> &swap,
+                              const std::function<int()> &body)
+{
+    int watch = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY | O_CLOEXEC);
+    if (watch >= 0 &&
+        fanotify_mark(watch, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_ONDIR, AT_FDCWD, dir.c_str()) != 0) {
+        close(watch);
+        watch = -1;
+    }
+    if (watch < 0)
+        return -1;
+    pid_t child = start_child(body);
+    bool swapped = false;
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        pollfd ready{watch, POLLIN, 0};
+        alignas(fanotify_event_metadata) char events[4096];
+        ssize_t length = poll(&ready, 1, 10) > 0 ? read(watch, events, sizeof events) : 0;
+        for (auto *event = reinterpret_cast<fanotify_event_metadata *>(events);
+             length > 0 && FAN_EVENT_OK(event, length); event = FAN_EVENT_NEXT(event, length)) {
+            if (!swapped && event->pid == child) {
+                swap();
+                swapped = true;
+            }
+            fanotify_response allow{event->fd, FAN_ALLOW};
+            EXPECT_EQ(write(watch, &allow, sizeof allow), ssize_t(sizeof allow));
+            close(event->fd);
+        }
+    }
+    close(watch);
+    EXPECT_TRUE(swapped);
+    return exit_status(status);
+}
+
 TEST_F(FileReplaceTest, HeldFileIsReplacedOnlyWhileItsNameHoldsIt)
 {
     std::string victim = dir_.write("victim", "victim bytes");
+    std::string read = dir_.file("read");
     // What another user who may write the directory does to the name
-    // between the read and the replacement.
+    // between the read and the replacement, the file read moved aside.
     const std::pair<const char *, std::function<int(const char *)>> swaps[] = {
         {"link to another file", [&](const char *path) { return symlink(victim.c_str(), path); }},
+        {"link to the file read", [](const char *path) { return symlink("read", path); }},
         {"link to no file", [&](const char *path) { return symlink("made", path); }},
         {"another file",
          [&](const char *path) { return rename(dir_.write("other", "other").c_str(), path); }},
@@ -220,7 +267,7 @@ TEST_F(FileReplaceTest, HeldFileIsReplacedOnlyWhileItsNameHoldsIt)
         HeldFile file(json_file_open(path.c_str(), 0));
         ASSERT_NE(file, nullptr);
         EXPECT_STREQ(json_file_text(file.get()), "{\"old\": 1}");
-        ASSERT_EQ(unlink(path.c_str()), 0);
+        ASSERT_EQ(rename(path.c_str(), read.c_str()), 0);
         ASSERT_EQ(swap(path.c_str()), 0);
         Strings entries = directory_entries(dir_.path());
         std::string named = read_file_bytes(path);
@@ -230,6 +277,24 @@ TEST_F(FileReplaceTest, HeldFileIsReplacedOnlyWhileItsNameHoldsIt)
         EXPECT_EQ(read_file_bytes(path), named);
         EXPECT_EQ(read_file_bytes(victim), "victim bytes");
         unlink(path.c_str());
+        unlink(read.c_str());
+
+        // The same swap after the name was resolved, before the file is
+        // opened: a link put there then is not read through.
+        path = dir_.write("conf.json", "{\"old\": 1}");
+        int result = swapped_at_directory_open(
+            dir_.path(),
+            [&] {
+                EXPECT_EQ(rename(path.c_str(), read.c_str()), 0);
+                EXPECT_EQ(swap(path.c_str()), 0);
+            },
+            [&] {
+                HeldFile opened(json_file_open(path.c_str(), -1));
+                return opened && S_ISLNK(lstat_of(path).st_mode) ? 1 : 0;
+            });
+        EXPECT_NE(result, 1) << "read through a link";
+        unlink(path.c_str());
+        unlink(read.c_str());
     }
     // Left alone, the file is replaced, and again through the same handle,
     // each change made to the text the handle holds: the second keeps the first.
