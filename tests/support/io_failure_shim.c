@@ -188,46 +188,33 @@ static mode_t mode_argument(int flags, va_list arguments)
     return creates(flags) ? va_arg(arguments, mode_t) : 0;
 }
 
-int open(const char *path, int flags, ...)
-{
-    va_list arguments;
-    va_start(arguments, flags);
-    mode_t mode = mode_argument(flags, arguments);
-    va_end(arguments);
-    return fails("open", path_matches(AT_FDCWD, path), EMFILE) ? -1 : NEXT(open)(path, flags, mode);
-}
-
-int open64(const char *path, int flags, ...)
-{
-    va_list arguments;
-    va_start(arguments, flags);
-    mode_t mode = mode_argument(flags, arguments);
-    va_end(arguments);
-    return fails("open64", path_matches(AT_FDCWD, path), EMFILE) ? -1
-                                                                 : NEXT(open64)(path, flags, mode);
-}
-
-int openat(int dir_fd, const char *path, int flags, ...)
-{
-    va_list arguments;
-    va_start(arguments, flags);
-    mode_t mode = mode_argument(flags, arguments);
-    va_end(arguments);
-    return fails("openat", path_matches(dir_fd, path), EMFILE)
-               ? -1
-               : NEXT(openat)(dir_fd, path, flags, mode);
-}
-
-int openat64(int dir_fd, const char *path, int flags, ...)
-{
-    va_list arguments;
-    va_start(arguments, flags);
-    mode_t mode = mode_argument(flags, arguments);
-    va_end(arguments);
-    return fails("openat64", path_matches(dir_fd, path), EMFILE)
-               ? -1
-               : NEXT(openat64)(dir_fd, path, flags, mode);
-}
+/* The plain and the 64-bit names of open and openat alike. */
+#define WRAP_OPEN(function)                                           \
+    int function(const char *path, int flags, ...)                    \
+    {                                                                 \
+        va_list arguments;                                            \
+        va_start(arguments, flags);                                   \
+        mode_t mode = mode_argument(flags, arguments);                \
+        va_end(arguments);                                            \
+        return fails(#function, path_matches(AT_FDCWD, path), EMFILE) \
+                   ? -1                                               \
+                   : NEXT(function)(path, flags, mode);               \
+    }
+#define WRAP_OPENAT(function)                                       \
+    int function(int dir_fd, const char *path, int flags, ...)      \
+    {                                                               \
+        va_list arguments;                                          \
+        va_start(arguments, flags);                                 \
+        mode_t mode = mode_argument(flags, arguments);              \
+        va_end(arguments);                                          \
+        return fails(#function, path_matches(dir_fd, path), EMFILE) \
+                   ? -1                                             \
+                   : NEXT(function)(dir_fd, path, flags, mode);     \
+    }
+WRAP_OPEN(open)
+WRAP_OPEN(open64)
+WRAP_OPENAT(openat)
+WRAP_OPENAT(openat64)
 
 int close(int fd)
 {
