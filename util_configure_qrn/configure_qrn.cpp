@@ -11,6 +11,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -169,6 +170,31 @@ ValueShape classify_value(const char *text)
     return ValueShape::string;
 }
 
+// A whole number beyond the integers a double holds exactly would be stored
+// as another number (12345678901234567890 as ...168).
+bool rounds_a_whole_number(const char *text, double number)
+{
+    constexpr double EXACT_INTEGERS_BELOW = 0x1p53;
+    const char *digits = text + (*text == '+' || *text == '-');
+    double magnitude = std::fabs(number);
+    if (magnitude < EXACT_INTEGERS_BELOW)
+        return false;
+    if ((digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) &&
+        digits[2 + strspn(digits + 2, "0123456789abcdefABCDEF")] == '\0') {
+        errno = 0;
+        unsigned long long whole = strtoull(digits + 2, nullptr, 16);
+        return errno == ERANGE || magnitude >= 0x1p64 ||
+               static_cast<unsigned long long>(magnitude) != whole;
+    }
+    if (digits[strspn(digits, "0123456789")] != '\0')
+        return false;  // a fraction or an exponent: not a whole-number text
+    digits += strspn(digits, "0");
+    // "%.0f" prints every digit of a whole double.
+    char exact[DBL_MAX_10_EXP + 2];
+    snprintf(exact, sizeof exact, "%.0f", magnitude);
+    return strcmp(exact, digits) != 0;
+}
+
 // `text` is the string's own text when the shape is a string.
 JSON_Value *build_value(ValueShape shape, const char *text)
 {
@@ -176,12 +202,14 @@ JSON_Value *build_value(ValueShape shape, const char *text)
     case ValueShape::number: {
         // inf, nan and overflowing numbers have no JSON text: storing one
         // would leave a file that can never be loaded again. A non-zero
-        // number too small for a double would be stored as another number, 0.
+        // number too small for a double, or a whole number it only rounds,
+        // would be stored as another number.
         errno = 0;
         double number = strtod(text, nullptr);
         bool underflowed_to_zero = number == 0 && errno == ERANGE;
-        return std::isfinite(number) && !underflowed_to_zero ? json_value_init_number(number)
-                                                             : nullptr;
+        bool held =
+            std::isfinite(number) && !underflowed_to_zero && !rounds_a_whole_number(text, number);
+        return held ? json_value_init_number(number) : nullptr;
     }
     case ValueShape::container:
         return json_parse_string(text);
