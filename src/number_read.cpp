@@ -335,7 +335,9 @@ bool has_non_zero_digit(std::string_view literal)
 // Held unless an integer literal whose value the double only rounds.
 bool holds_large_literal(std::string_view literal, double number)
 {
-    std::string_view digits = literal.substr(literal[0] == '-' ? 1 : 0);
+    std::string_view digits = literal;
+    // Not substr: its range check would bring in the C++ runtime's throw.
+    digits.remove_prefix(literal[0] == '-' ? 1 : 0);
     uint64_t whole = 0;
     bool fits = true;
     for (char c : digits) {
