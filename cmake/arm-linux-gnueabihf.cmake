@@ -13,4 +13,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L ${JSONTREE_ARM_SYSROOT})
+# The sysroot's loader is run by hand rather than named with -L: under -L
+# QEMU takes every absolute name that also exists in the sysroot for the one
+# there, so "/" itself would be the sysroot, and a program that walks names
+# from the root directory (as the library does) would find nothing.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm ${JSONTREE_ARM_SYSROOT}/lib/ld-linux-armhf.so.3
+    --library-path ${JSONTREE_ARM_SYSROOT}/lib)

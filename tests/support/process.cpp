@@ -170,14 +170,14 @@ std::vector<std::string> split_words(const std::string &text)
     return words;
 }
 
-// Under the emulator the program is its argument, and -0 names the argv[0]
-// the program should see.
+// Under the emulator the program is an argument of the loader it runs, and
+// the loader's --argv0 names the argv[0] the program should see.
 std::vector<std::string> command_words(const std::string &program, const std::string &argv0)
 {
     const std::string &shown_name = argv0.empty() ? program : argv0;
 #ifdef TEST_PROGRAM_EMULATOR
     std::vector<std::string> words = split_words(TEST_PROGRAM_EMULATOR);
-    words.insert(words.end(), {"-0", shown_name, program});
+    words.insert(words.end(), {"--argv0", shown_name, program});
     return words;
 #else
     return {shown_name};
