@@ -284,7 +284,7 @@ TEST_F(FileReplaceTest, HeldFileIsReplacedOnlyWhileItsNameHoldsIt)
         path = dir_.write("conf.json", "{\"old\": 1}");
         int result = swapped_at_directory_open(
             dir_.path(),
-            [&] {
+            [&, &swap = swap] {
                 EXPECT_EQ(rename(path.c_str(), read.c_str()), 0);
                 EXPECT_EQ(swap(path.c_str()), 0);
             },
