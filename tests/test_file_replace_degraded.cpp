@@ -237,7 +237,7 @@ TEST_F(MountedFileReplaceTest, InterruptedInPlaceWriteIsFinishedOrUndone)
                 how == accesses[2].first
                     ? text_of(ValuePtr(json_parse_string(c.read.c_str())).get(), true)
                     : c.read;
-            EXPECT_EQ(in_child([&] {
+            EXPECT_EQ(in_child([&, &read_through = read_through] {
                           if (c.reader != 0 && (setresgid(c.reader, c.reader, c.reader) != 0 ||
                                                 setresuid(c.reader, c.reader, c.reader) != 0))
                               return 2;
