@@ -2,13 +2,33 @@
  * jsontree: a small, self-contained JSON library.
  *
  * A document is a tree of JSON_Value records. Objects and arrays own their
- * members; a value handed to a container belongs to it from then on. Every
- * block the library obtains goes through the allocation hooks, which start
- * out as the C library's malloc and free.
+ * members; a value handed to a container belongs to it from then on, and is
+ * released with it, or when it is replaced or removed. A value is held by one
+ * container at most, and only a value that no container holds (a root, or a
+ * value not stored yet) is released by its caller. Every block the library
+ * obtains goes through the allocation hooks, which start out as the C
+ * library's malloc and free.
  *
  * Results: operations that change something return JSON_Status; constructors,
  * parsers and lookups return a pointer that is null on failure; typed getters
- * return a neutral result (null, 0.0, -1, JSONError) for missing input.
+ * return a neutral result (null, 0.0, -1, JSONError) for missing input. Every
+ * function accepts null for any pointer argument; each says what it then
+ * gives. Nothing is printed or logged, and errno means something only after
+ * the calls that work on files.
+ *
+ * Lifetimes: a pointer a getter returns (a value, an object, an array, a
+ * string, a member name, a number's text) points into the tree and stays
+ * valid until that value or member is released: replaced, removed, cleared,
+ * or freed with its tree. Changing other members or items moves no value and
+ * no text, even when the container grows or a removal fills a gap.
+ *
+ * Threads: the only state the library keeps is its two allocation hooks.
+ * Different trees may be used by different threads at once, and a tree that
+ * no call changes meanwhile may be read by several threads at once: every
+ * function that takes a tree through a const pointer only reads it
+ * (serializing, copying and comparing included). A tree being changed, like a
+ * JSON_File, is used by one thread at a time. The hooks are then called from
+ * several threads at once, as malloc and free may be.
  */
 #ifndef JSONTREE_H
 #define JSONTREE_H
@@ -68,8 +88,14 @@ typedef void *(*JSON_Malloc_Function)(size_t);
 typedef void (*JSON_Free_Function)(void *);
 
 /* Replaces both hooks. A null hook falls back to the C library's malloc or
- * free. Blocks alive at the time of the call are later released through the
- * new release hook, so change hooks only while no tree is alive. */
+ * free. The allocation hook may return null: the call that asked then fails
+ * and releases what it had obtained (a dotted store keeps the objects it
+ * made on the way). The release hook is also handed null, for instance for a
+ * container that never held an entry, and must ignore it as free does.
+ * Blocks alive at the time of the call are later released through the new
+ * release hook, so change hooks only while no tree, serialized text or
+ * JSON_File is alive. The hooks are plain globals that every call reads:
+ * change them only while no other thread is inside the library. */
 JSONTREE_API void json_set_allocation_functions(JSON_Malloc_Function malloc_fun,
                                                 JSON_Free_Function free_fun);
 
