@@ -126,19 +126,60 @@ JSONTREE_API JSON_Status json_canonical_filename(const char *filename, char *buf
 
 /* ---- Parsing ---------------------------------------------------------- */
 
+/* Each parser reads one JSON document and returns its root: a new tree that
+ * belongs to the caller, who releases it with json_value_free. The root must
+ * be an object or an array (a bare string, number or word is refused); white
+ * space may come before it, and is exactly space, tab, line feed, vertical
+ * tab, form feed and carriage return (a byte order mark is refused).
+ * Everything after the root's closing bracket is ignored, unread. The text
+ * ends at its first NUL byte, and is only read.
+ *
+ * Refused besides: nesting deeper than JSON_MAX_NESTING; an object of more
+ * than 960 members or an array of more than 122880 items; a member name given
+ * twice in one object (names compare after decoding, so "a" and "\u0061" are
+ * the same); a raw byte below 0x20 in a string, an unknown escape, a "\u"
+ * without four hexadecimal digits or a surrogate without its pair; a number
+ * with a leading zero ("01") or in hexadecimal; true, false and null written
+ * other than in lower case. A number is what strtod reads there, so "1." and
+ * "-.5" are read too, and so are "-inf" and "-nan", which have no JSON text:
+ * a tree that holds one cannot be serialized. A "\u0000" ends the text of its
+ * string. Bytes from 0x80 up are kept as they stand, not checked for UTF-8.
+ *
+ * Null when the argument is null, the text is not such a document, or memory
+ * runs out; a failed parse leaves nothing allocated.
+ *
+ * json_parse_file and json_parse_file_with_comments read the whole file the
+ * name leads to (see File names), which must be a regular file; besides, they
+ * give null when it cannot be read, errno telling why (EINVAL for something
+ * other than a regular file). An in-place write of the file that was
+ * interrupted (see Serialization) is settled first, so the text read is the
+ * old one or the new one, whole; where this process may write, that write is
+ * finished then.
+ *
+ * The _with_comments forms also take comments, which count as white space:
+ * from a slash and an asterisk to the next asterisk and slash, and from two
+ * slashes to the line feed. They are blanked in a private copy of the text,
+ * block comments first, then line comments, each pass stepping over what it
+ * takes for string literals (a quotation mark in a line comment opens one for
+ * the first pass). So a block comment may open inside a line comment, and a
+ * comment with no end loses only its two opening characters. Such quirks can
+ * hide members from the document: json_verify_lossless_with_comments tells. */
 JSONTREE_API JSON_Value *json_parse_file(const char *filename);
 JSONTREE_API JSON_Value *json_parse_file_with_comments(const char *filename);
 JSONTREE_API JSON_Value *json_parse_string(const char *string);
 JSONTREE_API JSON_Value *json_parse_string_with_comments(const char *string);
 
-/* JSONSuccess when json_parse_string_with_comments(string) gives a document
+/* JSONFailure for null and when memory runs out. Otherwise:
+ * JSONSuccess when json_parse_string_with_comments(string) gives a document
  * that holds everything the text holds, so that serializing the document
  * loses nothing but comments and layout. JSONFailure when the text does not
  * parse, or when it has anything but white space and comments after the
  * root value, a string with the escape \u0000 (the parsed string ends
- * there), or members that the comment blanking hides: read in one lexical
- * pass, where a line comment ends at the line feed and a quotation mark or
- * an opening inside a comment means nothing, the text must give an equal
+ * there), a line comment holding a carriage return before its line feed (an
+ * editor shows what follows the return as a line of its own), or members
+ * that the comment blanking hides: read in one lexical pass, where a line
+ * comment ends at the line feed and a quotation mark or an opening inside
+ * a comment means nothing, the text must give an equal
  * document (json_value_equals). The text ends at its first NUL byte. */
 JSONTREE_API JSON_Status json_verify_lossless_with_comments(const char *string);
 
