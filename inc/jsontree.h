@@ -185,17 +185,52 @@ JSONTREE_API JSON_Status json_verify_lossless_with_comments(const char *string);
 
 /* ---- Serialization ---------------------------------------------------- */
 
-/* Sizes count the terminating NUL; 0 means the value cannot be serialized.
+/* Two forms of text: compact, with no white space outside strings, and
+ * pretty (the _pretty functions), one member or item per line, four spaces
+ * of indentation a level, a space after each name's colon, empty containers
+ * as {} and [], no line feed at the end. Any value serializes, a scalar too.
+ * Strings are quoted, with the escapes \" \\ \/ \b \f \n \r \t for those
+ * bytes and \u00XX for the other bytes below 0x20; every other byte is written
+ * as it stands (not checked for UTF-8). A number that keeps its literal
+ * (json_value_get_number_text) is written as that literal; any other finite
+ * number as a text that reads back as the same double, whole numbers of
+ * magnitude below 2^53 without a fraction (negative zero as 0). A value
+ * cannot be serialized when it is null, holds an infinite or NaN number,
+ * nests deeper than JSON_MAX_DEPTH, or would give a text longer than INT_MAX
+ * bytes.
+ *
+ * Sizes count the terminating NUL; 0 means the value cannot be serialized.
  * A file is replaced whole: readers see the old file or the new one, which
  * keeps the old one's owner, group, mode and extended attributes. A symbolic
  * link at the name when the call starts is resolved once and its target
- * replaced; a FIFO or a device is written in place. */
+ * replaced; a FIFO or a device is written in place. A file that is missing
+ * is created, with mode 0666 less the umask. A file that is a mount of its
+ * own (bind-mounted), which no rename can replace, is written in place,
+ * through a journal beside it: should the write be interrupted, the next
+ * read (json_parse_file*, json_file_open) settles it and finds the old text
+ * or the new one, whole. */
+
+/* The size of the text, NUL included; 0 when the value cannot be serialized. */
 JSONTREE_API size_t json_serialization_size(const JSON_Value *value);
+/* Writes the text and its NUL into `buf`. JSONFailure, writing nothing, when
+ * `buf` is null, `buf_size_in_bytes` is below the size or the value cannot be
+ * serialized. */
 JSONTREE_API JSON_Status json_serialize_to_buffer(const JSON_Value *value, char *buf,
                                                   size_t buf_size_in_bytes);
+/* Makes the text the content of the file `filename` names (see File names).
+ * JSONFailure when `filename` is null or the value cannot be serialized,
+ * touching no file, or when a step of the write fails (errno tells why when
+ * a system call failed). A regular file is then read as it was (one written
+ * in place: as it was or with the new text, whole), except after a failure
+ * of the last step, the sync of its directory, when the new text is in place
+ * already. */
 JSONTREE_API JSON_Status json_serialize_to_file(const JSON_Value *value, const char *filename);
+/* The text in a new block from the allocation hook, which belongs to the
+ * caller, who releases it with json_free_serialized_string. Null when the
+ * value cannot be serialized or memory runs out. */
 JSONTREE_API char *json_serialize_to_string(const JSON_Value *value);
 
+/* The same four in the pretty form. */
 JSONTREE_API size_t json_serialization_size_pretty(const JSON_Value *value);
 JSONTREE_API JSON_Status json_serialize_to_buffer_pretty(const JSON_Value *value, char *buf,
                                                          size_t buf_size_in_bytes);
@@ -203,6 +238,8 @@ JSONTREE_API JSON_Status json_serialize_to_file_pretty(const JSON_Value *value,
                                                        const char *filename);
 JSONTREE_API char *json_serialize_to_string_pretty(const JSON_Value *value);
 
+/* Releases a text from json_serialize_to_string or _pretty through the
+ * release hook; null is handed on to the hook, which ignores it. */
 JSONTREE_API void json_free_serialized_string(char *string);
 
 /* ---- Held files: read, change, replace the same file ------------------ */
