@@ -246,7 +246,8 @@ JSONTREE_API void json_free_serialized_string(char *string);
 
 /* A file opened once for a read-modify-write. A symbolic link is resolved
  * when the file is opened and never again: every later step works on that
- * directory and that inode, whatever another user does to the names.
+ * directory and that inode, whatever another user does to the names. The
+ * handle belongs to the caller, who releases it with json_file_close.
  *
  * json_file_open reads the whole regular file; anything else (a FIFO, a
  * device, a directory) is refused at once. With lock_wait_ms >= 0 it also
@@ -262,7 +263,8 @@ typedef struct json_file_t JSON_File;
 JSONTREE_API JSON_File *json_file_open(const char *filename, int lock_wait_ms);
 /* The text of the file the handle holds, NUL-terminated: as read when the
  * file was opened, then as written by each json_file_replace that made it
- * the file's content. Null for null. */
+ * the file's content. Null for null. It stays valid until json_file_close,
+ * or until a json_file_replace gives the handle a new text. */
 JSONTREE_API const char *json_file_text(const JSON_File *file);
 /* The number of bytes of that text: more than strlen(json_file_text(file))
  * when the file read holds a NUL byte, where the text ends for every parser.
