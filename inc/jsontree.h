@@ -285,6 +285,12 @@ JSONTREE_API void json_file_close(JSON_File *file);
 
 /* ---- Objects ---------------------------------------------------------- */
 
+/* An object holds at most 960 members, each name once (names compare byte
+ * for byte). Lookups by name: the value of the member `name`, or its object,
+ * array, text, number or boolean (1 or 0) when the value is of that type.
+ * Null, 0.0 or -1 (booleans) when the object or the name is null, no member
+ * has that name, or its value is of another type. What they return stays the
+ * tree's (see Lifetimes). */
 JSONTREE_API JSON_Value *json_object_get_value(const JSON_Object *object, const char *name);
 JSONTREE_API const char *json_object_get_string(const JSON_Object *object, const char *name);
 JSONTREE_API JSON_Object *json_object_get_object(const JSON_Object *object, const char *name);
@@ -292,7 +298,14 @@ JSONTREE_API JSON_Array *json_object_get_array(const JSON_Object *object, const 
 JSONTREE_API double json_object_get_number(const JSON_Object *object, const char *name);
 JSONTREE_API int json_object_get_boolean(const JSON_Object *object, const char *name);
 
-/* Dotted paths: "outer.inner.leaf" steps through member objects only. */
+/* Dotted paths: "outer.inner.leaf" steps through member objects only. The
+ * path is split at every full stop, with no escape, so a member whose name
+ * holds a full stop cannot be reached, and an empty segment names the member
+ * with the empty name. A member on the way that is missing or holds anything
+ * but an object (an array too) ends the walk. The lookups give what the
+ * lookups by name give for the last segment in the object the walk reached,
+ * or the same neutral result when the walk ended early or an argument is
+ * null. They allocate nothing. */
 JSONTREE_API JSON_Value *json_object_dotget_value(const JSON_Object *object, const char *name);
 JSONTREE_API const char *json_object_dotget_string(const JSON_Object *object, const char *name);
 JSONTREE_API JSON_Object *json_object_dotget_object(const JSON_Object *object, const char *name);
@@ -300,10 +313,27 @@ JSONTREE_API JSON_Array *json_object_dotget_array(const JSON_Object *object, con
 JSONTREE_API double json_object_dotget_number(const JSON_Object *object, const char *name);
 JSONTREE_API int json_object_dotget_boolean(const JSON_Object *object, const char *name);
 
+/* The number of members (0 for null), and the name of the member at `index`
+ * (null for null or an index of the count or more). Members keep the order
+ * they were added in (a parsed object: the order of its text) until a
+ * removal moves the last member into the gap; a member whose value is
+ * replaced keeps its place. A name stays valid until its member is removed,
+ * or the object cleared or released. */
 JSONTREE_API size_t json_object_get_count(const JSON_Object *object);
 JSONTREE_API const char *json_object_get_name(const JSON_Object *object, size_t index);
 
-/* Setting (or replacing) releases the value that was there. Storing that very
+/* json_object_set_value stores `value` as the member `name`: a member of
+ * that name keeps its place and takes the value, else a new member is added
+ * after the others, with a copy of the name. On success the value belongs to
+ * the object; on failure it stays the caller's. JSONFailure for a null
+ * argument, a 961st member, or when memory runs out. The value must not be
+ * held by a container already, nor be or hold this object; neither is
+ * checked (only a value inside the one it would replace is refused, see
+ * below), and breaking the rule corrupts the tree. The typed forms make the
+ * value first (a copy of `string`, refused when null or not valid UTF-8; 1
+ * for any non-zero `boolean`), and release it again when the store fails.
+ *
+ * Setting (or replacing) releases the value that was there. Storing that very
  * value again succeeds and changes nothing; storing a value that lies inside
  * the one it would replace fails and changes nothing. The same holds for
  * json_array_replace_value and the dotted stores. A name (or dotted path) that
@@ -319,8 +349,13 @@ JSONTREE_API JSON_Status json_object_set_boolean(JSON_Object *object, const char
                                                  int boolean);
 JSONTREE_API JSON_Status json_object_set_null(JSON_Object *object, const char *name);
 
-/* A failed dotset leaves the value with the caller; the typed forms release
- * the value they made. Objects created on the way stay after a failure. */
+/* The dotted stores walk the path as the dotted lookups do, but add an empty
+ * object for each member on the way that is missing; a member on the way
+ * that holds anything but an object makes the store fail, and stays as it
+ * was. The last segment is stored as json_object_set_value does. JSONFailure
+ * also for a null argument, and when an object on the way is full. A failed
+ * dotset leaves the value with the caller; the typed forms release the value
+ * they made. Objects created on the way stay after a failure. */
 JSONTREE_API JSON_Status json_object_dotset_value(JSON_Object *object, const char *name,
                                                   JSON_Value *value);
 JSONTREE_API JSON_Status json_object_dotset_string(JSON_Object *object, const char *name,
@@ -331,7 +366,12 @@ JSONTREE_API JSON_Status json_object_dotset_boolean(JSON_Object *object, const c
                                                     int boolean);
 JSONTREE_API JSON_Status json_object_dotset_null(JSON_Object *object, const char *name);
 
-/* Removal moves the last member into the gap. */
+/* json_object_remove releases the member `name`, its name and its value;
+ * json_object_dotremove the member the path leads to, never the objects on
+ * the way, even when they are left empty. JSONFailure, changing nothing,
+ * when no such member exists or an argument is null. json_object_clear
+ * releases every member, keeping the object's slot storage; JSONFailure only
+ * for null. Removal moves the last member into the gap. */
 JSONTREE_API JSON_Status json_object_remove(JSON_Object *object, const char *name);
 JSONTREE_API JSON_Status json_object_dotremove(JSON_Object *object, const char *name);
 JSONTREE_API JSON_Status json_object_clear(JSON_Object *object);
