@@ -424,22 +424,55 @@ JSONTREE_API JSON_Status json_array_append_null(JSON_Array *array);
 
 /* ---- Values ----------------------------------------------------------- */
 
+/* New values, which belong to the caller until stored into a container; one
+ * never stored is released with json_value_free. Null when memory runs out.
+ * json_value_init_string copies `string` (through the allocation hook) and
+ * gives null for a null string or one that is not valid UTF-8 (overlong
+ * forms, surrogates and code points past U+10FFFF included).
+ * json_value_init_number takes any double, but an infinite or NaN one cannot
+ * be serialized and equals nothing, itself included. json_value_init_boolean
+ * stores 1 for any non-zero `boolean`, else 0. */
 JSONTREE_API JSON_Value *json_value_init_object(void);
 JSONTREE_API JSON_Value *json_value_init_array(void);
 JSONTREE_API JSON_Value *json_value_init_string(const char *string);
 JSONTREE_API JSON_Value *json_value_init_number(double number);
 JSONTREE_API JSON_Value *json_value_init_boolean(int boolean);
 JSONTREE_API JSON_Value *json_value_init_null(void);
+/* A new tree that repeats `value`: types, texts, numbers, member order and
+ * kept number literals. It belongs to the caller. Null for null, for a value
+ * that nests deeper than JSON_MAX_DEPTH, or when memory runs out; a failed
+ * copy leaves nothing allocated. */
 JSONTREE_API JSON_Value *json_value_deep_copy(const JSON_Value *value);
+/* Releases `value` and everything it holds, at any depth; every pointer into
+ * it becomes invalid. Only for a value that no container holds: a stored
+ * value is released by its container. Null is handed on to the release
+ * hook, which ignores it. */
 JSONTREE_API void json_value_free(JSON_Value *value);
 
-/* Types only: scalars in the schema match any value of their type, the first
- * item of a schema array is the schema of every item, and empty schema
- * containers accept any container of their kind. */
+/* JSONSuccess when `value` has the shape `schema` gives, by types only: a
+ * null in the schema matches any value; other scalars in the schema match any
+ * value of their type; the first item of a schema array is the schema of
+ * every item, further ones being ignored; a schema object matches an object
+ * that has each of its members, each matching (other members may follow);
+ * empty schema containers accept any container of their kind. JSONFailure
+ * otherwise, for a null argument, and past JSON_MAX_DEPTH. */
 JSONTREE_API JSON_Status json_validate(const JSON_Value *schema, const JSON_Value *value);
-/* Returns 1 when equal, 0 when not (numbers within an absolute 1e-6). */
+/* Returns 1 when equal, 0 when not, whatever the declared type says: 0 is
+ * JSONSuccess, so test the result against 1. Equal means of the same type
+ * and: strings byte for byte, booleans alike, objects with the same names
+ * (in any order) and equal values, arrays with equal items in the same order,
+ * numbers within an absolute 1e-6 of each other (so large numbers must be
+ * nearly identical, and the test is not transitive). A number that keeps its
+ * literal (json_value_get_number_text) equals a number that keeps the same
+ * literal text, and no other, unless it was read as 0 ("1e-400"), which
+ * compares as 0 does. Other infinite and NaN numbers equal nothing, not even
+ * themselves. Two null pointers are equal; null and a value are not. 0 past
+ * JSON_MAX_DEPTH. */
 JSONTREE_API JSON_Status json_value_equals(const JSON_Value *a, const JSON_Value *b);
 
+/* The type of `value`, JSONError for null; its object, array, text, number
+ * or boolean (1 or 0) when it is of that type, else null, 0.0 or -1. What
+ * they return stays the value's (see Lifetimes). */
 JSONTREE_API JSON_Value_Type json_value_get_type(const JSON_Value *value);
 JSONTREE_API JSON_Object *json_value_get_object(const JSON_Value *value);
 JSONTREE_API JSON_Array *json_value_get_array(const JSON_Value *value);
@@ -448,11 +481,15 @@ JSONTREE_API double json_value_get_number(const JSON_Value *value);
 /* The text a parsed number was written as, when its double does not hold it:
  * an integer literal the double holds only rounded (9007199254740993), or a
  * non-zero literal that became 0 (1e-400) or infinite (2e308). Serializing
- * writes this text, so such a number is rewritten as it was read. Null for
- * every other value, and for numbers made by json_value_init_number. */
+ * writes this text, so such a number is rewritten as it was read; a deep copy
+ * keeps it too. Null for every other value, and for numbers made by
+ * json_value_init_number. The text lives as long as the value. */
 JSONTREE_API const char *json_value_get_number_text(const JSON_Value *value);
+/* 1 or 0 for a boolean value, else -1 (null included). */
 JSONTREE_API int json_value_get_boolean(const JSON_Value *value);
 
+/* Short names for json_value_get_type, _object, _array, _string, _number
+ * and _boolean, with the same results. */
 JSONTREE_API JSON_Value_Type json_type(const JSON_Value *value);
 JSONTREE_API JSON_Object *json_object(const JSON_Value *value);
 JSONTREE_API JSON_Array *json_array(const JSON_Value *value);
