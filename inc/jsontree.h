@@ -88,9 +88,9 @@ typedef void *(*JSON_Malloc_Function)(size_t);
 typedef void (*JSON_Free_Function)(void *);
 
 /* Replaces both hooks. A null hook falls back to the C library's malloc or
- * free. The allocation hook may return null: the call that asked then fails
- * and releases what it had obtained (a dotted store keeps the objects it
- * made on the way). The release hook is also handed null, for instance for a
+ * free. The allocation hook may return null: a call that cannot go on
+ * without the block fails, releasing what it had obtained (a dotted store
+ * keeps the objects it made on the way). The release hook is also handed null, for instance for a
  * container that never held an entry, and must ignore it as free does.
  * Blocks alive at the time of the call are later released through the new
  * release hook, so change hooks only while no tree, serialized text or
@@ -151,10 +151,11 @@ JSONTREE_API JSON_Status json_canonical_filename(const char *filename, char *buf
  * json_parse_file and json_parse_file_with_comments read the whole file the
  * name leads to (see File names), which must be a regular file; besides, they
  * give null when it cannot be read, errno telling why (EINVAL for something
- * other than a regular file). An in-place write of the file that was
- * interrupted (see Serialization) is settled first, so the text read is the
- * old one or the new one, whole; where this process may write, that write is
- * finished then.
+ * other than a regular file, EISDIR for a name that ends in a slash, "." or
+ * ".."). An in-place write of the file that was interrupted (see
+ * Serialization) is settled first, so the text read is the old one or the
+ * new one, whole; where this process may write, that write is finished
+ * then.
  *
  * The _with_comments forms also take comments, which count as white space:
  * from a slash and an asterisk to the next asterisk and slash, and from two
