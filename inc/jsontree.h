@@ -327,10 +327,11 @@ JSONTREE_API const char *json_object_get_name(const JSON_Object *object, size_t 
  * that name keeps its place and takes the value, else a new member is added
  * after the others, with a copy of the name. On success the value belongs to
  * the object; on failure it stays the caller's. JSONFailure for a null
- * argument, a 961st member, or when memory runs out. The value must not be
- * held by a container already, nor be or hold this object; neither is
- * checked (only a value inside the one it would replace is refused, see
- * below), and breaking the rule corrupts the tree. The typed forms make the
+ * argument, a 961st member, or when memory runs out. A value that is or
+ * holds this object (or one nested deeper than JSON_MAX_DEPTH) is refused:
+ * it would make a cycle. The value must not be held by a container already;
+ * that is not checked, and breaking the rule corrupts the tree. The typed
+ * forms make the
  * value first (a copy of `string`, refused when null or not valid UTF-8; 1
  * for any non-zero `boolean`), and release it again when the store fails.
  *
@@ -413,9 +414,10 @@ JSONTREE_API JSON_Status json_array_clear(JSON_Array *array);
 
 /* Adds `value` after the last item. On success it belongs to the array; on
  * failure it stays the caller's. JSONFailure for a null argument, a 122881st
- * item, or when memory runs out. The value must not be held by a container
- * already, nor be or hold this array; neither is checked, and breaking the
- * rule corrupts the tree. The typed forms make the value as the object
+ * item, or when memory runs out, and for a value that is or holds this
+ * array, as the object setters refuse theirs. The value must not be held by
+ * a container already; that is not checked, and breaking the rule corrupts
+ * the tree. The typed forms make the value as the object
  * setters do, and release it when the append fails. */
 JSONTREE_API JSON_Status json_array_append_value(JSON_Array *array, JSON_Value *value);
 JSONTREE_API JSON_Status json_array_append_string(JSON_Array *array, const char *string);

@@ -225,11 +225,13 @@ JSON_Status json_object_set_value(JSON_Object *object, const char *name, JSON_Va
     if (!is_valid_utf8(name, name_length))
         return JSONFailure;
     size_t position = member_position(object, name, name_length);
-    if (position == object->count)
-        return append_member(object, name, value);
-    JSON_Value *old_value = object->values[position];
+    JSON_Value *old_value = position < object->count ? object->values[position] : nullptr;
     if (old_value == value)
         return JSONSuccess;
+    if (may_hold_container(value, object))
+        return JSONFailure;
+    if (!old_value)
+        return append_member(object, name, value);
     if (may_hold(old_value, value))  // releasing it would release the new value too
         return JSONFailure;
     json_value_free(old_value);
@@ -330,7 +332,7 @@ size_t json_array_get_count(const JSON_Array *array)
 
 JSON_Status json_array_append_value(JSON_Array *array, JSON_Value *value)
 {
-    if (!array || !value)
+    if (!array || !value || may_hold_container(value, array))
         return JSONFailure;
     return json_array_add(array, value);
 }
@@ -361,7 +363,7 @@ JSON_Status json_array_replace_value(JSON_Array *array, size_t ix, JSON_Value *v
         return JSONFailure;
     if (array->items[ix] == value)
         return JSONSuccess;
-    if (may_hold(array->items[ix], value))  // releasing it would release the new value too
+    if (may_hold_container(value, array) || may_hold(array->items[ix], value))
         return JSONFailure;
     json_value_free(array->items[ix]);
     array->items[ix] = value;

@@ -215,20 +215,34 @@ bool every_entry(const JSON_Value *value, Visit visit)
     return true;
 }
 
-// False once `target` is found or the walk would pass the depth limit.
-bool surely_lacks(const JSON_Value *tree, const JSON_Value *target, size_t depth)
+// False once a value `found` accepts is found or the walk would pass the
+// depth limit.
+template <typename Found>
+bool surely_lacks(const JSON_Value *tree, Found found, size_t depth)
 {
-    if (tree == target || depth > JSON_MAX_DEPTH)
+    if (found(tree) || depth > JSON_MAX_DEPTH)
         return false;
     return every_entry(
-        tree, [&](const JSON_Value *entry) { return surely_lacks(entry, target, depth + 1); });
+        tree, [&](const JSON_Value *entry) { return surely_lacks(entry, found, depth + 1); });
 }
 
 }  // namespace
 
 bool jsontree::detail::may_hold(const JSON_Value *tree, const JSON_Value *target)
 {
-    return !surely_lacks(tree, target, 0);
+    return !surely_lacks(
+        tree, [target](const JSON_Value *value) { return value == target; }, 0);
+}
+
+bool jsontree::detail::may_hold_container(const JSON_Value *tree, const void *container)
+{
+    return !surely_lacks(
+        tree,
+        [container](const JSON_Value *value) {
+            return json_value_get_object(value) == container ||
+                   json_value_get_array(value) == container;
+        },
+        0);
 }
 
 JSON_Value *json_value_deep_copy(const JSON_Value *value)

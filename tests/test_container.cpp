@@ -259,12 +259,20 @@ TEST_F(ContainerTest, StoringWhereTheValueAlreadyLiesReleasesNothing)
     const char *document = R"({"a":{"b":{"c":1}},"list":[[3],4]})";
     const struct {
         const char *store_at;  // "list" stands for its item 0
-        const char *value_at;  // "list" for its item 0, "list.0" for that item's item 0
+        const char *value_at;  // "list" for its item 0, "list.0" for that item's item 0,
+                               // "" for the root
         JSON_Status expected;
     } cases[] = {
-        {"a", "a", JSONSuccess},       {"a", "a.b.c", JSONFailure},
-        {"a.b", "a.b", JSONSuccess},   {"a.b", "a.b.c", JSONFailure},
-        {"list", "list", JSONSuccess}, {"list", "list.0", JSONFailure},
+        {"a", "a", JSONSuccess},
+        {"a", "a.b.c", JSONFailure},
+        {"a.b", "a.b", JSONSuccess},
+        {"a.b", "a.b.c", JSONFailure},
+        {"list", "list", JSONSuccess},
+        {"list", "list.0", JSONFailure},
+        // The container stored into lies inside the value: a cycle.
+        {"a.b", "a", JSONFailure},
+        {"list", "", JSONFailure},
+        {"a.x", "", JSONFailure},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.store_at) + " <- " + c.value_at);
@@ -276,6 +284,8 @@ TEST_F(ContainerTest, StoringWhereTheValueAlreadyLiesReleasesNothing)
             value = json_array_get_value(list, 0);
         if (strcmp(c.value_at, "list.0") == 0)
             value = json_array_get_value(json_array_get_array(list, 0), 0);
+        if (*c.value_at == '\0')
+            value = root;
         bool in_list = strcmp(c.store_at, "list") == 0;
         rh::reset_records();
         size_t live_before = rh::live_blocks();
