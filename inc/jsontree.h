@@ -259,7 +259,9 @@ JSONTREE_API void json_free_serialized_string(char *string);
  * waited for in what is left of it, and a wait of 0 tries once. A negative
  * wait takes no lock. Null on failure; errno is EWOULDBLOCK when no lock on
  * the file the name holds was obtained in time. A file system without locks
- * is read unlocked. */
+ * is read unlocked. Every failure sets errno: as the system call that failed
+ * sets it, EISDIR for a directory, EINVAL for any other file that is not
+ * regular, EFBIG for one too large to hold, ENOMEM when memory runs out. */
 typedef struct json_file_t JSON_File;
 JSONTREE_API JSON_File *json_file_open(const char *filename, int lock_wait_ms);
 /* The text of the file the handle holds, NUL-terminated: as read when the
@@ -279,7 +281,8 @@ JSONTREE_API size_t json_file_length(const JSON_File *file);
  * fails and writes nothing. After a success the handle holds the new file,
  * still locked if it was, and its text. A failure after the new file took
  * the name (only the directory could not be synced) leaves the handle
- * holding the new file and its text too. */
+ * holding the new file and its text too. Every failure sets errno; ESTALE
+ * means the name no longer holds the file read. */
 JSONTREE_API JSON_Status json_file_replace(JSON_File *file, const char *text);
 /* Releases the lock and the handle; null is ignored. */
 JSONTREE_API void json_file_close(JSON_File *file);

@@ -115,9 +115,11 @@ JSON_File *json_file_open(const char *filename, int lock_wait_ms)
     size_t length = 0;
     TextPtr text(
         read_settled(dir.get(), target.name, file.get(), status, lock_wait_ms >= 0, &length));
+    if (!text)
+        return nullptr;
     auto *held = static_cast<JSON_File *>(jsontree_malloc(sizeof(JSON_File)));
-    if (!text || !held) {
-        jsontree_free(held);
+    if (!held) {
+        errno = ENOMEM;  // a caller's hook need not set it
         return nullptr;
     }
     held->held.status = status;
@@ -141,14 +143,18 @@ size_t json_file_length(const JSON_File *file)
 
 JSON_Status json_file_replace(JSON_File *file, const char *text)
 {
-    if (!file || !text)
+    if (!file || !text) {
+        errno = EINVAL;
         return JSONFailure;
+    }
     // Copied before anything is written: a handle never holds a file whose
     // text it cannot give.
     size_t length = strlen(text);
     TextPtr copy(jsontree_strndup(text, length));
-    if (!copy)
+    if (!copy) {
+        errno = ENOMEM;
         return JSONFailure;
+    }
     FileDescriptor new_file;
     JSON_Status status = replace_regular(file->dir_fd, file->name, &file->held,
                                          NameCheck::STILL_HELD, text, &new_file);

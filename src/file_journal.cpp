@@ -133,7 +133,11 @@ bool lock_now(int fd)
 // the file as it was.
 bool claim_space(int fd, size_t length)
 {
-    return length == 0 || posix_fallocate(fd, 0, off_t(length)) == 0;
+    // posix_fallocate returns its error instead of setting errno.
+    int error = length == 0 ? 0 : posix_fallocate(fd, 0, off_t(length));
+    if (error != 0)
+        errno = error;
+    return error == 0;
 }
 
 bool write_in_place(int fd, std::string_view text)

@@ -14,13 +14,20 @@ namespace {
 
 // Only a regular file has a meaningful size: a directory opens fine but
 // reports a seek end far beyond any text, which would become an absurd
-// allocation request.
+// allocation request. errno tells a caller which: EISDIR, EINVAL for any
+// other file that is not regular, EFBIG for one no buffer can hold.
 bool regular_file_size(int fd, struct stat &status, size_t &size)
 {
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0)
+    if (fstat(fd, &status) != 0)
         return false;
-    if (static_cast<unsigned long long>(status.st_size) >= SIZE_MAX)
+    if (!S_ISREG(status.st_mode) || status.st_size < 0) {
+        errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
         return false;
+    }
+    if (static_cast<unsigned long long>(status.st_size) >= SIZE_MAX) {
+        errno = EFBIG;
+        return false;
+    }
     size = static_cast<size_t>(status.st_size);
     return true;
 }
@@ -202,8 +209,10 @@ bool name_holds(int dir_fd, const char *name, const struct stat &expected)
 char *read_text(int fd, size_t size, size_t *length)
 {
     TextPtr text(static_cast<char *>(jsontree_malloc(size + 1)));
-    if (!text)
+    if (!text) {
+        errno = ENOMEM;  // a caller's hook need not set it
         return nullptr;
+    }
     size_t done = 0;
     while (done < size) {
         ssize_t got = read(fd, text.get() + done, size - done);
@@ -227,11 +236,7 @@ int open_regular(int dir_fd, const char *name, int follow, struct stat &status)
     if (fd.get() < 0)
         return -1;
     size_t size = 0;
-    if (!regular_file_size(fd.get(), status, size)) {
-        errno = EINVAL;
-        return -1;
-    }
-    return fd.release();
+    return regular_file_size(fd.get(), status, size) ? fd.release() : -1;
 }
 
 bool entry_trusted(const struct stat &dir, const struct stat &entry)

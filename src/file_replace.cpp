@@ -236,7 +236,11 @@ bool copy_extended_attributes(int from, int to)
     if (list_size <= 0)
         return list_size == 0 || errno == ENOTSUP;
     TextPtr names(static_cast<char *>(jsontree_malloc(size_t(list_size))));
-    if (!names || (list_size = flistxattr(from, names.get(), size_t(list_size))) < 0)
+    if (!names) {
+        errno = ENOMEM;
+        return false;
+    }
+    if ((list_size = flistxattr(from, names.get(), size_t(list_size))) < 0)
         return false;
     TextPtr value;
     size_t capacity = 0;
@@ -246,8 +250,10 @@ bool copy_extended_attributes(int from, int to)
             return false;
         if (size_t(size) > capacity) {
             value.reset(static_cast<char *>(jsontree_malloc(size_t(size))));
-            if (!value)
+            if (!value) {
+                errno = ENOMEM;
                 return false;
+            }
             capacity = size_t(size);
         }
         size = fgetxattr(from, name, value.get(), capacity);
@@ -267,8 +273,10 @@ bool jsontree::detail::write_all(int fd, const char *text, size_t length)
         ssize_t written = write(fd, text, length);
         if (written < 0 && errno == EINTR)
             continue;
-        if (written <= 0)
+        if (written <= 0) {
+            errno = written == 0 ? EIO : errno;  // nothing written, yet no error
             return false;
+        }
         text += written;
         length -= size_t(written);
     }
@@ -280,8 +288,12 @@ int jsontree::detail::open_for_writing(int dir_fd, const char *name, int access,
 {
     FileDescriptor fd(openat(dir_fd, name, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat status;
-    if (fd.get() < 0 || fstat(fd.get(), &status) != 0 || !same_inode(status, expected))
+    if (fd.get() < 0 || fstat(fd.get(), &status) != 0)
         return -1;
+    if (!same_inode(status, expected)) {
+        errno = ESTALE;
+        return -1;
+    }
     int flags = fcntl(fd.get(), F_GETFL);
     if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
         return -1;
@@ -348,8 +360,12 @@ int reserved_prefix(char (&name)[NAME_MAX + 1], const char *target_name)
 JSON_Status replace_regular(int dir_fd, const char *name, const HeldInode *held, NameCheck check,
                             const char *text, FileDescriptor *new_file)
 {
+    // ESTALE tells a caller that the name no longer holds the file it read.
     auto still_held = [&] {
-        return check == NameCheck::NONE || name_holds(dir_fd, name, held->status);
+        if (check == NameCheck::NONE || name_holds(dir_fd, name, held->status))
+            return true;
+        errno = ESTALE;
+        return false;
     };
     if (held && is_mount_of_its_own(dir_fd, held->fd))
         return still_held() ? overwrite_in_place(dir_fd, name, *held, text) : JSONFailure;

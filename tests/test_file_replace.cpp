@@ -272,7 +272,9 @@ TEST_F(FileReplaceTest, HeldFileIsReplacedOnlyWhileItsNameHoldsIt)
         Strings entries = directory_entries(dir_.path());
         std::string named = read_file_bytes(path);
 
+        errno = 0;
         EXPECT_EQ(json_file_replace(file.get(), text.c_str()), JSONFailure);
+        EXPECT_EQ(errno, ESTALE) << "not told from an I/O error";
         EXPECT_EQ(directory_entries(dir_.path()), entries);
         EXPECT_EQ(read_file_bytes(path), named);
         EXPECT_EQ(read_file_bytes(victim), "victim bytes");
