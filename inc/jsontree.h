@@ -183,6 +183,10 @@ JSONTREE_API JSON_Value *json_parse_string_with_comments(const char *string);
  * a comment means nothing, the text must give an equal
  * document (json_value_equals). The text ends at its first NUL byte. */
 JSONTREE_API JSON_Status json_verify_lossless_with_comments(const char *string);
+/* The same check; on JSONFailure, when `lost_at` is not null, it gets the
+ * byte offset where the first text the document leaves out begins (0 when
+ * the text does not parse). */
+JSONTREE_API JSON_Status json_verify_lossless_with_comments_at(const char *string, size_t *lost_at);
 
 /* ---- Serialization ---------------------------------------------------- */
 

@@ -1,5 +1,6 @@
 // Comments: blanked to white space in a private copy of the text, which the
 // parser then reads as plain JSON.
+#include "comments.h"
 #include "file_io.h"
 #include "parse.h"
 
@@ -63,16 +64,21 @@ void remove_comments(char *string, const char *start_token, const char *end_toke
     }
 }
 
-// Block comments go first: a "//" inside one must not cut it short, while a
-// "/*" inside a line comment does open a block comment (a known quirk).
 JSON_Value *parse_without_comments(char *text)
 {
-    remove_comments(text, "/*", "*/");
-    remove_comments(text, "//", "\n");
+    blank_comments(text);
     return parse_root(text);
 }
 
 }  // namespace
+
+// Block comments go first: a "//" inside one must not cut it short, while a
+// "/*" inside a line comment does open a block comment (a known quirk).
+void jsontree::detail::blank_comments(char *text)
+{
+    remove_comments(text, "/*", "*/");
+    remove_comments(text, "//", "\n");
+}
 
 JSON_Value *json_parse_string_with_comments(const char *string)
 {

@@ -3,7 +3,8 @@
 // comment blanking, two passes with quirks, can swallow members, as can a
 // line comment that reads on past a lone carriage return; a rewrite from such
 // a document would silently lose that text.
-#include "value.h"
+#include "comments.h"
+#include "parse.h"
 
 #include <cstring>
 
@@ -12,14 +13,14 @@ using namespace jsontree::detail;
 namespace {
 
 // Past the string literal opening at `cursor`, or at the end of the text when
-// the literal is not closed; notes a "\u0000" escape inside it.
-char *skip_string_literal(char *cursor, bool *nul_escape)
+// the literal is not closed; notes the first "\u0000" escape inside it.
+char *skip_string_literal(char *cursor, const char **nul_escape)
 {
     for (cursor++; *cursor && *cursor != '"'; cursor++) {
         if (*cursor != '\\')
             continue;
-        if (strncmp(cursor, "\\u0000", 6) == 0)
-            *nul_escape = true;
+        if (!*nul_escape && strncmp(cursor, "\\u0000", 6) == 0)
+            *nul_escape = cursor;
         if (cursor[1])
             cursor++;  // the escaped byte never closes the literal
     }
@@ -32,18 +33,22 @@ char *blank(char *from, char *to)
     return to;
 }
 
+// Each a place in the lexed text, null where the text has none.
 struct LexicalView {
     const char *root_end = nullptr;     // just past the bracket closing the first value
-    bool nul_escape = false;            // some string literal holds "\u0000"
-    bool lone_carriage_return = false;  // some line comment runs on past a CR
+    const char *nul_escape = nullptr;   // the first "\u0000" in a string literal
+    const char *hidden_line = nullptr;  // past the first CR inside a line comment
 };
 
 // A line comment runs to the line feed, but an editor ends the line at a
-// carriage return of its own, showing what follows as text of the next line.
-bool holds_lone_carriage_return(const char *comment, const char *end)
+// carriage return of its own, showing what follows as text of the next line:
+// just past that CR, or null.
+const char *line_hidden_after_carriage_return(const char *comment, const char *end)
 {
     // Its last byte, a CR before the line feed or the end of the text, hides nothing.
-    return memchr(comment, '\r', size_t(end - comment) - 1) != nullptr;
+    auto *carriage_return =
+        static_cast<const char *>(memchr(comment, '\r', size_t(end - comment) - 1));
+    return carriage_return ? carriage_return + 1 : nullptr;
 }
 
 // Blanks comments as one lexical pass reads them: "//" runs to the line feed
@@ -61,7 +66,8 @@ LexicalView blank_comments_in_one_pass(char *text)
         } else if (strncmp(cursor, "//", 2) == 0) {
             char *line_feed = strchr(cursor, '\n');
             char *end = line_feed ? line_feed : cursor + strlen(cursor);
-            view.lone_carriage_return |= holds_lone_carriage_return(cursor, end);
+            if (!view.hidden_line)
+                view.hidden_line = line_hidden_after_carriage_return(cursor, end);
             cursor = blank(cursor, end);
         } else if (strncmp(cursor, "/*", 2) == 0) {
             char *closing = strstr(cursor + 2, "*/");
@@ -78,27 +84,77 @@ LexicalView blank_comments_in_one_pass(char *text)
     return view;
 }
 
-bool only_white_space(const char *text)
+constexpr char WHITE_SPACE[] = " \t\n\v\f\r";
+
+bool is_white_space(char byte)
 {
-    return text[strspn(text, " \t\n\v\f\r")] == '\0';
+    return byte != '\0' && strchr(WHITE_SPACE, byte);
+}
+
+// The first byte after the root that is not white space, or null.
+const char *text_after_root(const char *root_end)
+{
+    const char *after = root_end + strspn(root_end, WHITE_SPACE);
+    return *after ? after : nullptr;
+}
+
+// The first place where the two blankings of one text leave different text,
+// white space standing for white space; null where they agree.
+const char *first_divergence(const char *blanked, const char *lexed)
+{
+    for (; *blanked; blanked++, lexed++) {
+        if (*blanked != *lexed && !(is_white_space(*blanked) && is_white_space(*lexed)))
+            return lexed;
+    }
+    return nullptr;
+}
+
+const char *earlier(const char *a, const char *b)
+{
+    return !a ? b : !b ? a : a < b ? a : b;
+}
+
+// Where the document the comment-tolerant parser makes of `string` first
+// leaves text out, as an offset in `lost_at`; false when it leaves out none.
+bool loses_text(const char *string, size_t &lost_at)
+{
+    lost_at = 0;
+    TextPtr blanked(jsontree_strdup(string));
+    TextPtr lexed_text(jsontree_strdup(string));
+    if (!blanked || !lexed_text)
+        return true;
+    blank_comments(blanked.get());
+    ValuePtr document(parse_root(blanked.get()));
+    if (!document)
+        return true;
+    LexicalView view = blank_comments_in_one_pass(lexed_text.get());
+    // The parser stops at the root's closing bracket, where the lexical view
+    // found it, so what follows is all the text the document leaves out.
+    ValuePtr lexed(parse_root(lexed_text.get()));
+    const bool readings_differ = !lexed || !json_value_equals(document.get(), lexed.get());
+    const char *lost = earlier(view.nul_escape, view.hidden_line);
+    if (view.root_end)
+        lost = earlier(lost, text_after_root(view.root_end));
+    if (readings_differ)
+        lost = earlier(lost, first_divergence(blanked.get(), lexed_text.get()));
+    if (lost)
+        lost_at = size_t(lost - lexed_text.get());
+    return lost || readings_differ || !view.root_end;
 }
 
 }  // namespace
 
+JSON_Status json_verify_lossless_with_comments_at(const char *string, size_t *lost_at)
+{
+    size_t offset = 0;
+    if (string && !loses_text(string, offset))
+        return JSONSuccess;
+    if (lost_at)
+        *lost_at = offset;
+    return JSONFailure;
+}
+
 JSON_Status json_verify_lossless_with_comments(const char *string)
 {
-    if (!string)
-        return JSONFailure;
-    ValuePtr document(json_parse_string_with_comments(string));
-    TextPtr lexed_text(jsontree_strdup(string));
-    if (!document || !lexed_text)
-        return JSONFailure;
-    LexicalView view = blank_comments_in_one_pass(lexed_text.get());
-    // The parser stops at the root's closing bracket, where the lexical view
-    // found it, so what follows is all the text the document leaves out.
-    ValuePtr lexed(json_parse_string(lexed_text.get()));
-    if (!lexed || view.nul_escape || view.lone_carriage_return || !view.root_end ||
-        !only_white_space(view.root_end))
-        return JSONFailure;
-    return json_value_equals(document.get(), lexed.get()) ? JSONSuccess : JSONFailure;
+    return json_verify_lossless_with_comments_at(string, nullptr);
 }

@@ -5,6 +5,7 @@
 #include "recording_hooks.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -70,6 +71,7 @@ TEST_F(CommentsTest, LosslessOnlyWhenTheDocumentHoldsAllTheText)
     const struct {
         const char *text;
         JSON_Status expected;
+        size_t lost_at = 0;  // where the first text left out begins
     } cases[] = {
         {"{\"a\":1}", JSONSuccess},
         {"{\"a\":1} // end", JSONSuccess},
@@ -80,19 +82,19 @@ TEST_F(CommentsTest, LosslessOnlyWhenTheDocumentHoldsAllTheText)
         {"{\"a\": /* 1}", JSONSuccess},           // the unclosed opening is all that goes
         {"{\"a\":1} /* {\"b\":2} */", JSONSuccess},
         // Text after the root.
-        {"{\"a\":1}\n{\"b\":2}", JSONFailure},
-        {"{\"a\":{\"b\":1}},\"c\":2}", JSONFailure},
-        {"{\"a\":1} /* {\"b\":2}", JSONFailure},
+        {"{\"a\":1}\n{\"b\":2}", JSONFailure, 8},
+        {"{\"a\":{\"b\":1}},\"c\":2}", JSONFailure, 13},
+        {"{\"a\":1} /* {\"b\":2}", JSONFailure, 11},
         // Strings cut at NUL.
-        {"{\"a\":\"x\\u0000y\"}", JSONFailure},
-        {"{\"x\\u0000y\":1}", JSONFailure},
+        {"{\"a\":\"x\\u0000y\"}", JSONFailure, 7},
+        {"{\"x\\u0000y\":1}", JSONFailure, 3},
         // Members hidden by the two-pass blanking.
-        {"{\"a\":1, // see /etc/*\n\"b\":2, /* c */\n\"d\":3}", JSONFailure},
-        {"{\"a\":1, // it\"s\n\"p\":\"/*\", \"b\":2, \"q\":\"*/\"}", JSONFailure},
-        {"{\"a\": // 1}", JSONFailure},
+        {"{\"a\":1, // see /etc/*\n\"b\":2, /* c */\n\"d\":3}", JSONFailure, 22},
+        {"{\"a\":1, // it\"s\n\"p\":\"/*\", \"b\":2, \"q\":\"*/\"}", JSONFailure, 21},
+        {"{\"a\": // 1}", JSONFailure, 9},
         // A line comment runs on past a carriage return an editor ends the line at.
-        {"{ // settings\r\"a\": 1,\r\"b\": 2\r\n}", JSONFailure},
-        {"{\"a\":1, // note\r\n\"b\":2, // old\r\"c\":3\n}", JSONFailure},
+        {"{ // settings\r\"a\": 1,\r\"b\": 2\r\n}", JSONFailure, 14},
+        {"{\"a\":1, // note\r\n\"b\":2, // old\r\"c\":3\n}", JSONFailure},  // no document
         {"{\"a\":1, // note\r\n\"b\":2 // last\r\n}\r\n", JSONSuccess},
         // No document at all.
         {"", JSONFailure},
@@ -101,6 +103,9 @@ TEST_F(CommentsTest, LosslessOnlyWhenTheDocumentHoldsAllTheText)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(json_verify_lossless_with_comments(c.text), c.expected);
+        size_t lost_at = SIZE_MAX;
+        EXPECT_EQ(json_verify_lossless_with_comments_at(c.text, &lost_at), c.expected);
+        EXPECT_EQ(lost_at, c.expected == JSONSuccess ? SIZE_MAX : c.lost_at);
     }
 }
 
