@@ -84,6 +84,9 @@ typedef int JSON_Status;
  * serializes, but its text can never be loaded again. */
 #define JSON_MAX_NESTING 19
 
+/* Most members an object holds: adding one more fails. */
+#define JSON_MAX_MEMBERS 960
+
 typedef void *(*JSON_Malloc_Function)(size_t);
 typedef void (*JSON_Free_Function)(void *);
 

@@ -16,6 +16,7 @@ namespace jsontree::detail {
 // container takes entries up to the same limits.
 constexpr size_t FIRST_CAPACITY = 15;
 constexpr size_t OBJECT_MAX_CAPACITY = FIRST_CAPACITY << 6;
+static_assert(OBJECT_MAX_CAPACITY == JSON_MAX_MEMBERS);
 constexpr size_t ARRAY_MAX_CAPACITY = FIRST_CAPACITY << 13;
 
 // Slot arrays of exactly `new_capacity` (not 0), keeping the entries.
