@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
@@ -169,6 +171,45 @@ TEST(ToolRead, DocumentsThatCannotBeServed)
         expect_result(conf.read("a"), {"", c.err, 1});
         expect_result(conf.store("a", "2"), {"", c.err, 1});
         conf.expect_alone_with(c.document);
+    }
+}
+
+// At -v the failure's line is followed by its cause.
+TEST(ToolRead, FailuresAtVerboseSayWhy)
+{
+    TempDir dir;
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string conf = dir.write("conf.json", "{\"net\": {\"lora\": 5}}");
+    const std::string lossy =
+        dir.write("lossy.json", "{\"a\":1, // see /etc/*\n\"b\":2, /* c */\n\"d\":3}");
+    const std::string missing = "<1> Failed to get json value: ";
+    const std::string invalid = "<0> Invalid json file\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{conf, "net.lora.freq"},
+         missing + "net.lora.freq\n<3> net.lora is a number, not an object\n"},
+        {{conf, "net.wifi"}, missing + "net.wifi\n<3> net.wifi: no such member\n"},
+        {{conf, "a", "b", "c"},
+         missing + "(null)\n<3> No path: three or more arguments were given\n"},
+        {{lossy, "b"},
+         missing + "b\n<3> b: no such member; " + lossy +
+             ":2:1: the document read leaves out the text from here\n"},
+        {{dir.write("array.json", "[1]"), "a"},
+         "<1> Invalid value type\n<3> The document's root is an array, not an object\n"},
+        {{dir.path(), "a"}, invalid + "<3> " + dir.path() + ": Is a directory\n"},
+        {{fifo, "a", "1"}, invalid + "<3> " + fifo + ": Not a regular file\n"},
+        {{dir.write("-inf.json", "{\"n\": [-inf]}"), "n"},
+         "<1> Failed to serialize json value\n<3> No JSON text: a number in it has none (an "
+         "infinity or not-a-number), or memory ran out\n"},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> args = {"-v", "-f"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(testing::PrintToString(args));
+        expect_result(run_tool(args), {"", c.err, 1});
     }
 }
 

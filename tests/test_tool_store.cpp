@@ -230,6 +230,7 @@ struct RefusedStore {
     std::string path;
     std::string value;
     std::string err;
+    std::string cause = "";  // the line -v adds after `err`; FILE is the file's name
 };
 
 void expect_refused(const std::vector<RefusedStore> &cases)
@@ -238,6 +239,12 @@ void expect_refused(const std::vector<RefusedStore> &cases)
         SCOPED_TRACE(c.document + " <- " + c.path + " = " + c.value);
         ConfFile conf(c.document);
         expect_result(conf.store(c.path, c.value), {"", c.err, 1});
+        if (!c.cause.empty()) {
+            std::string cause =
+                c.cause.starts_with("FILE:") ? conf.path + c.cause.substr(4) : c.cause;
+            expect_result(run_tool({"-v", "-f", conf.path, "--", c.path, c.value}),
+                          {"", c.err + "<3> " + cause + "\n", 1});
+        }
         conf.expect_alone_with(c.document);
     }
 }
@@ -245,11 +252,15 @@ void expect_refused(const std::vector<RefusedStore> &cases)
 TEST(ToolWrite, PathsThatCannotTakeTheValueAreRefused)
 {
     expect_refused({
-        {"{\"keep\": 1}", "\xff\xfe", "1", "<1> Failed to set json value: \xff\xfe\n"},
-        {"{\"outer\": 5}", "outer.inner", "1", "<1> Failed to set json value: outer.inner\n"},
-        {"{\"o\": {\"list\": [1]}}", "o.list.x", "1", "<1> Failed to set json value: o.list.x\n"},
+        {"{\"keep\": 1}", "\xff\xfe", "1", "<1> Failed to set json value: \xff\xfe\n",
+         "JSON_PATH is not valid UTF-8 at column 1"},
+        {"{\"outer\": 5}", "outer.inner", "1", "<1> Failed to set json value: outer.inner\n",
+         "outer is a number, not an object"},
+        {"{\"o\": {\"list\": [1]}}", "o.list.x", "1", "<1> Failed to set json value: o.list.x\n",
+         "o.list is an array, not an object"},
         {"{\"s\": \"str\"}", "s.t.u", "[1]", "<1> Failed to set json value: s.t.u\n"},
-        {"{\"n\": null}", "n.x", "1", "<1> Failed to set json value: n.x\n"},
+        {"{\"n\": null}", "n.x", "1", "<1> Failed to set json value: n.x\n",
+         "n is null, not an object"},
     });
 }
 
@@ -258,11 +269,38 @@ TEST(ToolWrite, ArrayRootRefusesStores)
 {
     const std::string root = "[1, {\"a\": 2}]";
     expect_refused({
-        {root, "a", "1", "<1> Invalid value type\n"},
+        {root, "a", "1", "<1> Invalid value type\n",
+         "The document's root is an array, not an object"},
         {root, "a", "[1, 2, 3]", "<1> Invalid value type\n"},
         {root, "a", "[1, 2", "<1> Failed to parse json string\n"},
-        {root, "a", "inf", "<1> Failed to init json number\n"},
+        {root, "a", "inf", "<1> Failed to init json number\n",
+         "VALUE inf is not a finite number: JSON has no text for it"},
         {root, "a", "\xff", "<1> Failed to init json string\n"},
+    });
+}
+
+// Causes that -v adds to refusals of the VALUE, the depth and the rewrite.
+TEST(ToolWrite, RefusalsAtVerboseSayWhy)
+{
+    const std::string keep = "{\"keep\": 1}";
+    const std::string number = "<1> Failed to init json number\n";
+    const std::string lossy = "<1> File holds text a rewrite would lose\n";
+    const std::string lost_from = ": the document read leaves out the text from here";
+    expect_refused({
+        {keep, "v", "1e-400", number,
+         "VALUE 1e-400 is too small for a double: it would be stored as 0"},
+        {keep, "v", "9007199254740993", number,
+         "VALUE 9007199254740993 is a whole number a double holds only rounded"},
+        {keep, "v", " \"ok\xc3\" rest", "<1> Failed to init json string\n",
+         "VALUE is not valid UTF-8 at column 5"},
+        {keep, dotted_path(20), "7", "<1> Failed to set json value: " + dotted_path(20) + "\n",
+         "The value would nest 20 levels deep; a file holds at most 19"},
+        {"{\"a\":1}\n{\"b\":2}", "v", "2", lossy, "FILE:2:1" + lost_from},
+        {"{\"a\":\"x\\u0000y\"}", "v", "2", lossy, "FILE:1:8" + lost_from},
+        {"{\"a\":1, // matches /etc/*\n\"b\":2, /* c */\n\"d\":3}", "v", "2", lossy,
+         "FILE:2:1" + lost_from},
+        {"{\"\xc3\xa9\":1 // x\r,\"b\":2\n}", "v", "2", lossy, "FILE:1:13" + lost_from},
+        {std::string("{\"a\":1}\0{\"b\":2}", 15), "v", "2", lossy, "FILE:1:8" + lost_from},
     });
 }
 
@@ -273,7 +311,8 @@ TEST(ToolWrite, FullObjectTakesNoNewMember)
         document += (i ? ", \"m" : "\"m") + std::to_string(i) + "\": " + std::to_string(i);
     document += "}";
     expect_refused({
-        {document, "m960", "1", "<1> Failed to set json value: m960\n"},
+        {document, "m960", "1", "<1> Failed to set json value: m960\n",
+         "The root object holds 960 members, the most an object holds"},
         {document, "extra.leaf", "1", "<1> Failed to set json value: extra.leaf\n"},
     });
     ConfFile conf(document);

@@ -50,6 +50,7 @@ struct StoreAttempt {
     std::string path;  // conf.json
     std::string value = LARGE_VALUE;
     RunOptions options;
+    std::string cause = "";  // after "<3> " and the file's name, the line -v adds
 };
 
 // The store is refused with the one message, and neither the file (bytes
@@ -72,6 +73,15 @@ void expect_store_fails_cleanly(const StoreAttempt &attempt, bool replaced = fal
     EXPECT_EQ(status_after.st_ino != status_before.st_ino, replaced);
     EXPECT_EQ(read_file_bytes(attempt.path) != before, replaced) << "the file changed or not";
     EXPECT_EQ(directory_entries(attempt.dir), Strings{"conf.json"});
+    if (!attempt.cause.empty()) {
+        RunOptions uncounted = attempt.options;  // the calls of the first run stay the ones logged
+        std::erase_if(uncounted.env, [](const std::string &setting) {
+            return setting.starts_with("JSONTREE_CALL_LOG=");
+        });
+        result = run_program(TOOL, {"-v", "-f", attempt.path, "big", attempt.value}, uncounted);
+        EXPECT_EQ(result.err,
+                  SERIALIZE_FAILED + "<3> " + attempt.path + ": " + attempt.cause + "\n");
+    }
 }
 
 // A small tmpfs inside a private directory, holding a copy of the example.
@@ -111,6 +121,7 @@ TEST(ToolWriteFailure, FullDiskKeepsTheFile)
         GTEST_SKIP() << "cannot mount a tmpfs here: " << disk.error();
     StoreAttempt attempt = disk.attempt();
     ASSERT_EQ(read_file_bytes(attempt.path), read_file_bytes(EXAMPLE)) << "no room for the copy";
+    attempt.cause = "writing the new text failed: No space left on device";
     expect_store_fails_cleanly(attempt);
 }
 
@@ -122,6 +133,7 @@ TEST(ToolWriteFailure, ReadOnlyMountKeepsTheFile)
     StoreAttempt attempt = disk.attempt();
     ASSERT_TRUE(disk.mount().remount_read_only()) << strerror(errno);
     attempt.value = "1";
+    attempt.cause = "writing the new text failed: Read-only file system";
     expect_store_fails_cleanly(attempt);
 }
 
@@ -158,6 +170,7 @@ TEST(ToolWriteFailure, FileSizeLimitKeepsTheFile)
     StoreAttempt attempt{dir.path(), dir.write("conf.json", read_file_bytes(EXAMPLE))};
     ScopedFileSizeLimit limit(8192);
     ASSERT_TRUE(limit.active()) << strerror(errno);
+    attempt.cause = "writing the new text failed: File too large";
     expect_store_fails_cleanly(attempt);
 }
 
@@ -209,18 +222,22 @@ struct FailingCall {
     int failures;           // how many of their calls fail
     int passed = 0;         // how many of their calls succeed before the first failure
     bool replaced = false;  // the failure comes after the rename
+    const char *cause = "writing the new text failed: Input/output error";
 };
 
+const char *const NO_SPACE = "writing the new text failed: No space left on device";
+
 const FailingCall FAILING_CALLS[] = {
-    {"write", 1},
+    {"write", 1, 0, false, NO_SPACE},
     {"fsync,fdatasync", 1},
     // The directory's: without it the rename may not outlive a power cut.
-    {"fsync,fdatasync", 1, 1, true},
+    {"fsync,fdatasync", 1, 1, true,
+     "the new text is in place, but syncing its directory failed: Input/output error"},
     {"rename,renameat,renameat2", 1},
     // Linking the unnamed file in has a second way; a failing disk fails both.
     {"linkat", 1000},
     // The file carries an attribute that the new file must get too.
-    {"fsetxattr", 1},
+    {"fsetxattr", 1, 0, false, NO_SPACE},
 };
 
 const char KEPT_ATTRIBUTE[] = "user.origin";
@@ -255,6 +272,7 @@ TEST_F(ToolUnderShim, FailingCallKeepsTheFile)
                                "JSONTREE_FAIL_SKIP=" + std::to_string(failing.passed),
                                "JSONTREE_FAIL_TIMES=" + std::to_string(failing.failures),
                                "JSONTREE_CALL_LOG=" + log};
+        attempt.cause = failing.cause;
         expect_store_fails_cleanly(attempt, failing.replaced);
 
         const Strings made = logged_calls(log);
@@ -299,8 +317,10 @@ TEST_F(ToolUnderShim, FileSwappedForALinkIsNotWrittenThrough)
                        "JSONTREE_FAIL_PATH=" + dir.path(), "JSONTREE_SWAP_FILE=" + path,
                        "JSONTREE_SWAP_LINK=" + victim};
 
-        RunResult result = run_program(TOOL, {"-f", path, "gateway.stat_interval_s", "7"}, options);
-        EXPECT_EQ(result.err, SERIALIZE_FAILED);
+        RunResult result =
+            run_program(TOOL, {"-v", "-f", path, "gateway.stat_interval_s", "7"}, options);
+        EXPECT_EQ(result.err, SERIALIZE_FAILED + "<3> " + path +
+                                  ": another file took the name during the store\n");
         EXPECT_EQ(result.status, 1);
         char link[PATH_MAX] = {};
         EXPECT_GT(readlink(path.c_str(), link, sizeof link - 1), 0) << "the link was replaced";
@@ -467,6 +487,11 @@ TEST(ToolLock, StoreGivesUpOnALockHeldByAReader)
     EXPECT_EQ(store.err, SERIALIZE_FAILED);
     EXPECT_EQ(store.status, 1);
     EXPECT_EQ(read_file_bytes(path), read_file_bytes(EXAMPLE));
+    // The cause, once the lock is held again: the wait is long.
+    ASSERT_EQ(flock(reader = open(path.c_str(), O_RDONLY | O_CLOEXEC), LOCK_SH), 0);
+    store = run_program(TOOL, {"-v", "-f", path, "gateway.stat_interval_s", "7"});
+    close(reader);
+    EXPECT_EQ(store.err, SERIALIZE_FAILED + "<3> " + path + ": lock not obtained within 10 s\n");
 }
 
 }  // namespace

@@ -61,21 +61,209 @@ struct SerializedFree {
 };
 using SerializedText = std::unique_ptr<char, SerializedFree>;
 
+// ---- Causes: after a failure's own line, one line at LOGGER_NOTICE (shown
+// from one -v on) says why, so an operator never mends the wrong thing.
+
+// The length of the valid UTF-8 sequence at `text`, 0 where none begins (an
+// overlong form, a surrogate, a value past U+10FFFF, a stray byte).
+size_t utf8_sequence_length(const unsigned char *text)
+{
+    const unsigned char lead = text[0];
+    const size_t length = lead < 0x80   ? 1
+                          : lead < 0xC2 ? 0
+                          : lead < 0xE0 ? 2
+                          : lead < 0xF0 ? 3
+                          : lead < 0xF5 ? 4
+                                        : 0;
+    if (length <= 1)
+        return length;
+    // These leads allow only part of the continuation range in their second byte.
+    const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    if (text[1] < low || text[1] > high)
+        return 0;
+    for (size_t i = 2; i < length; i++) {
+        if ((text[i] & 0xC0) != 0x80)
+            return 0;
+    }
+    return length;
+}
+
+// The offset of the first byte of `text` that begins no valid UTF-8
+// sequence; the length of `text` when it is all valid.
+size_t invalid_utf8_at(const char *text)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(text);
+    size_t offset = 0;
+    for (size_t length; bytes[offset] && (length = utf8_sequence_length(bytes + offset));)
+        offset += length;
+    return offset;
+}
+
+// Where byte `offset` of `text` lies as editors count: lines from 1, one more
+// after each line feed; columns from 1, one a character, a UTF-8 sequence
+// being one character and any other byte one.
+struct TextPlace {
+    size_t line = 1;
+    size_t column = 1;
+};
+
+TextPlace place_of(const char *text, size_t offset)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(text);
+    TextPlace place;
+    for (size_t i = 0; i < offset; place.column++) {
+        if (bytes[i] == '\n') {
+            place.line++;
+            place.column = 0;
+        }
+        const size_t length = bytes[i] == '\n' ? 1 : utf8_sequence_length(bytes + i);
+        i += length ? length : 1;
+    }
+    return place;
+}
+
+const char *type_phrase(const JSON_Value *value)
+{
+    switch (json_type(value)) {
+    case JSONNull:
+        return "null";
+    case JSONString:
+        return "a string";
+    case JSONNumber:
+        return "a number";
+    case JSONObject:
+        return "an object";
+    case JSONArray:
+        return "an array";
+    case JSONBoolean:
+        return "a boolean";
+    default:
+        return "of no known type";
+    }
+}
+
+void explain_out_of_memory()
+{
+    log_line(LOGGER_NOTICE, "%s\n", strerror(ENOMEM));
+}
+
+// Where a dotted path stops in an object: the segment from `start` to `end`
+// (offsets in the path), looked up in `parent`, holds `value` (null when it
+// is missing). A walk stops at the first segment that is missing or, before
+// the last, holds no object; else at the last.
+struct PathStop {
+    size_t start = 0;
+    size_t end = 0;
+    const JSON_Object *parent = nullptr;
+    const JSON_Value *value = nullptr;
+};
+
+// Walks `name` as a dotted lookup does; false when there is no memory for it.
+bool walk_path(const JSON_Object *root, const char *name, PathStop &stop)
+{
+    CString path(strdup(name));
+    if (!path)
+        return false;
+    const JSON_Object *object = root;
+    for (char *segment = path.get();;) {
+        char *dot = strchr(segment, '.');
+        if (dot)
+            *dot = '\0';
+        stop.start = size_t(segment - path.get());
+        stop.end = stop.start + strlen(segment);
+        stop.parent = object;
+        stop.value = json_object_get_value(object, segment);
+        if (!dot || json_type(stop.value) != JSONObject)
+            return true;
+        object = json_object(stop.value);
+        segment = dot + 1;
+    }
+}
+
+// The stop of a walk that found nothing, or that a store cannot pass.
+void explain_stop(const char *name, const PathStop &stop)
+{
+    const int shown = int(stop.end);
+    if (!stop.value)
+        log_line(LOGGER_NOTICE, "%.*s: no such member\n", shown, name);
+    else
+        log_line(LOGGER_NOTICE, "%.*s is %s, not an object\n", shown, name,
+                 type_phrase(stop.value));
+}
+
+// The configuration file as loaded: its canonical name and the file held.
+struct ConfigFile {
+    const char *name;
+    const JSON_File *held;
+};
+
+// Where the first text that the document read leaves out begins (hidden by
+// the comment rules, after the root, cut at \u0000 or at a NUL byte); false
+// when it holds all of the file.
+bool find_lost_text(const ConfigFile &file, TextPlace &place)
+{
+    const char *text = json_file_text(file.held);
+    size_t offset = 0;
+    if (json_verify_lossless_with_comments_at(text, &offset) == JSONSuccess) {
+        offset = strlen(text);
+        if (offset == json_file_length(file.held))
+            return false;
+    }
+    place = place_of(text, offset);
+    return true;
+}
+
+bool root_is_object(const JSON_Value *root)
+{
+    if (json_type(root) == JSONObject)
+        return true;
+    log_line(LOGGER_ERROR, "Invalid value type\n");
+    log_line(LOGGER_NOTICE, "The document's root is %s, not an object\n", type_phrase(root));
+    return false;
+}
+
 // ---- Reading
 
 // Stands for the path in a run with three or more arguments, which has none.
 constexpr const char NO_PATH[] = "(null)";
 
-JSON_Value *json_value_dotget_value(JSON_Value *value, const char *name)
+// Why nothing was found at `name`, and whether text the document left out
+// might have held it.
+void explain_missing(const JSON_Value *root, const char *name, const ConfigFile &file)
 {
-    if (json_type(value) != JSONObject) {
-        log_line(LOGGER_ERROR, "Invalid value type\n");
+    PathStop stop;
+    TextPlace lost;
+    if (!name)
+        log_line(LOGGER_NOTICE, "No path: three or more arguments were given\n");
+    else if (!walk_path(json_object(root), name, stop))
+        explain_out_of_memory();
+    else if (find_lost_text(file, lost))
+        log_line(LOGGER_NOTICE,
+                 "%.*s: %s; %s:%zu:%zu: the document read leaves out the text from here\n",
+                 int(stop.end), name, stop.value ? "not an object" : "no such member", file.name,
+                 lost.line, lost.column);
+    else
+        explain_stop(name, stop);
+}
+
+JSON_Value *json_value_dotget_value(JSON_Value *value, const char *name, const ConfigFile &file)
+{
+    if (!root_is_object(value))
         return nullptr;
-    }
     JSON_Value *found = json_object_dotget_value(json_object(value), name);
-    if (!found)
+    if (!found) {
         log_line(LOGGER_ERROR, "Failed to get json value: %s\n", name ? name : NO_PATH);
+        explain_missing(value, name, file);
+    }
     return found;
+}
+
+void explain_unserializable()
+{
+    log_line(LOGGER_NOTICE,
+             "No JSON text: a number in it has none (an infinity or not-a-number), "
+             "or memory ran out\n");
 }
 
 int json_value_print(JSON_Value *value)
@@ -98,6 +286,7 @@ int json_value_print(JSON_Value *value)
         char *text = json_serialize_to_string(value);
         if (!text) {
             log_line(LOGGER_ERROR, "Failed to serialize json value\n");
+            explain_unserializable();
             return 1;
         }
         printf("%s\n", text);
@@ -113,9 +302,9 @@ int json_value_print(JSON_Value *value)
     }
 }
 
-int json_get_and_print(JSON_Value *value, const char *name)
+int json_get_and_print(JSON_Value *value, const char *name, const ConfigFile &file)
 {
-    JSON_Value *found = json_value_dotget_value(value, name);
+    JSON_Value *found = json_value_dotget_value(value, name, file);
     return found && json_value_print(found) == 0 ? flush_output() : 1;
 }
 
@@ -195,21 +384,30 @@ bool rounds_a_whole_number(const char *text, double number)
     return strcmp(exact, digits) != 0;
 }
 
+// Why the number `text` cannot be stored, or null when it can. inf, nan and
+// overflowing numbers have no JSON text: storing one would leave a file that
+// can never be loaded again. A non-zero number too small for a double, or a
+// whole number it only rounds, would be stored as another number.
+const char *number_refusal(const char *text, double &number)
+{
+    errno = 0;
+    number = strtod(text, nullptr);
+    if (!std::isfinite(number))
+        return "is not a finite number: JSON has no text for it";
+    if (number == 0 && errno == ERANGE)
+        return "is too small for a double: it would be stored as 0";
+    if (rounds_a_whole_number(text, number))
+        return "is a whole number a double holds only rounded";
+    return nullptr;
+}
+
 // `text` is the string's own text when the shape is a string.
 JSON_Value *build_value(ValueShape shape, const char *text)
 {
     switch (shape) {
     case ValueShape::number: {
-        // inf, nan and overflowing numbers have no JSON text: storing one
-        // would leave a file that can never be loaded again. A non-zero
-        // number too small for a double, or a whole number it only rounds,
-        // would be stored as another number.
-        errno = 0;
-        double number = strtod(text, nullptr);
-        bool underflowed_to_zero = number == 0 && errno == ERANGE;
-        bool held =
-            std::isfinite(number) && !underflowed_to_zero && !rounds_a_whole_number(text, number);
-        return held ? json_value_init_number(number) : nullptr;
+        double number;
+        return number_refusal(text, number) ? nullptr : json_value_init_number(number);
     }
     case ValueShape::container:
         return json_parse_string(text);
@@ -223,6 +421,23 @@ JSON_Value *build_value(ValueShape shape, const char *text)
     return nullptr;
 }
 
+// Why a value of `shape` could not be made from `text`, which begins at
+// `text_start` in `string`, the whole VALUE. (Why an array or object text
+// does not parse is the parser's to tell.)
+void explain_unbuilt(ValueShape shape, const char *string, const char *text, size_t text_start)
+{
+    double number;
+    const char *refusal = shape == ValueShape::number ? number_refusal(text, number) : nullptr;
+    const size_t invalid = shape == ValueShape::string ? invalid_utf8_at(text) : 0;
+    if (refusal)
+        log_line(LOGGER_NOTICE, "VALUE %s %s\n", text, refusal);
+    else if (shape == ValueShape::string && text[invalid] != '\0')
+        log_line(LOGGER_NOTICE, "VALUE is not valid UTF-8 at column %zu\n",
+                 place_of(string, text_start + invalid).column);
+    else if (shape != ValueShape::container)
+        explain_out_of_memory();
+}
+
 // Types VALUE by its shape: number, array or object, boolean, null, string.
 JSON_Value *json_parse_value(const char *string)
 {
@@ -234,8 +449,12 @@ JSON_Value *json_parse_value(const char *string)
     if (shape == ValueShape::string && !unquoted)
         return nullptr;  // unquote_string has said why
     JSON_Value *value = build_value(shape, unquoted ? unquoted.get() : rest);
-    if (!value)
+    if (!value) {
         log_line(LOGGER_ERROR, "%s", BUILD_FAILURES[static_cast<int>(shape)]);
+        // The string's text begins after the opening quote, if any.
+        size_t text_start = size_t(rest - string) + (unquoted && rest[0] == '"');
+        explain_unbuilt(shape, string, unquoted ? unquoted.get() : rest, text_start);
+    }
     return value;
 }
 
@@ -268,33 +487,69 @@ size_t path_segments(const char *name)
     return segments;
 }
 
+// Why a store at `name` in `root` failed: a path that is not UTF-8, a
+// member on the way that holds no object, an object with no room for
+// another member, or no memory.
+void explain_refused_store(const JSON_Value *root, const char *name)
+{
+    const size_t invalid = invalid_utf8_at(name);
+    PathStop stop;
+    if (name[invalid] != '\0') {
+        log_line(LOGGER_NOTICE, "JSON_PATH is not valid UTF-8 at column %zu\n",
+                 place_of(name, invalid).column);
+    } else if (!walk_path(json_object(root), name, stop)) {
+        explain_out_of_memory();
+    } else if (stop.value && name[stop.end] != '\0') {
+        explain_stop(name, stop);
+    } else if (!stop.value && json_object_get_count(stop.parent) >= JSON_MAX_MEMBERS) {
+        // The parent's own path ends before the dot that opens this segment.
+        const int parent_end = stop.start > 0 ? int(stop.start) - 1 : 0;
+        log_line(LOGGER_NOTICE, "%.*s%s holds %d members, the most an object holds\n", parent_end,
+                 name, stop.start > 0 ? "" : "The root object", JSON_MAX_MEMBERS);
+    } else {
+        explain_out_of_memory();
+    }
+}
+
 int json_value_dotset_value(JSON_Value *value, const char *name, JSON_Value *val)
 {
-    if (json_type(value) != JSONObject) {
-        log_line(LOGGER_ERROR, "Invalid value type\n");
+    if (!root_is_object(value))
         return 1;
-    }
     // Nothing may be stored deeper than the parser reads: the file could not
     // be loaded again.
-    bool loadable = path_segments(name) + nested_depth(val) <= JSON_MAX_NESTING;
-    if (!loadable || json_object_dotset_value(json_object(value), name, val) < 0) {
+    const size_t depth = path_segments(name) + nested_depth(val);
+    if (depth > JSON_MAX_NESTING) {
         log_line(LOGGER_ERROR, "Failed to set json value: %s\n", name);
+        log_line(LOGGER_NOTICE, "The value would nest %zu levels deep; a file holds at most %d\n",
+                 depth, JSON_MAX_NESTING);
+        return 1;
+    }
+    if (json_object_dotset_value(json_object(value), name, val) < 0) {
+        log_line(LOGGER_ERROR, "Failed to set json value: %s\n", name);
+        explain_refused_store(value, name);
         return 1;
     }
     return 0;
 }
 
-// The document was read from the file's text, and a rewrite from it must not
-// drop more than comments and layout: text after the root, a string cut at
-// \u0000, members hidden by the comment rules, or bytes past a NUL would go.
-bool rewrite_keeps_everything(const JSON_File *file)
+// Which step of a failed replacement went wrong. After a failure the
+// handle holds the new text only when that text took the name.
+void explain_failed_replace(const ConfigFile &file, const char *text)
 {
-    const char *text = json_file_text(file);
-    return json_verify_lossless_with_comments(text) == JSONSuccess &&
-           strlen(text) == json_file_length(file);
+    const int error = errno;
+    if (error == ESTALE)
+        log_line(LOGGER_NOTICE, "%s: another file took the name during the store\n", file.name);
+    else if (strcmp(json_file_text(file.held), text) == 0)
+        log_line(LOGGER_NOTICE,
+                 "%s: the new text is in place, but syncing its directory failed: %s\n", file.name,
+                 strerror(error));
+    else
+        log_line(LOGGER_NOTICE, "%s: writing the new text failed: %s\n", file.name,
+                 strerror(error));
 }
 
-int json_set_and_write(JSON_Value *value, const char *name, const char *string, JSON_File *file)
+int json_set_and_write(JSON_Value *value, const char *name, const char *string, JSON_File *held,
+                       const char *filename)
 {
     ValueOwner new_value(json_parse_value(string));
     if (!new_value)
@@ -303,12 +558,22 @@ int json_set_and_write(JSON_Value *value, const char *name, const char *string, 
         return 1;
     new_value.release();  // the document owns it now
     SerializedText text(json_serialize_to_string_pretty(value));
-    if (text && !rewrite_keeps_everything(file)) {
+    const ConfigFile file{filename, held};
+    // The document was read from the file's text, and a rewrite from it must
+    // not drop more than comments and layout.
+    TextPlace lost;
+    if (text && find_lost_text(file, lost)) {
         log_line(LOGGER_ERROR, "File holds text a rewrite would lose\n");
+        log_line(LOGGER_NOTICE, "%s:%zu:%zu: the document read leaves out the text from here\n",
+                 filename, lost.line, lost.column);
         return 1;
     }
-    if (!text || json_file_replace(file, text.get()) != JSONSuccess) {
+    if (!text || json_file_replace(held, text.get()) != JSONSuccess) {
         log_line(LOGGER_ERROR, "Failed to serialize json value\n");
+        if (text)
+            explain_failed_replace(file, text.get());
+        else
+            explain_unserializable();
         return 1;
     }
     return 0;
@@ -332,18 +597,28 @@ int load_and_serve(const char *filename, const char *json_path, const char *json
 {
     log_line(LOGGER_INFO, "Parsing file: %s\n", filename);
     HeldFile file(json_file_open(filename, json_value ? LOCK_WAIT_MS : -1));
-    if (!file && json_value && errno == EWOULDBLOCK) {
-        log_line(LOGGER_ERROR, "Failed to serialize json value\n");
+    if (!file) {
+        const int error = errno;
+        if (json_value && error == EWOULDBLOCK) {
+            log_line(LOGGER_ERROR, "Failed to serialize json value\n");
+            log_line(LOGGER_NOTICE, "%s: lock not obtained within %d s\n", filename,
+                     LOCK_WAIT_MS / 1000);
+            return 1;
+        }
+        log_line(LOGGER_CRITICAL, "Invalid json file\n");
+        // The library's EINVAL: a file that is there but is not regular.
+        log_line(LOGGER_NOTICE, "%s: %s\n", filename,
+                 error == EINVAL ? "Not a regular file" : strerror(error));
         return 1;
     }
-    root.reset(file ? json_parse_string_with_comments(json_file_text(file.get())) : nullptr);
+    root.reset(json_parse_string_with_comments(json_file_text(file.get())));
     if (!root) {
         log_line(LOGGER_CRITICAL, "Invalid json file\n");
         return 1;
     }
     if (!json_value)
-        return json_get_and_print(root.get(), json_path);
-    return json_set_and_write(root.get(), json_path, json_value, file.get());
+        return json_get_and_print(root.get(), json_path, {filename, file.get()});
+    return json_set_and_write(root.get(), json_path, json_value, file.get(), filename);
 }
 
 // One run's request as the command line gives it, or, where the options or
