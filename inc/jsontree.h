@@ -191,6 +191,64 @@ JSONTREE_API JSON_Status json_verify_lossless_with_comments(const char *string);
  * the text does not parse). */
 JSONTREE_API JSON_Status json_verify_lossless_with_comments_at(const char *string, size_t *lost_at);
 
+/* ---- Parsing with a report of the failure ----------------------------- */
+
+/* Size of JSON_Error.reason, its NUL included. */
+#define JSON_ERROR_REASON_SIZE 160
+
+/* Where and why a parse failed, filled in by the *_report parsers below.
+ *
+ * offset: bytes from the start of the text to the byte named.
+ * line:   1 + the line feeds before that byte.
+ * column: 1 + the characters from the start of its line to that byte; a
+ *         valid UTF-8 sequence is one character, any other byte (a tab too)
+ *         is one.
+ * reason: one line of English, NUL-terminated, cut at a character boundary
+ *         to fit: what was expected or found ("expected ',' or '}' after a
+ *         member", "line feed inside a string", "duplicate member name
+ *         \"enable\""), then, for a fault within a member or item, " in "
+ *         and the dotted path of the innermost one being read, array
+ *         positions as [i] ("in gateway_conf.servers[2]"; a path too long
+ *         to fit starts with "..."). Text quoted from the document is
+ *         clipped to 40 bytes and shows control bytes as '?'.
+ *
+ * The byte named is the first that cannot continue an acceptable document:
+ * a missing comma names the next member's quotation mark, a trailing comma
+ * the closing bracket, a text that ends too early (or is empty or white
+ * space only) the position just after its last byte. A word or number that
+ * is not acceptable (ture, 01700, 0x1F, a lone -) names its first byte, a
+ * number being what strtod reads (in 1700x the x is named); a raw control
+ * byte in a string names that byte, a bad escape its backslash (for an
+ * unpaired surrogate, the escape that cannot be paired). A root that is not
+ * an object or an array names its first byte; nesting past
+ * JSON_MAX_NESTING names the first byte of the value too deep; a repeated
+ * member name names the quotation mark that opens it; a member or item
+ * beyond the capacity of its container names its first byte. With comments,
+ * places count in the text as given, comments included.
+ *
+ * Failures with no place in the text have offset, line and column 0: a null
+ * text or file name, a file that cannot be read (reason: the system's
+ * message for errno, as strerror gives it, which errno keeps), and memory
+ * running out ("out of memory"). A success sets every number to 0 and the
+ * reason to "". */
+typedef struct {
+    size_t offset;
+    size_t line;
+    size_t column;
+    char reason[JSON_ERROR_REASON_SIZE];
+} JSON_Error;
+
+/* The same results as json_parse_string, json_parse_string_with_comments,
+ * json_parse_file and json_parse_file_with_comments, and the same text
+ * accepted, besides filling `error` when it is not null. The file forms with
+ * comments hold the file's text and a blanked copy of it at the same time. */
+JSONTREE_API JSON_Value *json_parse_string_report(const char *string, JSON_Error *error);
+JSONTREE_API JSON_Value *json_parse_string_with_comments_report(const char *string,
+                                                                JSON_Error *error);
+JSONTREE_API JSON_Value *json_parse_file_report(const char *filename, JSON_Error *error);
+JSONTREE_API JSON_Value *json_parse_file_with_comments_report(const char *filename,
+                                                              JSON_Error *error);
+
 /* ---- Serialization ---------------------------------------------------- */
 
 /* Two forms of text: compact, with no white space outside strings, and

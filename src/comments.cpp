@@ -3,6 +3,7 @@
 #include "comments.h"
 #include "file_io.h"
 #include "parse.h"
+#include "parse_fault.h"
 
 #include <cstring>
 
@@ -70,6 +71,19 @@ JSON_Value *parse_without_comments(char *text)
     return parse_root(text);
 }
 
+// Blanking loses line feeds (a line comment's own), so the places of a
+// fault are counted in `text`, not in the blanked copy.
+JSON_Value *parse_copy_without_comments(const char *text, JSON_Error *error)
+{
+    TextPtr copy(jsontree_strdup(text));
+    if (!copy) {
+        report_failure("out of memory", error);
+        return nullptr;
+    }
+    blank_comments(copy.get());
+    return parse_root_reporting(copy.get(), text, error);
+}
+
 }  // namespace
 
 // Block comments go first: a "//" inside one must not cut it short, while a
@@ -94,4 +108,19 @@ JSON_Value *json_parse_file_with_comments(const char *filename)
     // of the text alive, not two.
     TextPtr text(read_file(filename));
     return text ? parse_without_comments(text.get()) : nullptr;
+}
+
+JSON_Value *json_parse_string_with_comments_report(const char *string, JSON_Error *error)
+{
+    if (!string) {
+        report_failure("no text", error);
+        return nullptr;
+    }
+    return parse_copy_without_comments(string, error);
+}
+
+JSON_Value *json_parse_file_with_comments_report(const char *filename, JSON_Error *error)
+{
+    TextPtr text(read_file_reporting(filename, error));
+    return text ? parse_copy_without_comments(text.get(), error) : nullptr;
 }

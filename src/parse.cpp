@@ -4,10 +4,12 @@
 #include "container.h"
 #include "file_io.h"
 #include "number_read.h"
+#include "parse_fault.h"
 #include "parse_string.h"
 #include "word_scan.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -53,10 +55,18 @@ inline void skip_white_space(const char **string, const char *end)
     *string = cursor;
 }
 
-JSON_Value *parse_string_value(const char **string, const char *end, DecodeBuffer &decoded)
+bool is_letter(char c)
 {
-    std::string_view content = get_quoted_string(string, end, decoded);
-    return content.data() ? json_value_copy_string(content) : nullptr;
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// A word an operator may have meant as true, false or null: its letters.
+[[gnu::cold]] void unknown_word(const char *word, ParseFault &fault)
+{
+    const char *end = word;
+    while (is_letter(*end))
+        end++;
+    fault.at(word).append("unknown word ").quoted({word, size_t(end - word)});
 }
 
 // ---- Numbers and literals
@@ -76,15 +86,16 @@ int is_decimal(const char *string, size_t length)
     return 1;
 }
 
-JSON_Value *parse_number_value(const char **string)
+JSON_Value *parse_number_value(const char **string, ParseFault &fault)
 {
     const char *end = nullptr;
     double number = read_number(*string, &end);
     size_t length = size_t(end - *string);
-    // Nothing read (a lone "-") would leave the cursor on the "-", where the
-    // enclosing container fails anyway.
-    if (length == 0 || !is_decimal(*string, length))
+    if (length == 0 || !is_decimal(*string, length)) {
+        // Nothing read is a lone "-".
+        fault.at(*string).append("invalid number ").quoted({*string, length ? length : 1});
         return nullptr;
+    }
     std::string_view literal(*string, length);
     *string = end;
     // A rewrite must not put another number in its place.
@@ -103,18 +114,22 @@ bool skip_literal(const char **string, const char *end, std::string_view literal
     return true;
 }
 
-JSON_Value *parse_boolean_value(const char **string, const char *end)
+JSON_Value *parse_boolean_value(const char **string, const char *end, ParseFault &fault)
 {
     if (skip_literal(string, end, "true"))
         return json_value_init_boolean(1);
     if (skip_literal(string, end, "false"))
         return json_value_init_boolean(0);
+    unknown_word(*string, fault);
     return nullptr;
 }
 
-JSON_Value *parse_null_value(const char **string, const char *end)
+JSON_Value *parse_null_value(const char **string, const char *end, ParseFault &fault)
 {
-    return skip_literal(string, end, "null") ? json_value_init_null() : nullptr;
+    if (skip_literal(string, end, "null"))
+        return json_value_init_null();
+    unknown_word(*string, fault);
+    return nullptr;
 }
 
 // ---- Containers
@@ -230,12 +245,19 @@ private:
 
 // Everything one parse carries besides its cursor.
 struct Parser {
-    explicit Parser(const char *text_end) : end(text_end) {}
+    Parser(const char *text_end, ParseFault &fault_found) : end(text_end), fault(fault_found) {}
 
     const char *const end;  // the text's NUL
+    ParseFault &fault;
     OpenEntries open;
     DecodeBuffer decoded;
 };
+
+JSON_Value *parse_string_value(const char **string, Parser &parser)
+{
+    std::string_view content = get_quoted_string(string, parser.end, parser.decoded, parser.fault);
+    return content.data() ? json_value_copy_string(content) : nullptr;
+}
 
 JSON_Value *parse_value(const char **string, size_t nesting, Parser &parser);
 
@@ -278,7 +300,8 @@ class MemberName {
 public:
     bool read(const char **string, Parser &parser)
     {
-        std::string_view content = get_quoted_string(string, parser.end, parser.decoded);
+        std::string_view content =
+            get_quoted_string(string, parser.end, parser.decoded, parser.fault);
         if (!content.data())
             return false;
         if (!parser.decoded.holds(content)) {
@@ -302,6 +325,18 @@ private:
     TextPtr block_;
 };
 
+// The value after a member's name, from the white space before its ":".
+JSON_Value *parse_member_value(const char **string, size_t nesting, Parser &parser)
+{
+    skip_white_space(string, parser.end);
+    if (**string != ':') {
+        parser.fault.expected(*string, "':' after a member name");
+        return nullptr;
+    }
+    ++*string;
+    return parse_value(string, nesting, parser);
+}
+
 // Reads one "name": value pair onto the open entries. A name already given
 // in this object, or one member more than an object may hold, fails. The
 // name's block comes after the value's blocks: a release gives a member's
@@ -310,22 +345,33 @@ private:
 bool parse_member(const char **string, size_t nesting, Parser &parser, size_t first,
                   NameFilter &names)
 {
-    if (**string != '"')
-        return false;
-    MemberName name;
     OpenEntries &open = parser.open;
-    if (!name.read(string, parser) || open.size() - first >= OBJECT_MAX_CAPACITY)
+    const char *name_start = *string;
+    if (*name_start != '"') {
+        parser.fault.expected(
+            name_start, open.size() == first ? "a member name or '}'" : "a member name after ','");
         return false;
+    }
+    MemberName name;
+    if (!name.read(string, parser))
+        return false;
+    if (open.size() - first >= OBJECT_MAX_CAPACITY) {
+        parser.fault.at(name_start)
+            .append("more than ")
+            .number(OBJECT_MAX_CAPACITY)
+            .append(" members in one object");
+        return false;
+    }
     uint32_t hash = name_hash(name.text());
-    if (names.seen_before(hash) && open.holds_name(first, name.text(), hash))
+    if (names.seen_before(hash) && open.holds_name(first, name.text(), hash)) {
+        parser.fault.at(name_start).append("duplicate member name ").quoted(name.text());
         return false;
-    skip_white_space(string, parser.end);
-    if (**string != ':')
+    }
+    ValuePtr value(parse_member_value(string, nesting, parser));
+    if (!value) {
+        parser.fault.enclose_member(name.text());
         return false;
-    ++*string;
-    ValuePtr value(parse_value(string, nesting, parser));
-    if (!value)
-        return false;
+    }
     TextPtr block(name.take_block());
     if (!block || !open.push(block.get(), hash, value.get()))
         return false;
@@ -337,8 +383,9 @@ bool parse_member(const char **string, size_t nesting, Parser &parser, size_t fi
 // The entries of an object or array, the cursor on its opening bracket:
 // `parse_entry` reads each one, commas separate them, `closing` ends them.
 template <typename ParseEntry>
-bool parse_entries(const char **string, const char *end, char closing, ParseEntry parse_entry)
+bool parse_entries(const char **string, Parser &parser, char closing, ParseEntry parse_entry)
 {
+    const char *end = parser.end;
     ++*string;
     skip_white_space(string, end);
     if (**string != closing) {
@@ -351,8 +398,11 @@ bool parse_entries(const char **string, const char *end, char closing, ParseEntr
             ++*string;
             skip_white_space(string, end);
         }
-        if (**string != closing)
+        if (**string != closing) {
+            parser.fault.expected(
+                *string, closing == '}' ? "',' or '}' after a member" : "',' or ']' after an item");
             return false;
+        }
     }
     ++*string;
     return true;
@@ -367,7 +417,7 @@ JSON_Value *parse_object_value(const char **string, size_t nesting, Parser &pars
     const size_t first = parser.open.size();
     NameFilter names;
     if (!value ||
-        !parse_entries(string, parser.end, '}',
+        !parse_entries(string, parser, '}',
                        [&] { return parse_member(string, nesting, parser, first, names); }) ||
         !parser.open.move_members(first, value->value.object))
         return nullptr;
@@ -375,12 +425,24 @@ JSON_Value *parse_object_value(const char **string, size_t nesting, Parser &pars
 }
 
 // Reads one item onto the open entries; one item more than an array may
-// hold fails.
+// hold fails before it is read.
 bool parse_item(const char **string, size_t nesting, Parser &parser, size_t first)
 {
-    ValuePtr item(parse_value(string, nesting, parser));
     OpenEntries &open = parser.open;
-    if (!item || open.size() - first >= ARRAY_MAX_CAPACITY || !open.push(nullptr, 0, item.get()))
+    const size_t index = open.size() - first;
+    if (index >= ARRAY_MAX_CAPACITY) {
+        parser.fault.at(*string)
+            .append("more than ")
+            .number(ARRAY_MAX_CAPACITY)
+            .append(" items in one array");
+        return false;
+    }
+    ValuePtr item(parse_value(string, nesting, parser));
+    if (!item) {
+        parser.fault.enclose_item(index);
+        return false;
+    }
+    if (!open.push(nullptr, 0, item.get()))
         return false;
     item.release();
     return true;
@@ -393,27 +455,40 @@ JSON_Value *parse_array_value(const char **string, size_t nesting, Parser &parse
     ValuePtr value(json_value_init_array());
     const size_t first = parser.open.size();
     if (!value ||
-        !parse_entries(string, parser.end, ']',
+        !parse_entries(string, parser, ']',
                        [&] { return parse_item(string, nesting, parser, first); }) ||
         !parser.open.move_items(first, value->value.array))
         return nullptr;
     return value.release();
 }
 
+[[gnu::cold]] void nested_too_deep(const char *value, ParseFault &fault)
+{
+    if (*value == '\0')
+        fault.expected(value, "a value");
+    else
+        fault.at(value)
+            .append("value nested deeper than ")
+            .number(JSON_MAX_NESTING)
+            .append(" levels");
+}
+
 // Recursion happens only through containers, and each level adds one to
 // `nesting`, so the depth limit bounds the stack whatever the input.
 JSON_Value *parse_value(const char **string, size_t nesting, Parser &parser)
 {
-    if (nesting > JSON_MAX_NESTING)
-        return nullptr;
     skip_white_space(string, parser.end);
+    if (nesting > JSON_MAX_NESTING) {
+        nested_too_deep(*string, parser.fault);
+        return nullptr;
+    }
     switch (**string) {
     case '{':
         return parse_object_value(string, nesting + 1, parser);
     case '[':
         return parse_array_value(string, nesting + 1, parser);
     case '"':
-        return parse_string_value(string, parser.end, parser.decoded);
+        return parse_string_value(string, parser);
     case '-':
     case '0':
     case '1':
@@ -425,26 +500,65 @@ JSON_Value *parse_value(const char **string, size_t nesting, Parser &parser)
     case '7':
     case '8':
     case '9':
-        return parse_number_value(string);
+        return parse_number_value(string, parser.fault);
     case 't':
     case 'f':
-        return parse_boolean_value(string, parser.end);
+        return parse_boolean_value(string, parser.end, parser.fault);
     case 'n':
-        return parse_null_value(string, parser.end);
+        return parse_null_value(string, parser.end, parser.fault);
     default:
+        if (is_letter(**string))
+            unknown_word(*string, parser.fault);
+        else
+            parser.fault.expected(*string, "a value");
         return nullptr;
     }
+}
+
+JSON_Value *parse_document(const char *text, ParseFault &fault)
+{
+    Parser parser(text + strlen(text), fault);
+    skip_white_space(&text, parser.end);
+    if (*text == '{' || *text == '[')
+        return parse_value(&text, 0, parser);
+    if (*text == '\0')
+        fault.at(text).append("no document: the text is empty or white space");
+    else
+        fault.expected(text, "'{' or '[': a document is an object or an array");
+    return nullptr;
 }
 
 }  // namespace
 
 JSON_Value *jsontree::detail::parse_root(const char *text)
 {
-    Parser parser(text + strlen(text));
-    skip_white_space(&text, parser.end);
-    if (*text != '{' && *text != '[')
+    ParseFault ignored(text);
+    return parse_document(text, ignored);
+}
+
+JSON_Value *jsontree::detail::parse_root_reporting(const char *text, const char *original,
+                                                   JSON_Error *error)
+{
+    ParseFault fault(text);
+    JSON_Value *root = parse_document(text, fault);
+    if (root)
+        report_success(error);
+    else
+        fault.report(original, error);
+    return root;
+}
+
+char *jsontree::detail::read_file_reporting(const char *filename, JSON_Error *error)
+{
+    if (!filename) {
+        report_failure("no file name", error);
         return nullptr;
-    return parse_value(&text, 0, parser);
+    }
+    errno = 0;
+    char *text = read_file(filename);
+    if (!text)
+        report_failure(errno ? strerror(errno) : "the file could not be read", error);
+    return text;
 }
 
 JSON_Value *json_parse_string(const char *string)
@@ -456,4 +570,19 @@ JSON_Value *json_parse_file(const char *filename)
 {
     TextPtr text(read_file(filename));
     return text ? parse_root(text.get()) : nullptr;
+}
+
+JSON_Value *json_parse_string_report(const char *string, JSON_Error *error)
+{
+    if (!string) {
+        report_failure("no text", error);
+        return nullptr;
+    }
+    return parse_root_reporting(string, string, error);
+}
+
+JSON_Value *json_parse_file_report(const char *filename, JSON_Error *error)
+{
+    TextPtr text(read_file_reporting(filename, error));
+    return text ? parse_root_reporting(text.get(), text.get(), error) : nullptr;
 }

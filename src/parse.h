@@ -10,6 +10,13 @@ namespace jsontree::detail {
 // whatever follows it is ignored, and so is everything after a NUL.
 JSON_Value *parse_root(const char *text);
 
+// parse_root, its outcome reported in `error` (null is ignored) with places
+// counted in `original`: `text` itself, or the text it was blanked from.
+JSON_Value *parse_root_reporting(const char *text, const char *original, JSON_Error *error);
+
+// read_file, a failure reported in `error` (null is ignored).
+char *read_file_reporting(const char *filename, JSON_Error *error);
+
 }  // namespace jsontree::detail
 
 #endif

@@ -119,24 +119,34 @@ bool is_low_surrogate(unsigned int unit)
     return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
+// A surrogate escape that cannot be paired; `escape` is on its backslash.
+[[gnu::cold]] int unpaired_surrogate(const char *escape, ParseFault &fault)
+{
+    fault.at(escape).append("unpaired surrogate ").quoted({escape, 6});
+    return 0;
+}
+
 // Decodes "\uXXXX", or a surrogate pair of them, with `unprocessed` on the
 // "u"; appends the UTF-8 bytes at `processed`. Both positions move on.
-int parse_utf_16(const char **unprocessed, char **processed)
+int parse_utf_16(const char **unprocessed, char **processed, ParseFault &fault)
 {
+    const char *escape = *unprocessed - 1;
     const unsigned char *digits = reinterpret_cast<const unsigned char *>(*unprocessed) + 1;
-    if (!is_utf16_hex(digits))
+    if (!is_utf16_hex(digits)) {
+        fault.at(escape).append("expected four hexadecimal digits after \"\\u\"");
         return 0;
+    }
     unsigned int code_point = utf16_code_unit(digits);
     digits += 4;
     if (is_low_surrogate(code_point))
-        return 0;
+        return unpaired_surrogate(escape, fault);
     if (is_high_surrogate(code_point)) {
         // Each test stops at the first mismatch, never past the closing quote.
         if (digits[0] != '\\' || digits[1] != 'u' || !is_utf16_hex(digits + 2))
-            return 0;
+            return unpaired_surrogate(escape, fault);
         unsigned int low = utf16_code_unit(digits + 2);
         if (!is_low_surrogate(low))
-            return 0;
+            return unpaired_surrogate(escape, fault);
         code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
         digits += 6;
     }
@@ -171,7 +181,8 @@ void copy_to_backslash(const char **input, const char *end, char **out)
 // Decoding never lengthens the text, so `len` bytes of the decode buffer
 // hold it. A "\u0000" cuts the text short; the span keeps the decoded size
 // anyway, as the value's block does.
-std::string_view process_string(const char *input, size_t len, DecodeBuffer &buffer)
+std::string_view process_string(const char *input, size_t len, DecodeBuffer &buffer,
+                                ParseFault &fault)
 {
     char *decoded = buffer.reserve(len);
     if (!decoded)
@@ -184,13 +195,15 @@ std::string_view process_string(const char *input, size_t len, DecodeBuffer &buf
             break;
         input++;
         if (*input == 'u') {
-            if (!parse_utf_16(&input, &out))
+            if (!parse_utf_16(&input, &out, fault))
                 return {};
             continue;
         }
         char escaped = SIMPLE_ESCAPES[byte_at(input)];
-        if (!escaped)
+        if (!escaped) {
+            fault.at(input - 1).append("invalid escape ").quoted({input - 1, 2});
             return {};
+        }
         *out++ = escaped;
         input++;
     }
@@ -203,10 +216,38 @@ enum class QuotedContent {
     escaped
 };
 
+// What ended a string's content early: `stop` is the byte of the content that
+// no string may hold, or the backslash before one.
+[[gnu::cold]] void invalid_content(const char *stop, ParseFault &fault)
+{
+    if (*stop == '\\' && stop[1] != '\0') {
+        fault.at(stop).append("invalid escape ").quoted({stop, 2});
+        return;
+    }
+    if (*stop == '\\')
+        stop++;
+    switch (*stop) {
+    case '\0':
+        fault.expected(stop, "'\"' closing the string");
+        break;
+    case '\n':
+        fault.at(stop).append("line feed inside a string");
+        break;
+    case '\r':
+        fault.at(stop).append("carriage return inside a string");
+        break;
+    case '\t':
+        fault.at(stop).append("tab inside a string");
+        break;
+    default:
+        fault.at(stop).append("control byte ").number(byte_at(stop)).append(" inside a string");
+    }
+}
+
 // Moves the cursor past the quoted string it stands on. Content holding a raw
 // control byte, or running into the end of the text, is invalid: decoding
 // would refuse it anyway, so it is refused while scanning.
-QuotedContent skip_quotes(const char **string, const char *end)
+QuotedContent skip_quotes(const char **string, const char *end, ParseFault &fault)
 {
     const char *cursor = *string + 1;
     QuotedContent content = QuotedContent::plain;
@@ -215,8 +256,10 @@ QuotedContent skip_quotes(const char **string, const char *end)
         if (*cursor == '"')
             break;
         // A backslash hides the byte after it: neither a control byte nor the end.
-        if (*cursor != '\\' || byte_at(cursor + 1) < 0x20)
+        if (*cursor != '\\' || byte_at(cursor + 1) < 0x20) {
+            invalid_content(cursor, fault);
             return QuotedContent::invalid;
+        }
         content = QuotedContent::escaped;
         cursor += 2;
     }
@@ -227,14 +270,14 @@ QuotedContent skip_quotes(const char **string, const char *end)
 }  // namespace
 
 std::string_view jsontree::detail::get_quoted_string(const char **string, const char *end,
-                                                     DecodeBuffer &decoded)
+                                                     DecodeBuffer &decoded, ParseFault &fault)
 {
     const char *raw = *string + 1;
-    QuotedContent kind = skip_quotes(string, end);
+    QuotedContent kind = skip_quotes(string, end, fault);
     if (kind == QuotedContent::invalid)
         return {};
     size_t len = size_t(*string - raw) - 1;
     if (kind == QuotedContent::plain)
         return std::string_view(raw, len);
-    return process_string(raw, len, decoded);
+    return process_string(raw, len, decoded, fault);
 }

@@ -2,6 +2,7 @@
 #ifndef JSONTREE_PARSE_STRING_H
 #define JSONTREE_PARSE_STRING_H
 
+#include "parse_fault.h"
 #include "value.h"
 
 #include <string_view>
@@ -52,9 +53,10 @@ private:
 // itself when it holds no escape, else of `decoded`, valid until its next
 // use; a "\u0000" in it ends the text that every later reader sees. A span
 // without data (even an empty content has some) for content JSON does not
-// allow. Returned, not stored through a pointer: its two halves come back in
+// allow, described in `fault`. Returned, not stored through a pointer: its two halves come back in
 // registers instead of making the caller wait for memory it just wrote.
-std::string_view get_quoted_string(const char **string, const char *end, DecodeBuffer &decoded);
+std::string_view get_quoted_string(const char **string, const char *end, DecodeBuffer &decoded,
+                                   ParseFault &fault);
 
 }  // namespace jsontree::detail
 
