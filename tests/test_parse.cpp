@@ -7,6 +7,7 @@
 #include "value.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -515,6 +516,37 @@ TEST_F(ParseTest, FailuresNameTheirPlaceAndReason)
         }
         EXPECT_EQ(recording_hooks::live_blocks(), 0u);
     }
+}
+
+TEST_F(ParseTest, FailuresWithoutAPlaceGiveTheirCause)
+{
+    TempDir dir;
+    struct Case {
+        JSON_Value *(*parse)(const char *, JSON_Error *);
+        std::string input;  // "null" for a null pointer
+        std::string reason;
+    } cases[] = {
+        {json_parse_string_report, "null", "no text"},
+        {json_parse_string_with_comments_report, "null", "no text"},
+        {json_parse_file_report, "null", "no file name"},
+        {json_parse_file_with_comments_report, dir.file("missing"), strerror(ENOENT)},
+        {json_parse_file_report, dir.path(), strerror(EISDIR)},
+        {json_parse_string_report, "[1]", ""},
+        {json_parse_file_with_comments_report, dir.write("ok", "{} // c"), ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.input);
+        JSON_Error error = {9, 9, 9, "stale"};
+        ValuePtr value(c.parse(c.input == "null" ? nullptr : c.input.c_str(), &error));
+        EXPECT_EQ(value != nullptr, c.reason.empty());
+        EXPECT_EQ(error.offset + error.line + error.column, 0u);
+        EXPECT_EQ(error.reason, c.reason);
+    }
+    JSON_Error error;
+    recording_hooks::fail_allocation(1);
+    EXPECT_EQ(json_parse_string_report("{\"a\":[1]}", &error), nullptr);
+    EXPECT_STREQ(error.reason, "out of memory");
+    EXPECT_EQ(error.line, 0u);
 }
 
 // ---- Files
