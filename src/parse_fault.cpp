@@ -177,7 +177,7 @@ void report_failure(std::string_view reason, JSON_Error *error)
 
 void report_success(JSON_Error *error)
 {
-    write_error(error, 0, 0, 0, {});
+    write_error(error, 0, 0, 0, "");
 }
 
 }  // namespace jsontree::detail
