@@ -1,5 +1,6 @@
 // Arbitrary bytes through the strict parser: it must never crash, leak or
-// accept a document it cannot serialize back.
+// accept a document it cannot serialize back. Its reporting form must agree
+// with it and name a place within the text and a reason for every refusal.
 #include "jsontree.h"
 
 #include <cmath>
@@ -40,12 +41,24 @@ void check_serializes(const JSON_Value *root)
     json_free_serialized_string(text);
 }
 
+void check_report(const std::string &text, const JSON_Value *root)
+{
+    JSON_Error error;
+    JSON_Value *reported = json_parse_string_report(text.c_str(), &error);
+    bool refused = !reported;
+    json_value_free(reported);
+    if (refused != !root || refused != (error.reason[0] != '\0') ||
+        error.offset > strlen(text.c_str()) || (refused && (error.line == 0 || error.column == 0)))
+        abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     std::string text(reinterpret_cast<const char *>(data), size);
     JSON_Value *root = json_parse_string(text.c_str());
+    check_report(text, root);
     if (root && !holds_infinity(root))
         check_serializes(root);
     json_value_free(root);
