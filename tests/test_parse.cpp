@@ -4,6 +4,7 @@
 #include "process.h"
 #include "recording_hooks.h"
 #include "sweep.h"
+#include "tool.h"
 #include "value.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <random>
@@ -514,6 +516,13 @@ TEST_F(ParseTest, FailuresNameTheirPlaceAndReason)
                 << error.reason;
             EXPECT_EQ(parse(row.text, file, nullptr), nullptr);
         }
+        // The tool, from one -v on, names the same place as compilers do.
+        const std::string place = std::filesystem::canonical(file).string() + ":" +
+                                  std::to_string(row.line) + ":" + std::to_string(row.column) +
+                                  ": ";
+        const std::string cause = run_tool({"-v", "-f", file, "a"}).err;
+        EXPECT_EQ(cause.rfind("<0> Invalid json file\n<3> " + place, 0), 0u) << cause;
+        EXPECT_NE(cause.find(row.reason), std::string::npos) << cause;
         EXPECT_EQ(recording_hooks::live_blocks(), 0u);
     }
 }

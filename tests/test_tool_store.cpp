@@ -293,6 +293,8 @@ TEST(ToolWrite, RefusalsAtVerboseSayWhy)
          "VALUE 9007199254740993 is a whole number a double holds only rounded"},
         {keep, "v", " \"ok\xc3\" rest", "<1> Failed to init json string\n",
          "VALUE is not valid UTF-8 at column 5"},
+        {keep, "v", " {\"a\": [1, 2,]}", "<1> Failed to parse json string\n",
+         "VALUE is not acceptable JSON at column 14: expected a value in a[2]"},
         {keep, dotted_path(20), "7", "<1> Failed to set json value: " + dotted_path(20) + "\n",
          "The value would nest 20 levels deep; a file holds at most 19"},
         {"{\"a\":1}\n{\"b\":2}", "v", "2", lossy, "FILE:2:1" + lost_from},

@@ -421,11 +421,25 @@ JSON_Value *build_value(ValueShape shape, const char *text)
     return nullptr;
 }
 
+// Why the array or object text `text`, at `text_start` in the whole VALUE
+// `string`, does not parse, as the parser reports it.
+void explain_unparsed(const char *string, const char *text, size_t text_start)
+{
+    JSON_Error error;
+    ValueOwner parsed(json_parse_string_report(text, &error));
+    if (error.line == 0)  // no place: memory ran out
+        log_line(LOGGER_NOTICE, "VALUE: %s\n", error.reason);
+    else
+        log_line(LOGGER_NOTICE, "VALUE is not acceptable JSON at column %zu: %s\n",
+                 place_of(string, text_start + error.offset).column, error.reason);
+}
+
 // Why a value of `shape` could not be made from `text`, which begins at
-// `text_start` in `string`, the whole VALUE. (Why an array or object text
-// does not parse is the parser's to tell.)
+// `text_start` in `string`, the whole VALUE.
 void explain_unbuilt(ValueShape shape, const char *string, const char *text, size_t text_start)
 {
+    if (shape == ValueShape::container)
+        return explain_unparsed(string, text, text_start);
     double number;
     const char *refusal = shape == ValueShape::number ? number_refusal(text, number) : nullptr;
     const size_t invalid = shape == ValueShape::string ? invalid_utf8_at(text) : 0;
@@ -434,7 +448,7 @@ void explain_unbuilt(ValueShape shape, const char *string, const char *text, siz
     else if (shape == ValueShape::string && text[invalid] != '\0')
         log_line(LOGGER_NOTICE, "VALUE is not valid UTF-8 at column %zu\n",
                  place_of(string, text_start + invalid).column);
-    else if (shape != ValueShape::container)
+    else
         explain_out_of_memory();
 }
 
@@ -611,9 +625,13 @@ int load_and_serve(const char *filename, const char *json_path, const char *json
                  error == EINVAL ? "Not a regular file" : strerror(error));
         return 1;
     }
-    root.reset(json_parse_string_with_comments(json_file_text(file.get())));
+    JSON_Error error;
+    root.reset(json_parse_string_with_comments_report(json_file_text(file.get()), &error));
     if (!root) {
         log_line(LOGGER_CRITICAL, "Invalid json file\n");
+        // The form compilers use, so an editor can jump to the place.
+        log_line(LOGGER_NOTICE, "%s:%zu:%zu: %s\n", filename, error.line, error.column,
+                 error.reason);
         return 1;
     }
     if (!json_value)
