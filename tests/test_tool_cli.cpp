@@ -215,9 +215,11 @@ TEST(ToolCommandLine, ProgressLineComesBeforeAnInvalidFileIsReported)
 {
     TempDir dir;
     const std::string conf = dir.write("conf.json", "not json");
+    const std::string invalid = "<0> Invalid json file\n<3> " + canonical(conf) +
+                                ":1:1: expected '{' or '[': a document is an object or an array\n";
     expect_result(run_as_argv0({"-v", "-v", "-f", conf, "a"}),
-                  {"", "<4> Parsing file: " + canonical(conf) + "\n<0> Invalid json file\n", 1});
-    expect_result(run_as_argv0({"-v", "-f", conf, "a"}), {"", "<0> Invalid json file\n", 1});
+                  {"", "<4> Parsing file: " + canonical(conf) + "\n" + invalid, 1});
+    expect_result(run_as_argv0({"-v", "-f", conf, "a"}), {"", invalid, 1});
 }
 
 // Three or more positional arguments are a read with no path: the file is
