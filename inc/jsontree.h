@@ -186,10 +186,6 @@ JSONTREE_API JSON_Value *json_parse_string_with_comments(const char *string);
  * a comment means nothing, the text must give an equal
  * document (json_value_equals). The text ends at its first NUL byte. */
 JSONTREE_API JSON_Status json_verify_lossless_with_comments(const char *string);
-/* The same check; on JSONFailure, when `lost_at` is not null, it gets the
- * byte offset where the first text the document leaves out begins (0 when
- * the text does not parse). */
-JSONTREE_API JSON_Status json_verify_lossless_with_comments_at(const char *string, size_t *lost_at);
 
 /* ---- Parsing with a report of the failure ----------------------------- */
 
@@ -248,6 +244,22 @@ JSONTREE_API JSON_Value *json_parse_string_with_comments_report(const char *stri
 JSONTREE_API JSON_Value *json_parse_file_report(const char *filename, JSON_Error *error);
 JSONTREE_API JSON_Value *json_parse_file_with_comments_report(const char *filename,
                                                               JSON_Error *error);
+
+/* json_verify_lossless_with_comments for a text of `length` bytes that may
+ * hold NUL bytes (a file's, as json_file_length gives it): the parse ends at
+ * the first NUL, so one before `length` loses what follows. On JSONFailure
+ * `error`, when not null, gets the place where the first text the document
+ * leaves out begins (the start of the text when it does not parse, no place
+ * when memory runs out or `string` is null). */
+JSONTREE_API JSON_Status json_verify_lossless_with_comments_report(const char *string,
+                                                                   size_t length,
+                                                                   JSON_Error *error);
+
+/* JSONSuccess when `string` is valid UTF-8 (no overlong forms, surrogates or
+ * code points past U+10FFFF), as the string and name setters require. Else
+ * JSONFailure, and `error`, when not null, gets the place of the first byte
+ * that begins no valid sequence; a null `string` fails with no place. */
+JSONTREE_API JSON_Status json_verify_utf8_report(const char *string, JSON_Error *error);
 
 /* ---- Serialization ---------------------------------------------------- */
 

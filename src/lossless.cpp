@@ -5,6 +5,7 @@
 // a document would silently lose that text.
 #include "comments.h"
 #include "parse.h"
+#include "parse_fault.h"
 
 #include <cstring>
 
@@ -144,17 +145,27 @@ bool loses_text(const char *string, size_t &lost_at)
 
 }  // namespace
 
-JSON_Status json_verify_lossless_with_comments_at(const char *string, size_t *lost_at)
+JSON_Status json_verify_lossless_with_comments_report(const char *string, size_t length,
+                                                      JSON_Error *error)
 {
     size_t offset = 0;
-    if (string && !loses_text(string, offset))
-        return JSONSuccess;
-    if (lost_at)
-        *lost_at = offset;
+    if (!string) {
+        report_failure("no text", error);
+        return JSONFailure;
+    }
+    if (!loses_text(string, offset)) {
+        // The parser's reading ends at a NUL byte; the file may hold more.
+        offset = strlen(string);
+        if (offset >= length) {
+            report_success(error);
+            return JSONSuccess;
+        }
+    }
+    report_place(string, offset, "the document read leaves out the text from here", error);
     return JSONFailure;
 }
 
 JSON_Status json_verify_lossless_with_comments(const char *string)
 {
-    return json_verify_lossless_with_comments_at(string, nullptr);
+    return json_verify_lossless_with_comments_report(string, 0, nullptr);
 }

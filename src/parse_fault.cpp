@@ -180,4 +180,26 @@ void report_success(JSON_Error *error)
     write_error(error, 0, 0, 0, "");
 }
 
+void report_place(const char *text, size_t offset, std::string_view reason, JSON_Error *error)
+{
+    write_error(error, offset, line_of(text, text + offset), column_of(text, text + offset),
+                reason);
+}
+
 }  // namespace jsontree::detail
+
+JSON_Status json_verify_utf8_report(const char *string, JSON_Error *error)
+{
+    if (!string) {
+        report_failure("no text", error);
+        return JSONFailure;
+    }
+    size_t length = strlen(string);
+    size_t valid = valid_utf8_length(string, length);
+    if (valid == length) {
+        report_success(error);
+        return JSONSuccess;
+    }
+    report_place(string, valid, "not valid UTF-8", error);
+    return JSONFailure;
+}

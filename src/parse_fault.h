@@ -65,6 +65,8 @@ private:
 void report_failure(std::string_view reason, JSON_Error *error);
 // A report of a success: no place and an empty reason; null is ignored.
 void report_success(JSON_Error *error);
+// A report of `reason` at byte `offset` of `text`; null is ignored.
+void report_place(const char *text, size_t offset, std::string_view reason, JSON_Error *error);
 
 }  // namespace jsontree::detail
 

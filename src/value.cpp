@@ -119,10 +119,11 @@ int verify_utf8_sequence(const unsigned char *string, int *len)
 
 }  // namespace
 
-int jsontree::detail::is_valid_utf8(const char *string, size_t string_len)
+size_t jsontree::detail::valid_utf8_length(const char *string, size_t string_len)
 {
-    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(string);
-    const unsigned char *end = bytes + string_len;
+    const unsigned char *start = reinterpret_cast<const unsigned char *>(string);
+    const unsigned char *bytes = start;
+    const unsigned char *end = start + string_len;
     while (bytes < end) {
         if (*bytes < 0x80) {  // ASCII needs no decoding
             bytes++;
@@ -130,10 +131,15 @@ int jsontree::detail::is_valid_utf8(const char *string, size_t string_len)
         }
         int len = 0;
         if (!verify_utf8_sequence(bytes, &len))
-            return 0;
+            break;
         bytes += len;
     }
-    return 1;
+    return size_t((bytes < end ? bytes : end) - start);
+}
+
+int jsontree::detail::is_valid_utf8(const char *string, size_t string_len)
+{
+    return valid_utf8_length(string, string_len) == string_len;
 }
 
 namespace {

@@ -84,6 +84,8 @@ int num_bytes_in_utf8_sequence(unsigned char c);
 // 1 when the `string_len` bytes are valid UTF-8 (no overlong forms, no
 // surrogates, nothing past U+10FFFF), else 0.
 int is_valid_utf8(const char *string, size_t string_len);
+// How many of the `string_len` bytes, from the first, are valid UTF-8.
+size_t valid_utf8_length(const char *string, size_t string_len);
 
 }  // namespace jsontree::detail
 

@@ -103,9 +103,10 @@ TEST_F(CommentsTest, LosslessOnlyWhenTheDocumentHoldsAllTheText)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(json_verify_lossless_with_comments(c.text), c.expected);
-        size_t lost_at = SIZE_MAX;
-        EXPECT_EQ(json_verify_lossless_with_comments_at(c.text, &lost_at), c.expected);
-        EXPECT_EQ(lost_at, c.expected == JSONSuccess ? SIZE_MAX : c.lost_at);
+        JSON_Error lost;
+        EXPECT_EQ(json_verify_lossless_with_comments_report(c.text, strlen(c.text), &lost),
+                  c.expected);
+        EXPECT_EQ(lost.offset, c.expected == JSONSuccess ? 0 : c.lost_at);
     }
 }
 

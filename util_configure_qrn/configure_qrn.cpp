@@ -64,63 +64,12 @@ using SerializedText = std::unique_ptr<char, SerializedFree>;
 // ---- Causes: after a failure's own line, one line at LOGGER_NOTICE (shown
 // from one -v on) says why, so an operator never mends the wrong thing.
 
-// The length of the valid UTF-8 sequence at `text`, 0 where none begins (an
-// overlong form, a surrogate, a value past U+10FFFF, a stray byte).
-size_t utf8_sequence_length(const unsigned char *text)
+// The column in VALUE or JSON_PATH of a fault the library placed in the
+// part of it that begins `skipped` bytes in (white space and a quotation
+// mark, a column each); in a VALUE of several lines, the column in its line.
+size_t column_in_argument(size_t skipped, const JSON_Error &error)
 {
-    const unsigned char lead = text[0];
-    const size_t length = lead < 0x80   ? 1
-                          : lead < 0xC2 ? 0
-                          : lead < 0xE0 ? 2
-                          : lead < 0xF0 ? 3
-                          : lead < 0xF5 ? 4
-                                        : 0;
-    if (length <= 1)
-        return length;
-    // These leads allow only part of the continuation range in their second byte.
-    const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-    const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-    if (text[1] < low || text[1] > high)
-        return 0;
-    for (size_t i = 2; i < length; i++) {
-        if ((text[i] & 0xC0) != 0x80)
-            return 0;
-    }
-    return length;
-}
-
-// The offset of the first byte of `text` that begins no valid UTF-8
-// sequence; the length of `text` when it is all valid.
-size_t invalid_utf8_at(const char *text)
-{
-    const auto *bytes = reinterpret_cast<const unsigned char *>(text);
-    size_t offset = 0;
-    for (size_t length; bytes[offset] && (length = utf8_sequence_length(bytes + offset));)
-        offset += length;
-    return offset;
-}
-
-// Where byte `offset` of `text` lies as editors count: lines from 1, one more
-// after each line feed; columns from 1, one a character, a UTF-8 sequence
-// being one character and any other byte one.
-struct TextPlace {
-    size_t line = 1;
-    size_t column = 1;
-};
-
-TextPlace place_of(const char *text, size_t offset)
-{
-    const auto *bytes = reinterpret_cast<const unsigned char *>(text);
-    TextPlace place;
-    for (size_t i = 0; i < offset; place.column++) {
-        if (bytes[i] == '\n') {
-            place.line++;
-            place.column = 0;
-        }
-        const size_t length = bytes[i] == '\n' ? 1 : utf8_sequence_length(bytes + i);
-        i += length ? length : 1;
-    }
-    return place;
+    return (error.line == 1 ? skipped : 0) + error.column;
 }
 
 const char *type_phrase(const JSON_Value *value)
@@ -201,17 +150,10 @@ struct ConfigFile {
 // Where the first text that the document read leaves out begins (hidden by
 // the comment rules, after the root, cut at \u0000 or at a NUL byte); false
 // when it holds all of the file.
-bool find_lost_text(const ConfigFile &file, TextPlace &place)
+bool find_lost_text(const ConfigFile &file, JSON_Error &lost)
 {
-    const char *text = json_file_text(file.held);
-    size_t offset = 0;
-    if (json_verify_lossless_with_comments_at(text, &offset) == JSONSuccess) {
-        offset = strlen(text);
-        if (offset == json_file_length(file.held))
-            return false;
-    }
-    place = place_of(text, offset);
-    return true;
+    return json_verify_lossless_with_comments_report(
+               json_file_text(file.held), json_file_length(file.held), &lost) != JSONSuccess;
 }
 
 bool root_is_object(const JSON_Value *root)
@@ -233,16 +175,15 @@ constexpr const char NO_PATH[] = "(null)";
 void explain_missing(const JSON_Value *root, const char *name, const ConfigFile &file)
 {
     PathStop stop;
-    TextPlace lost;
+    JSON_Error lost;
     if (!name)
         log_line(LOGGER_NOTICE, "No path: three or more arguments were given\n");
     else if (!walk_path(json_object(root), name, stop))
         explain_out_of_memory();
     else if (find_lost_text(file, lost))
-        log_line(LOGGER_NOTICE,
-                 "%.*s: %s; %s:%zu:%zu: the document read leaves out the text from here\n",
-                 int(stop.end), name, stop.value ? "not an object" : "no such member", file.name,
-                 lost.line, lost.column);
+        log_line(LOGGER_NOTICE, "%.*s: %s; %s:%zu:%zu: %s\n", int(stop.end), name,
+                 stop.value ? "not an object" : "no such member", file.name, lost.line, lost.column,
+                 lost.reason);
     else
         explain_stop(name, stop);
 }
@@ -421,9 +362,9 @@ JSON_Value *build_value(ValueShape shape, const char *text)
     return nullptr;
 }
 
-// Why the array or object text `text`, at `text_start` in the whole VALUE
-// `string`, does not parse, as the parser reports it.
-void explain_unparsed(const char *string, const char *text, size_t text_start)
+// Why the array or object text `text`, `text_start` bytes into VALUE, does
+// not parse, as the parser reports it.
+void explain_unparsed(const char *text, size_t text_start)
 {
     JSON_Error error;
     ValueOwner parsed(json_parse_string_report(text, &error));
@@ -431,23 +372,23 @@ void explain_unparsed(const char *string, const char *text, size_t text_start)
         log_line(LOGGER_NOTICE, "VALUE: %s\n", error.reason);
     else
         log_line(LOGGER_NOTICE, "VALUE is not acceptable JSON at column %zu: %s\n",
-                 place_of(string, text_start + error.offset).column, error.reason);
+                 column_in_argument(text_start, error), error.reason);
 }
 
 // Why a value of `shape` could not be made from `text`, which begins at
 // `text_start` in `string`, the whole VALUE.
-void explain_unbuilt(ValueShape shape, const char *string, const char *text, size_t text_start)
+void explain_unbuilt(ValueShape shape, const char *text, size_t text_start)
 {
     if (shape == ValueShape::container)
-        return explain_unparsed(string, text, text_start);
+        return explain_unparsed(text, text_start);
     double number;
     const char *refusal = shape == ValueShape::number ? number_refusal(text, number) : nullptr;
-    const size_t invalid = shape == ValueShape::string ? invalid_utf8_at(text) : 0;
+    JSON_Error error;
     if (refusal)
         log_line(LOGGER_NOTICE, "VALUE %s %s\n", text, refusal);
-    else if (shape == ValueShape::string && text[invalid] != '\0')
+    else if (shape == ValueShape::string && json_verify_utf8_report(text, &error) != JSONSuccess)
         log_line(LOGGER_NOTICE, "VALUE is not valid UTF-8 at column %zu\n",
-                 place_of(string, text_start + invalid).column);
+                 column_in_argument(text_start, error));
     else
         explain_out_of_memory();
 }
@@ -467,7 +408,7 @@ JSON_Value *json_parse_value(const char *string)
         log_line(LOGGER_ERROR, "%s", BUILD_FAILURES[static_cast<int>(shape)]);
         // The string's text begins after the opening quote, if any.
         size_t text_start = size_t(rest - string) + (unquoted && rest[0] == '"');
-        explain_unbuilt(shape, string, unquoted ? unquoted.get() : rest, text_start);
+        explain_unbuilt(shape, unquoted ? unquoted.get() : rest, text_start);
     }
     return value;
 }
@@ -506,11 +447,11 @@ size_t path_segments(const char *name)
 // another member, or no memory.
 void explain_refused_store(const JSON_Value *root, const char *name)
 {
-    const size_t invalid = invalid_utf8_at(name);
+    JSON_Error error;
     PathStop stop;
-    if (name[invalid] != '\0') {
+    if (json_verify_utf8_report(name, &error) != JSONSuccess) {
         log_line(LOGGER_NOTICE, "JSON_PATH is not valid UTF-8 at column %zu\n",
-                 place_of(name, invalid).column);
+                 column_in_argument(0, error));
     } else if (!walk_path(json_object(root), name, stop)) {
         explain_out_of_memory();
     } else if (stop.value && name[stop.end] != '\0') {
@@ -575,11 +516,10 @@ int json_set_and_write(JSON_Value *value, const char *name, const char *string, 
     const ConfigFile file{filename, held};
     // The document was read from the file's text, and a rewrite from it must
     // not drop more than comments and layout.
-    TextPlace lost;
+    JSON_Error lost;
     if (text && find_lost_text(file, lost)) {
         log_line(LOGGER_ERROR, "File holds text a rewrite would lose\n");
-        log_line(LOGGER_NOTICE, "%s:%zu:%zu: the document read leaves out the text from here\n",
-                 filename, lost.line, lost.column);
+        log_line(LOGGER_NOTICE, "%s:%zu:%zu: %s\n", filename, lost.line, lost.column, lost.reason);
         return 1;
     }
     if (!text || json_file_replace(held, text.get()) != JSONSuccess) {
