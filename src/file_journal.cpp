@@ -122,13 +122,6 @@ bool trusted(const struct stat &journal, const struct stat &file)
 
 // ---- Writing in place
 
-// A lock taken at once or not at all. A file system without locks gives
-// none, and that is no refusal.
-bool lock_now(int fd)
-{
-    return flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
-}
-
 // Space claimed before any byte changes: a full disk fails the write with
 // the file as it was.
 bool claim_space(int fd, size_t length)

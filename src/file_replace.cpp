@@ -118,7 +118,7 @@ public:
         mode_ = replaces ? S_IRUSR | S_IWUSR : 0666;
         fd_.reset(openat(dir_fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode_));
         if (fd_.get() >= 0)
-            return flock(fd_.get(), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+            return lock_now(fd_.get());
         // Kernels and file systems without O_TMPFILE get a named file.
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
             return false;
@@ -179,7 +179,7 @@ private:
         if (fd_.get() < 0)
             return false;
         struct stat created;
-        bool locked = flock(fd_.get(), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+        bool locked = lock_now(fd_.get());
         if (locked && fstat(fd_.get(), &created) == 0 && name_holds(dir_fd_, name, created))
             return true;
         fd_.reset();
@@ -281,6 +281,11 @@ bool jsontree::detail::write_all(int fd, const char *text, size_t length)
         length -= size_t(written);
     }
     return true;
+}
+
+bool jsontree::detail::lock_now(int fd)
+{
+    return flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
 }
 
 int jsontree::detail::open_for_writing(int dir_fd, const char *name, int access,

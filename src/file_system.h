@@ -104,6 +104,10 @@ enum class NameCheck {
 };
 
 bool write_all(int fd, const char *text, size_t length);
+
+// An exclusive lock taken at once or not at all. A file system without locks
+// gives none, and that is no refusal.
+bool lock_now(int fd);
 bool sync_directory(int dir_fd);
 
 // Opens `name` for writing, never through a link and without waiting for a
