@@ -1,5 +1,6 @@
 // Reading number texts exactly as the C library reads them: shortcuts around
-// strtod that give its very double, and strtod itself for the rest.
+// strtod that give its very double, and strtod itself for the rest. Then
+// whether that double stands for the literal it was read from.
 #include "number_read.h"
 
 #include "wide_multiply.h"
@@ -26,13 +27,13 @@ struct DecimalText {
     const char *end = nullptr;
 };
 
-constexpr int MAX_SIGNIFICAND_DIGITS = 19;  // below 2^64
-constexpr int MAX_WRITTEN_EXPONENT = 9999;
+constexpr int MAX_SIGNIFICAND_DIGITS = 19;   // below 2^64
+constexpr int MAX_WRITTEN_EXPONENT = 9999;   // before another digit: below 100000 in all
 constexpr size_t MAX_SCANNED_DIGITS = 9999;  // zeros included; more go to strtod
 
 // Reads the digits at `cursor` into the significand, each one lowering
 // the exponent by `scale_per_digit` (1 in a fraction); false past 19
-// significant digits.
+// significant digits or MAX_SCANNED_DIGITS digits in all.
 bool scan_digits(const char **cursor, DecimalText *number, int scale_per_digit)
 {
     const char *digit = *cursor;
@@ -56,8 +57,9 @@ bool scan_digits(const char **cursor, DecimalText *number, int scale_per_digit)
 }
 
 // Scans sign, digits, fraction and exponent exactly as far as strtod reads
-// them. Forms strtod reads differently or that need more than 19 digits
-// (hexadecimal, inf and nan, a leading ".") are left to strtod: false.
+// them. Forms strtod reads differently (hexadecimal, inf and nan, a leading
+// ".") and those that need more than 19 digits or an exponent of 100000 or
+// more are left to strtod: false.
 bool scan_decimal(const char *text, DecimalText *number)
 {
     const char *cursor = text;
@@ -165,8 +167,6 @@ bool exact_by_wide_product(const DecimalText &number, double *magnitude)
 
 }  // namespace
 
-// The double strtod would give for the number at `text`, without calling
-// it when an exact shortcut applies; `*end` is where strtod would stop.
 double jsontree::detail::read_number(const char *text, const char **end)
 {
     DecimalText number;

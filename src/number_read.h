@@ -3,7 +3,6 @@
 #define JSONTREE_NUMBER_READ_H
 
 #include <cmath>
-#include <cstddef>
 #include <string_view>
 
 namespace jsontree::detail {

@@ -144,9 +144,9 @@ constexpr std::array<uint64_t, 20> WHOLE_POWERS_OF_TEN = [] {
 
 }  // namespace
 
-// From the bit length: 1233 / 4096 is a little above log10 2, so the guess
-// is the count or one less. Setting the lowest bit changes no count and
-// gives 0 the one digit it is written with.
+// From the bit length b: (b * 1233) >> 12 is floor(b log10 2) for every b
+// up to 64, so the guess is the count or one less. Setting the lowest bit
+// changes no count and gives 0 the one digit it is written with.
 int jsontree::detail::digit_count(uint64_t number)
 {
     uint64_t odd = number | 1;
