@@ -278,15 +278,16 @@ JSONTREE_API JSON_Status json_verify_utf8_report(const char *string, JSON_Error 
  * bytes.
  *
  * Sizes count the terminating NUL; 0 means the value cannot be serialized.
- * A file is replaced whole: readers see the old file or the new one, which
- * keeps the old one's owner, group, mode and extended attributes. A symbolic
- * link at the name when the call starts is resolved once and its target
- * replaced; a FIFO or a device is written in place. A file that is missing
- * is created, with mode 0666 less the umask. A file that is a mount of its
- * own (bind-mounted), which no rename can replace, is written in place,
- * through a journal beside it: should the write be interrupted, the next
- * read (json_parse_file*, json_file_open) settles it and finds the old text
- * or the new one, whole. */
+ * A regular file is replaced whole, by a rename: readers see the old file or
+ * the new one, which keeps the old one's owner, group, mode and extended
+ * attributes. A symbolic link at the name when the call starts is resolved
+ * once and its target replaced; a FIFO or a device is written in place. A
+ * file that is missing is created, with mode 0666 less the umask. A file
+ * that is a mount of its own (bind-mounted), which no rename can replace, is
+ * written in place, through a journal beside it: while the write lasts, or
+ * after it was interrupted, the file itself may hold part of the new text,
+ * but the next read (json_parse_file*, json_file_open) settles it and finds
+ * the old text or the new one, whole. */
 
 /* The size of the text, NUL included; 0 when the value cannot be serialized. */
 JSONTREE_API size_t json_serialization_size(const JSON_Value *value);
@@ -350,16 +351,16 @@ JSONTREE_API const char *json_file_text(const JSON_File *file);
  * when the file read holds a NUL byte, where the text ends for every parser.
  * 0 for null. */
 JSONTREE_API size_t json_file_length(const JSON_File *file);
-/* Makes `text` the file's content, as json_serialize_to_file does (old or
- * new file, never a part; owner, group, mode and extended attributes kept),
- * but only if the name still holds the inode that was read: otherwise it
- * fails and writes nothing. The text is copied (through the allocation
- * hooks) before anything is written; when the copy cannot be made the call
- * fails and writes nothing. After a success the handle holds the new file,
- * still locked if it was, and its text. A failure after the new file took
- * the name (only the directory could not be synced) leaves the handle
- * holding the new file and its text too. Every failure sets errno; ESTALE
- * means the name no longer holds the file read. */
+/* Makes `text` the file's content, as json_serialize_to_file does (replaced
+ * whole, or written in place through a journal; owner, group, mode and
+ * extended attributes kept), but only if the name still holds the inode that
+ * was read: otherwise it fails and writes nothing. The text is copied
+ * (through the allocation hooks) before anything is written; when the copy
+ * cannot be made the call fails and writes nothing. After a success the
+ * handle holds the new file, still locked if it was, and its text. A failure
+ * after the new file took the name (only the directory could not be synced)
+ * leaves the handle holding the new file and its text too. Every failure
+ * sets errno; ESTALE means the name no longer holds the file read. */
 JSONTREE_API JSON_Status json_file_replace(JSON_File *file, const char *text);
 /* Releases the lock and the handle; null is ignored. */
 JSONTREE_API void json_file_close(JSON_File *file);

@@ -9,8 +9,8 @@ namespace jsontree::detail {
 // The whole regular file `filename` as NUL-terminated text; null on failure.
 char *read_file(const char *filename);
 
-// Makes `text` the content of `filename`, readers seeing the old or the new
-// file, never a part.
+// Makes `text` the content of `filename`, as json_serialize_to_file
+// describes.
 JSON_Status replace_file(const char *filename, const char *text);
 
 }  // namespace jsontree::detail

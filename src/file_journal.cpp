@@ -1,7 +1,8 @@
-// In-place writes that a kill or a crash cannot leave half done. A file that
-// cannot be renamed over (a bind mount) is written where it is, but first
-// the text it holds and the text replacing it go to a journal beside it; the
-// next access to the file then finds the old document or the new one.
+// In-place writes that a kill or a crash leaves for the next access to
+// finish or undo. A file that cannot be renamed over (a bind mount) is
+// written where it is, but first the text it holds and the text replacing it
+// go to a journal beside it; the next read or store of the file then finds
+// the old document or the new one, whatever part the file itself holds.
 #include "file_system.h"
 
 #include <fcntl.h>

@@ -1,6 +1,7 @@
 // Safe replacement: the new text goes into a temporary file beside the
 // target, takes the old file's owner, mode and attributes, reaches the disk
-// and is renamed over the target.
+// and is renamed over the target. A target that no rename can replace is
+// written in place instead (file_journal.cpp).
 #include "file_system.h"
 
 #include <dirent.h>
@@ -360,8 +361,10 @@ int reserved_prefix(char (&name)[NAME_MAX + 1], const char *target_name)
     return snprintf(name, sizeof name, ".%.*s%s", TARGET_ROOM, target_name, RESERVED_MARKER);
 }
 
-// Readers see the old file or the new one, never a part. On failure the
-// target keeps its bytes and its inode.
+// Renamed over, the target shows readers the old file or the new one, and
+// on failure keeps its bytes and its inode. Written in place, it may hold a
+// part of the new text until the journal is settled by the next read or
+// store.
 JSON_Status replace_regular(int dir_fd, const char *name, const HeldInode *held, NameCheck check,
                             const char *text, FileDescriptor *new_file)
 {

@@ -123,7 +123,8 @@ void remove_if_abandoned(int dir_fd, const char *name);
 
 // Writes `text` over the regular file `name`, which cannot be renamed over,
 // journaled: a kill or a crash at any step leaves what the next access
-// reads as the old text or the new one.
+// reads as the old text or the new one, though the file itself may hold a
+// part until then.
 JSON_Status overwrite_in_place(int dir_fd, const char *name, const HeldInode &held,
                                const char *text);
 
