@@ -121,7 +121,33 @@ bool trusted(const struct stat &journal, const struct stat &file)
            (journal.st_mode & ~file.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// ---- Writing in place
+// ---- Reading and writing in place
+
+// Up to `size` bytes as NUL-terminated text: a file that shrank after it was
+// measured ends at the bytes actually read, whose count goes to `length`.
+char *read_text(int fd, size_t size, size_t *length)
+{
+    TextPtr text(static_cast<char *>(jsontree_malloc(size + 1)));
+    if (!text) {
+        errno = ENOMEM;  // a caller's hook need not set it
+        return nullptr;
+    }
+    size_t done = 0;
+    while (done < size) {
+        ssize_t got = read(fd, text.get() + done, size - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return nullptr;
+        if (got == 0)
+            break;
+        done += static_cast<size_t>(got);
+    }
+    text.get()[done] = '\0';
+    if (length)
+        *length = done;
+    return text.release();
+}
 
 // Space claimed before any byte changes: a full disk fails the write with
 // the file as it was.

@@ -12,26 +12,6 @@ using namespace jsontree::detail;
 
 namespace {
 
-// Only a regular file has a meaningful size: a directory opens fine but
-// reports a seek end far beyond any text, which would become an absurd
-// allocation request. errno tells a caller which: EISDIR, EINVAL for any
-// other file that is not regular, EFBIG for one no buffer can hold.
-bool regular_file_size(int fd, struct stat &status, size_t &size)
-{
-    if (fstat(fd, &status) != 0)
-        return false;
-    if (!S_ISREG(status.st_mode) || status.st_size < 0) {
-        errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-        return false;
-    }
-    if (static_cast<unsigned long long>(status.st_size) >= SIZE_MAX) {
-        errno = EFBIG;
-        return false;
-    }
-    size = static_cast<size_t>(status.st_size);
-    return true;
-}
-
 constexpr int MAX_LINK_HOPS = 40;
 constexpr int DIRECTORY_PATH = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
@@ -195,56 +175,6 @@ bool walk(const char *filename, bool missing_allowed, Place &place, char (&name)
 
 namespace jsontree::detail {
 
-bool same_inode(const struct stat &a, const struct stat &b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-bool name_holds(int dir_fd, const char *name, const struct stat &expected)
-{
-    struct stat named;
-    return fstatat(dir_fd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && same_inode(named, expected);
-}
-
-char *read_text(int fd, size_t size, size_t *length)
-{
-    TextPtr text(static_cast<char *>(jsontree_malloc(size + 1)));
-    if (!text) {
-        errno = ENOMEM;  // a caller's hook need not set it
-        return nullptr;
-    }
-    size_t done = 0;
-    while (done < size) {
-        ssize_t got = read(fd, text.get() + done, size - done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return nullptr;
-        if (got == 0)
-            break;
-        done += static_cast<size_t>(got);
-    }
-    text.get()[done] = '\0';
-    if (length)
-        *length = done;
-    return text.release();
-}
-
-int open_regular(int dir_fd, const char *name, int follow, struct stat &status)
-{
-    FileDescriptor fd(openat(dir_fd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | follow));
-    if (fd.get() < 0)
-        return -1;
-    size_t size = 0;
-    return regular_file_size(fd.get(), status, size) ? fd.release() : -1;
-}
-
-bool entry_trusted(const struct stat &dir, const struct stat &entry)
-{
-    return (dir.st_mode & (S_IWGRP | S_IWOTH)) == 0 || entry.st_uid == geteuid() ||
-           entry.st_uid == 0 || entry.st_uid == dir.st_uid;
-}
-
 bool locate_target(const char *filename, Target &target)
 {
     Place place;
@@ -256,11 +186,6 @@ bool locate_target(const char *filename, Target &target)
     }
     target.dir.reset(place.fd.release());
     return true;
-}
-
-int open_directory(const Target &target)
-{
-    return openat(target.dir.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 char *read_file(const char *filename)

@@ -57,21 +57,6 @@ bool is_temporary_name(const char *name, const char *prefix, size_t prefix_lengt
            name[prefix_length + RANDOM_LETTERS] == RESERVED_END;
 }
 
-}  // namespace
-
-// A writer holds a lock on its temporary file until it is renamed or
-// removed; one that nobody locks was left by a killed writer.
-void jsontree::detail::remove_if_abandoned(int dir_fd, const char *name)
-{
-    struct stat status;
-    FileDescriptor stray(open_regular(dir_fd, name, O_NOFOLLOW, status));
-    if (stray.get() >= 0 && flock(stray.get(), LOCK_EX | LOCK_NB) == 0 &&
-        name_holds(dir_fd, name, status))
-        unlinkat(dir_fd, name, 0);
-}
-
-namespace {
-
 // Temporary files of this target left by killed writers.
 void remove_strays(int dir_fd, const char *target_name)
 {
@@ -210,24 +195,6 @@ private:
 
 // ---- What the new file takes from the old one
 
-}  // namespace
-
-// Owner and group where this process may give the file away (EPERM, or
-// EINVAL for an owner its user namespace cannot map, leave its own); a writer
-// that may not give it to the owner may still keep the group, one it belongs
-// to. Then the permission bits, which a change of owner may have cleared.
-bool jsontree::detail::take_owner_and_mode(int fd, const struct stat &replaced, mode_t kept)
-{
-    auto refused = [] { return errno == EPERM || errno == EINVAL; };
-    if (fchown(fd, replaced.st_uid, replaced.st_gid) != 0) {
-        if (!refused() || (fchown(fd, uid_t(-1), replaced.st_gid) != 0 && !refused()))
-            return false;
-    }
-    return fchmod(fd, replaced.st_mode & kept) == 0;
-}
-
-namespace {
-
 // ACLs and security labels guard the file as much as its mode does. A file
 // system without extended attributes has none to copy; one that cannot be
 // copied fails the write.
@@ -266,55 +233,6 @@ bool copy_extended_attributes(int from, int to)
 
 // ---- Writing
 
-}  // namespace
-
-bool jsontree::detail::write_all(int fd, const char *text, size_t length)
-{
-    while (length > 0) {
-        ssize_t written = write(fd, text, length);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            errno = written == 0 ? EIO : errno;  // nothing written, yet no error
-            return false;
-        }
-        text += written;
-        length -= size_t(written);
-    }
-    return true;
-}
-
-bool jsontree::detail::lock_now(int fd)
-{
-    return flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
-}
-
-int jsontree::detail::open_for_writing(int dir_fd, const char *name, int access,
-                                       const struct stat &expected)
-{
-    FileDescriptor fd(openat(dir_fd, name, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat status;
-    if (fd.get() < 0 || fstat(fd.get(), &status) != 0)
-        return -1;
-    if (!same_inode(status, expected)) {
-        errno = ESTALE;
-        return -1;
-    }
-    int flags = fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
-        return -1;
-    return fd.release();
-}
-
-// File systems that cannot sync a directory report EINVAL: nothing more can
-// be done there.
-bool jsontree::detail::sync_directory(int dir_fd)
-{
-    return fsync(dir_fd) == 0 || errno == EINVAL;
-}
-
-namespace {
-
 // A FIFO or a device has a reader behind its name: it is written through,
 // never replaced, and only when no other user can have planted it there
 // (EACCES). A FIFO that nobody reads fails at once.
@@ -352,14 +270,6 @@ bool is_mount_of_its_own(int dir_fd, int file_fd)
 }  // namespace
 
 namespace jsontree::detail {
-
-int reserved_prefix(char (&name)[NAME_MAX + 1], const char *target_name)
-{
-    // Room left by the dot before it, the marker, the longest word and the end.
-    constexpr int TARGET_ROOM =
-        NAME_MAX - 1 - int(sizeof RESERVED_MARKER - 1) - RESERVED_WORD_MAX - 1;
-    return snprintf(name, sizeof name, ".%.*s%s", TARGET_ROOM, target_name, RESERVED_MARKER);
-}
 
 // Renamed over, the target shows readers the old file or the new one, and
 // on failure keeps its bytes and its inode. Written in place, it may hold a

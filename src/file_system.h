@@ -48,10 +48,6 @@ bool same_inode(const struct stat &a, const struct stat &b);
 // Whether `name` in `dir_fd` is, itself and not through a link, `expected`.
 bool name_holds(int dir_fd, const char *name, const struct stat &expected);
 
-// Up to `size` bytes as NUL-terminated text: a file that shrank after it was
-// measured ends at the bytes actually read, whose count goes to `length`.
-char *read_text(int fd, size_t size, size_t *length = nullptr);
-
 // Opens the regular file `name` (`follow` is 0 or O_NOFOLLOW); `status` gets
 // the file's. Opening a FIFO without O_NONBLOCK waits for a writer that may
 // never come, so the type is checked before anything is read.

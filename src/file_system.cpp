@@ -1,0 +1,148 @@
+// The steps the file modules share: opening, checking, writing, locking and
+// syncing what a name in a held directory stands for.
+#include "file_system.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+
+using namespace jsontree::detail;
+
+namespace {
+
+// Only a regular file has a meaningful size: a directory opens fine but
+// reports a seek end far beyond any text, which would become an absurd
+// allocation request. errno tells a caller which: EISDIR, EINVAL for any
+// other file that is not regular, EFBIG for one no buffer can hold.
+bool regular_file_size(int fd, struct stat &status, size_t &size)
+{
+    if (fstat(fd, &status) != 0)
+        return false;
+    if (!S_ISREG(status.st_mode) || status.st_size < 0) {
+        errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    if (static_cast<unsigned long long>(status.st_size) >= SIZE_MAX) {
+        errno = EFBIG;
+        return false;
+    }
+    size = static_cast<size_t>(status.st_size);
+    return true;
+}
+
+}  // namespace
+
+namespace jsontree::detail {
+
+bool same_inode(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool name_holds(int dir_fd, const char *name, const struct stat &expected)
+{
+    struct stat named;
+    return fstatat(dir_fd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && same_inode(named, expected);
+}
+
+int open_regular(int dir_fd, const char *name, int follow, struct stat &status)
+{
+    FileDescriptor fd(openat(dir_fd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | follow));
+    if (fd.get() < 0)
+        return -1;
+    size_t size = 0;
+    return regular_file_size(fd.get(), status, size) ? fd.release() : -1;
+}
+
+bool entry_trusted(const struct stat &dir, const struct stat &entry)
+{
+    return (dir.st_mode & (S_IWGRP | S_IWOTH)) == 0 || entry.st_uid == geteuid() ||
+           entry.st_uid == 0 || entry.st_uid == dir.st_uid;
+}
+
+int open_directory(const Target &target)
+{
+    return openat(target.dir.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+int reserved_prefix(char (&name)[NAME_MAX + 1], const char *target_name)
+{
+    // Room left by the dot before it, the marker, the longest word and the end.
+    constexpr int TARGET_ROOM =
+        NAME_MAX - 1 - int(sizeof RESERVED_MARKER - 1) - RESERVED_WORD_MAX - 1;
+    return snprintf(name, sizeof name, ".%.*s%s", TARGET_ROOM, target_name, RESERVED_MARKER);
+}
+
+bool write_all(int fd, const char *text, size_t length)
+{
+    while (length > 0) {
+        ssize_t written = write(fd, text, length);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            errno = written == 0 ? EIO : errno;  // nothing written, yet no error
+            return false;
+        }
+        text += written;
+        length -= size_t(written);
+    }
+    return true;
+}
+
+bool lock_now(int fd)
+{
+    return flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+}
+
+int open_for_writing(int dir_fd, const char *name, int access, const struct stat &expected)
+{
+    FileDescriptor fd(openat(dir_fd, name, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status;
+    if (fd.get() < 0 || fstat(fd.get(), &status) != 0)
+        return -1;
+    if (!same_inode(status, expected)) {
+        errno = ESTALE;
+        return -1;
+    }
+    int flags = fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return -1;
+    return fd.release();
+}
+
+// File systems that cannot sync a directory report EINVAL: nothing more can
+// be done there.
+bool sync_directory(int dir_fd)
+{
+    return fsync(dir_fd) == 0 || errno == EINVAL;
+}
+
+// Owner and group where this process may give the file away (EPERM, or
+// EINVAL for an owner its user namespace cannot map, leave its own); a writer
+// that may not give it to the owner may still keep the group, one it belongs
+// to. Then the permission bits, which a change of owner may have cleared.
+bool take_owner_and_mode(int fd, const struct stat &replaced, mode_t kept)
+{
+    auto refused = [] { return errno == EPERM || errno == EINVAL; };
+    if (fchown(fd, replaced.st_uid, replaced.st_gid) != 0) {
+        if (!refused() || (fchown(fd, uid_t(-1), replaced.st_gid) != 0 && !refused()))
+            return false;
+    }
+    return fchmod(fd, replaced.st_mode & kept) == 0;
+}
+
+// A writer holds a lock on its temporary file until it is renamed or
+// removed; one that nobody locks was left by a killed writer.
+void remove_if_abandoned(int dir_fd, const char *name)
+{
+    struct stat status;
+    FileDescriptor stray(open_regular(dir_fd, name, O_NOFOLLOW, status));
+    if (stray.get() >= 0 && flock(stray.get(), LOCK_EX | LOCK_NB) == 0 &&
+        name_holds(dir_fd, name, status))
+        unlinkat(dir_fd, name, 0);
+}
+
+}  // namespace jsontree::detail
