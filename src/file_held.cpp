@@ -51,22 +51,20 @@ private:
 // An exclusive lock, waited for until `deadline` at most: any reader of the
 // file can hold a lock on it, so a blocking flock could be held hostage for
 // ever. A file system without locks gives none, and that is no failure.
-bool lock_within(int fd, const Deadline &deadline)
+Cause lock_within(int fd, const Deadline &deadline)
 {
     constexpr int64_t LONGEST_PAUSE_MS = 50;
     int64_t pause_ms = 1;
     for (;;) {
         if (flock(fd, LOCK_EX | LOCK_NB) == 0)
-            return true;
+            return {};
         if (errno == EINTR)
             continue;
         if (errno != EWOULDBLOCK)
-            return true;
+            return {};
         int64_t left_ms = deadline.remaining_ms();
-        if (left_ms == 0) {
-            errno = EWOULDBLOCK;
-            return false;
-        }
+        if (left_ms == 0)
+            return LOCK_HELD;
         // At most LONGEST_PAUSE_MS: always under the second tv_nsec allows.
         timespec pause{0, long(pause_ms < left_ms ? pause_ms : left_ms) * 1000000L};
         nanosleep(&pause, nullptr);
@@ -74,61 +72,97 @@ bool lock_within(int fd, const Deadline &deadline)
     }
 }
 
-// The regular file `name` holds, locked if `lock_wait_ms` asks for it.
-int open_held(int dir_fd, const char *name, int lock_wait_ms, struct stat &status)
+// The regular file `name` holds, into `file`, locked if `lock_wait_ms` asks
+// for it.
+Cause open_held(int dir_fd, const char *name, int lock_wait_ms, FileDescriptor &file,
+                struct stat &status)
 {
     const Deadline deadline(lock_wait_ms < 0 ? 0 : lock_wait_ms);
     for (;;) {
-        FileDescriptor fd(open_regular(dir_fd, name, O_NOFOLLOW, status));
-        if (fd.get() < 0)
-            return -1;
-        if (lock_wait_ms < 0)
-            return fd.release();
-        if (!lock_within(fd.get(), deadline))
-            return -1;
+        FileDescriptor fd;
+        if (Cause cause = open_regular(dir_fd, name, O_NOFOLLOW, fd, status))
+            return cause;
+        if (lock_wait_ms >= 0) {
+            if (Cause cause = lock_within(fd.get(), deadline))
+                return cause;
+        }
         // A writer that held the lock may have renamed a new file over the
         // name meanwhile; the lock must be on the file the name holds now.
-        if (name_holds(dir_fd, name, status) && fstat(fd.get(), &status) == 0)
-            return fd.release();
-        // A name that moves until the deadline is a lock not had in time.
-        if (deadline.remaining_ms() == 0) {
-            errno = EWOULDBLOCK;
-            return -1;
+        if (lock_wait_ms < 0 ||
+            (name_holds(dir_fd, name, status) && fstat(fd.get(), &status) == 0)) {
+            file.reset(fd.release());
+            return {};
         }
+        // A name that moves until the deadline is a lock not had in time.
+        if (deadline.remaining_ms() == 0)
+            return LOCK_HELD;
     }
+}
+
+Cause open_file(const char *filename, int lock_wait_ms, JSON_File *&opened)
+{
+    Target target;
+    if (Cause cause = locate_target(filename, target))
+        return cause;
+    FileDescriptor dir, file;
+    if (Cause cause = open_directory(target, dir))
+        return cause;
+    struct stat status;
+    if (Cause cause = open_held(dir.get(), target.name, lock_wait_ms, file, status))
+        return cause;
+    FileText text;
+    if (Cause cause =
+            read_settled(dir.get(), target.name, file.get(), status, lock_wait_ms >= 0, text))
+        return cause;
+    auto *held = static_cast<JSON_File *>(jsontree_malloc(sizeof(JSON_File)));
+    if (!held)
+        return Cause{ENOMEM};  // a caller's hook need not set errno
+    held->held.status = status;
+    held->held.fd = file.release();
+    held->dir_fd = dir.release();
+    held->text = text.bytes.release();
+    held->length = text.length;
+    memcpy(held->name, target.name, strlen(target.name) + 1);
+    opened = held;
+    return {};
+}
+
+Cause replace_held(JSON_File *file, const char *text)
+{
+    if (!file || !text)
+        return Cause{EINVAL};
+    // Copied before anything is written: a handle never holds a file whose
+    // text it cannot give.
+    size_t length = strlen(text);
+    TextPtr copy(jsontree_strndup(text, length));
+    if (!copy)
+        return Cause{ENOMEM};
+    FileDescriptor new_file;
+    Cause cause = replace_regular(file->dir_fd, file->name, &file->held, NameCheck::STILL_HELD,
+                                  text, new_file);
+    // Written in place, the file is the same inode; renamed, the new one,
+    // even when only the directory's sync failed after the rename.
+    struct stat new_status;
+    bool renamed = new_file.get() >= 0 && fstat(new_file.get(), &new_status) == 0;
+    if (renamed) {
+        close(file->held.fd);
+        file->held.fd = new_file.release();
+        file->held.status = new_status;
+    }
+    if (!cause || renamed) {
+        jsontree_free(file->text);
+        file->text = copy.release();
+        file->length = length;
+    }
+    return cause;
 }
 
 }  // namespace
 
 JSON_File *json_file_open(const char *filename, int lock_wait_ms)
 {
-    Target target;
-    if (!filename || !locate_target(filename, target))
-        return nullptr;
-    FileDescriptor dir(open_directory(target));
-    if (dir.get() < 0)
-        return nullptr;
-    struct stat status;
-    FileDescriptor file(open_held(dir.get(), target.name, lock_wait_ms, status));
-    if (file.get() < 0)
-        return nullptr;
-    size_t length = 0;
-    TextPtr text(
-        read_settled(dir.get(), target.name, file.get(), status, lock_wait_ms >= 0, &length));
-    if (!text)
-        return nullptr;
-    auto *held = static_cast<JSON_File *>(jsontree_malloc(sizeof(JSON_File)));
-    if (!held) {
-        errno = ENOMEM;  // a caller's hook need not set it
-        return nullptr;
-    }
-    held->held.status = status;
-    held->held.fd = file.release();
-    held->dir_fd = dir.release();
-    held->text = text.release();
-    held->length = length;
-    memcpy(held->name, target.name, strlen(target.name) + 1);
-    return held;
+    JSON_File *file = nullptr;
+    return filename && succeeded(open_file(filename, lock_wait_ms, file)) ? file : nullptr;
 }
 
 const char *json_file_text(const JSON_File *file)
@@ -143,36 +177,7 @@ size_t json_file_length(const JSON_File *file)
 
 JSON_Status json_file_replace(JSON_File *file, const char *text)
 {
-    if (!file || !text) {
-        errno = EINVAL;
-        return JSONFailure;
-    }
-    // Copied before anything is written: a handle never holds a file whose
-    // text it cannot give.
-    size_t length = strlen(text);
-    TextPtr copy(jsontree_strndup(text, length));
-    if (!copy) {
-        errno = ENOMEM;
-        return JSONFailure;
-    }
-    FileDescriptor new_file;
-    JSON_Status status = replace_regular(file->dir_fd, file->name, &file->held,
-                                         NameCheck::STILL_HELD, text, &new_file);
-    // Written in place, the file is the same inode; renamed, the new one,
-    // even when only the directory's sync failed after the rename.
-    struct stat new_status;
-    bool renamed = new_file.get() >= 0 && fstat(new_file.get(), &new_status) == 0;
-    if (renamed) {
-        close(file->held.fd);
-        file->held.fd = new_file.release();
-        file->held.status = new_status;
-    }
-    if (status == JSONSuccess || renamed) {
-        jsontree_free(file->text);
-        file->text = copy.release();
-        file->length = length;
-    }
-    return status;
+    return succeeded(replace_held(file, text)) ? JSONSuccess : JSONFailure;
 }
 
 void json_file_close(JSON_File *file)

@@ -1,4 +1,6 @@
-// Whole-file reads and safe replacement, for the parser and the writer.
+// Whole-file reads and safe replacement, for the parser and the writer: the
+// file modules' side of json_parse_file* and json_serialize_to_file*, which
+// leave errno telling why they failed.
 #ifndef JSONTREE_FILE_IO_H
 #define JSONTREE_FILE_IO_H
 
@@ -10,8 +12,8 @@ namespace jsontree::detail {
 char *read_file(const char *filename);
 
 // Makes `text` the content of `filename`, as json_serialize_to_file
-// describes.
-JSON_Status replace_file(const char *filename, const char *text);
+// describes; whether it did.
+bool replace_file(const char *filename, const char *text);
 
 }  // namespace jsontree::detail
 

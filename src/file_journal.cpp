@@ -14,7 +14,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string_view>
+#include <utility>
 
 using namespace jsontree::detail;
 
@@ -123,47 +125,44 @@ bool trusted(const struct stat &journal, const struct stat &file)
 
 // ---- Reading and writing in place
 
-// Up to `size` bytes as NUL-terminated text: a file that shrank after it was
-// measured ends at the bytes actually read, whose count goes to `length`.
-char *read_text(int fd, size_t size, size_t *length)
+// Up to `size` bytes: a file that shrank after it was measured ends at the
+// bytes actually read.
+Cause read_text(int fd, size_t size, FileText &text)
 {
-    TextPtr text(static_cast<char *>(jsontree_malloc(size + 1)));
-    if (!text) {
-        errno = ENOMEM;  // a caller's hook need not set it
-        return nullptr;
-    }
+    TextPtr bytes(static_cast<char *>(jsontree_malloc(size + 1)));
+    if (!bytes)
+        return Cause{ENOMEM};  // a caller's hook need not set errno
     size_t done = 0;
     while (done < size) {
-        ssize_t got = read(fd, text.get() + done, size - done);
+        ssize_t got = read(fd, bytes.get() + done, size - done);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            return nullptr;
+            return errno_cause();
         if (got == 0)
             break;
         done += static_cast<size_t>(got);
     }
-    text.get()[done] = '\0';
-    if (length)
-        *length = done;
-    return text.release();
+    bytes.get()[done] = '\0';
+    text.bytes = std::move(bytes);
+    text.length = done;
+    return {};
 }
 
 // Space claimed before any byte changes: a full disk fails the write with
-// the file as it was.
-bool claim_space(int fd, size_t length)
+// the file as it was. posix_fallocate returns its cause.
+Cause claim_space(int fd, size_t length)
 {
-    // posix_fallocate returns its error instead of setting errno.
-    int error = length == 0 ? 0 : posix_fallocate(fd, 0, off_t(length));
-    if (error != 0)
-        errno = error;
-    return error == 0;
+    return Cause{length == 0 ? 0 : posix_fallocate(fd, 0, off_t(length))};
 }
 
-bool write_in_place(int fd, std::string_view text)
+Cause write_in_place(int fd, std::string_view text)
 {
-    return lseek(fd, 0, SEEK_SET) == 0 && write_all(fd, text.data(), text.size()) &&
-           ftruncate(fd, off_t(text.size())) == 0 && fsync(fd) == 0;
+    if (lseek(fd, 0, SEEK_SET) != 0)
+        return errno_cause();
+    if (Cause cause = write_all(fd, text))
+        return cause;
+    return ftruncate(fd, off_t(text.size())) == 0 && fsync(fd) == 0 ? Cause{} : errno_cause();
 }
 
 // The journal of one in-place write, locked by its writer while it lives.
@@ -184,7 +183,7 @@ public:
 
     // Private until it has the file's owner and mode; on disk, and its name
     // too, before it returns.
-    bool write(const struct stat &file, std::string_view old_text, std::string_view new_text)
+    Cause write(const struct stat &file, std::string_view old_text, std::string_view new_text)
     {
         // The file's lock is held, so a journal found here has lost its
         // writer, and this write replaces whatever it was to finish.
@@ -193,16 +192,28 @@ public:
                          S_IRUSR | S_IWUSR));
         // Made exclusively: from here on the name is this write's to remove.
         owned_ = fd_.get() >= 0;
-        struct stat made;
-        if (!owned_ || !lock_now(fd_.get()) || fstat(fd_.get(), &made) != 0 ||
-            !name_holds(dir_fd_, name_, made))
-            return false;
+        if (!owned_)
+            return errno_cause();
+        if (!lock_now(fd_.get()))
+            return LOCK_HELD;
+        struct stat made, named;
+        if (fstat(fd_.get(), &made) != 0 ||
+            fstatat(dir_fd_, name_, &named, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno_cause();
+        // Another user who removed the name and made another file there.
+        if (!same_inode(made, named))
+            return Cause{ESTALE};
+        if (Cause cause = take_owner_and_mode(fd_.get(), file, 0666))
+            return cause;
         JournalHeader header = header_for(file, old_text, new_text);
-        return take_owner_and_mode(fd_.get(), file, 0666) &&
-               write_all(fd_.get(), reinterpret_cast<const char *>(&header), sizeof header) &&
-               write_all(fd_.get(), old_text.data(), old_text.size()) &&
-               write_all(fd_.get(), new_text.data(), new_text.size()) && fsync(fd_.get()) == 0 &&
-               sync_directory(dir_fd_);
+        std::string_view header_bytes(reinterpret_cast<const char *>(&header), sizeof header);
+        for (std::string_view part : {header_bytes, old_text, new_text}) {
+            if (Cause cause = write_all(fd_.get(), part))
+                return cause;
+        }
+        if (fsync(fd_.get()) != 0)
+            return errno_cause();
+        return sync_directory(dir_fd_);
     }
 
     // From the first byte written over the file on, the journal outlives a
@@ -243,91 +254,101 @@ private:
     int fd_;
 };
 
-// `text`, a part of the buffer `owner`, moved to its start and handed over.
-char *hand_over(TextPtr &owner, std::string_view text, size_t *length)
+// `part` of `from`'s bytes, moved to their start and handed over to `to`.
+void hand_over(FileText &from, std::string_view part, FileText &to)
 {
-    memmove(owner.get(), text.data(), text.size());
-    owner.get()[text.size()] = '\0';
-    if (length)
-        *length = text.size();
-    return owner.release();
+    memmove(from.bytes.get(), part.data(), part.size());
+    from.bytes.get()[part.size()] = '\0';
+    to.bytes = std::move(from.bytes);
+    to.length = part.size();
 }
 
-bool finish_write(int dir_fd, const char *name, const struct stat &file, std::string_view text)
+Cause finish_write(int dir_fd, const char *name, const struct stat &file, std::string_view text)
 {
-    FileDescriptor fd(open_for_writing(dir_fd, name, O_RDWR, file));
-    return fd.get() >= 0 && claim_space(fd.get(), text.size()) && write_in_place(fd.get(), text);
+    FileDescriptor fd;
+    if (Cause cause = open_for_writing(dir_fd, name, O_RDWR, file, fd))
+        return cause;
+    if (Cause cause = claim_space(fd.get(), text.size()))
+        return cause;
+    return write_in_place(fd.get(), text);
 }
 
 }  // namespace
 
 namespace jsontree::detail {
 
-JSON_Status overwrite_in_place(int dir_fd, const char *name, const HeldInode &held,
-                               const char *text)
+Cause overwrite_in_place(int dir_fd, const char *name, const HeldInode &held, const char *text)
 {
     // Journals are settled only under the file's lock: holding it keeps
     // this write's journal from being taken for an abandoned one.
     if (!lock_now(held.fd))
-        return JSONFailure;
+        return LOCK_HELD;
     // Read access too: the replaced text goes into the journal, and
     // posix_fallocate's fallback reads the blocks it fills.
-    FileDescriptor fd(open_for_writing(dir_fd, name, O_RDWR, held.status));
+    FileDescriptor fd;
+    if (Cause cause = open_for_writing(dir_fd, name, O_RDWR, held.status, fd))
+        return cause;
     struct stat current;
-    if (fd.get() < 0 || fstat(fd.get(), &current) != 0)
-        return JSONFailure;
-    size_t old_length = 0;
-    TextPtr old_text(read_text(fd.get(), size_t(current.st_size), &old_length));
+    if (fstat(fd.get(), &current) != 0)
+        return errno_cause();
+    FileText old_text;
+    if (Cause cause = read_text(fd.get(), size_t(current.st_size), old_text))
+        return cause;
     std::string_view new_text(text);
     Journal journal(dir_fd, name);
-    if (!old_text || !journal.write(current, {old_text.get(), old_length}, new_text) ||
-        !claim_space(fd.get(), new_text.size()))
-        return JSONFailure;
+    if (Cause cause = journal.write(current, old_text.view(), new_text))
+        return cause;
+    if (Cause cause = claim_space(fd.get(), new_text.size()))
+        return cause;
     journal.keep();
-    if (!write_in_place(fd.get(), new_text))
-        return JSONFailure;
+    if (Cause cause = write_in_place(fd.get(), new_text))
+        return cause;
     journal.remove();
-    return JSONSuccess;
+    return {};
 }
 
-char *read_settled(int dir_fd, const char *name, int fd, struct stat &status, bool locked,
-                   size_t *length)
+Cause read_settled(int dir_fd, const char *name, int fd, struct stat &status, bool locked,
+                   FileText &text)
 {
     char journal_file[NAME_MAX + 1];
     journal_name(journal_file, name);
     struct stat journal_status;
-    FileDescriptor journal(open_regular(dir_fd, journal_file, O_NOFOLLOW, journal_status));
-    if (journal.get() < 0 || !trusted(journal_status, status))
-        return read_text(fd, size_t(status.st_size), length);
+    FileDescriptor journal;
+    // No journal, or none to believe: the file as it stands.
+    if (open_regular(dir_fd, journal_file, O_NOFOLLOW, journal, journal_status) ||
+        !trusted(journal_status, status))
+        return read_text(fd, size_t(status.st_size), text);
     // A journal whose writer still holds the file or the journal is only
     // read; an abandoned one is settled.
     SettlingLock lock(locked ? -1 : fd);
     bool settle = (locked || lock.held()) && lock_now(journal.get());
-    size_t file_length = 0, journal_length = 0;
-    TextPtr file_text(fstat(fd, &status) == 0 ? read_text(fd, size_t(status.st_size), &file_length)
-                                              : nullptr);
-    TextPtr journal_text(read_text(journal.get(), size_t(journal_status.st_size), &journal_length));
-    if (!file_text || !journal_text)
-        return file_text ? hand_over(file_text, {file_text.get(), file_length}, length) : nullptr;
-    std::string_view file(file_text.get(), file_length), old_text, new_text;
-    bool complete =
-        read_journal({journal_text.get(), journal_length}, status, old_text, new_text) &&
-        passes_through(file, old_text, new_text);
-    if (!settle) {
-        // A live writer may yet fail before the file changes.
-        return complete && file != old_text ? hand_over(journal_text, new_text, length)
-                                            : hand_over(file_text, file, length);
+    FileText file_text, journal_text;
+    Cause file_read =
+        fstat(fd, &status) == 0 ? read_text(fd, size_t(status.st_size), file_text) : errno_cause();
+    Cause journal_read = read_text(journal.get(), size_t(journal_status.st_size), journal_text);
+    if (file_read || journal_read) {
+        text = std::move(file_text);
+        return file_read;
     }
-    if (complete && file != new_text) {
+    std::string_view file = file_text.view(), old_text, new_text;
+    bool complete = read_journal(journal_text.view(), status, old_text, new_text) &&
+                    passes_through(file, old_text, new_text);
+    // A live writer may yet fail before the file changes.
+    bool newer = complete && (settle || file != old_text);
+    if (settle && complete && file != new_text) {
         // Where this caller may not write, the journal stays for one who may.
-        if (!finish_write(dir_fd, name, status, new_text))
-            return hand_over(journal_text, new_text, length);
-        fstat(fd, &status);
+        if (finish_write(dir_fd, name, status, new_text))
+            settle = false;
+        else
+            fstat(fd, &status);
     }
-    if (name_holds(dir_fd, journal_file, journal_status))
+    if (settle && name_holds(dir_fd, journal_file, journal_status))
         unlinkat(dir_fd, journal_file, 0);
-    return complete ? hand_over(journal_text, new_text, length)
-                    : hand_over(file_text, file, length);
+    if (newer)
+        hand_over(journal_text, new_text, text);
+    else
+        hand_over(file_text, file, text);
+    return {};
 }
 
 }  // namespace jsontree::detail

@@ -1,11 +1,8 @@
-// Reading whole files, and finding the file a name stands for.
+// Finding the file a name stands for, and reading it whole.
 #include "file_system.h"
 
 #include <fcntl.h>
 
-#include <cerrno>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 using namespace jsontree::detail;
@@ -24,47 +21,44 @@ struct Place {
     size_t length = 0;
 };
 
-bool enter(Place &place, const char *name)
+// Moves the walk into the directory `name` of `from`.
+Cause enter(Place &place, int from, const char *name)
 {
-    FileDescriptor fd(openat(place.fd.get(), name, DIRECTORY_PATH));
+    FileDescriptor fd(openat(from, name, DIRECTORY_PATH));
     if (fd.get() < 0 || fstat(fd.get(), &place.status) != 0)
-        return false;
+        return errno_cause();
     place.fd.reset(fd.release());
-    return true;
+    return {};
 }
 
 // At the root for an absolute name, else at the working directory.
-bool start(Place &place, bool absolute)
+Cause start(Place &place, bool absolute)
 {
-    FileDescriptor fd(open(absolute ? "/" : ".", DIRECTORY_PATH));
-    if (fd.get() < 0 || fstat(fd.get(), &place.status) != 0)
-        return false;
-    place.fd.reset(fd.release());
+    if (Cause cause = enter(place, AT_FDCWD, absolute ? "/" : "."))
+        return cause;
     if (!place.path)
-        return true;
+        return {};
     if (absolute)
         memcpy(place.path, "/", 2);
     else if (!getcwd(place.path, PATH_MAX))
-        return false;
+        return errno_cause();
     place.length = strlen(place.path);
-    return true;
+    return {};
 }
 
-bool append(Place &place, const char *name)
+Cause append(Place &place, const char *name)
 {
     if (!place.path || *name == '\0')
-        return true;
+        return {};
     size_t separator = place.length > 1 ? 1 : 0;
     size_t length = strlen(name);
-    if (place.length + separator + length >= PATH_MAX) {
-        errno = ENAMETOOLONG;
-        return false;
-    }
+    if (place.length + separator + length >= PATH_MAX)
+        return Cause{ENAMETOOLONG};
     if (separator)
         place.path[place.length] = '/';
     memcpy(place.path + place.length + separator, name, length + 1);
     place.length += separator + length;
-    return true;
+    return {};
 }
 
 void go_up(Place &place)
@@ -78,25 +72,22 @@ void go_up(Place &place)
 
 // The link `name` in the walk's directory, put in front of `rest`: what is
 // left of the name to walk, in `pending`.
-bool splice_link(const Place &place, const char *name, char (&pending)[PATH_MAX], const char *&rest)
+Cause splice_link(const Place &place, const char *name, char (&pending)[PATH_MAX],
+                  const char *&rest)
 {
     char link[PATH_MAX];
     ssize_t link_length = readlinkat(place.fd.get(), name, link, sizeof link);
     if (link_length < 0)
-        return false;
+        return errno_cause();
     size_t rest_length = strlen(rest);
-    if (size_t(link_length) + rest_length >= PATH_MAX) {
-        errno = ENAMETOOLONG;
-        return false;
-    }
-    if (link_length == 0) {
-        errno = ENOENT;
-        return false;
-    }
+    if (size_t(link_length) + rest_length >= PATH_MAX)
+        return Cause{ENAMETOOLONG};
+    if (link_length == 0)
+        return Cause{ENOENT};
     memmove(pending + link_length, rest, rest_length + 1);
     memcpy(pending, link, size_t(link_length));
     rest = pending;
-    return true;
+    return {};
 }
 
 // Walks `filename` one name at a time, each looked at without following it,
@@ -110,116 +101,120 @@ bool splice_link(const Place &place, const char *name, char (&pending)[PATH_MAX]
 // ".."). A last entry that does not exist is taken as given when
 // `missing_allowed`; a link that points nowhere leads to the name it points
 // to, a relative one counting from the directory that holds it.
-bool walk(const char *filename, bool missing_allowed, Place &place, char (&name)[NAME_MAX + 1])
+Cause walk(const char *filename, bool missing_allowed, Place &place, char (&name)[NAME_MAX + 1])
 {
     char pending[PATH_MAX];
     size_t length = strlen(filename);
-    if (length == 0 || length >= PATH_MAX) {
-        errno = length == 0 ? ENOENT : ENAMETOOLONG;
-        return false;
-    }
+    if (length == 0 || length >= PATH_MAX)
+        return Cause{length == 0 ? ENOENT : ENAMETOOLONG};
     memcpy(pending, filename, length + 1);
-    if (!start(place, pending[0] == '/'))
-        return false;
+    if (Cause cause = start(place, pending[0] == '/'))
+        return cause;
     const char *rest = pending;
     int hops = 0;
     for (;;) {
         while (*rest == '/')
             rest++;
         size_t component = strcspn(rest, "/");
-        if (component > NAME_MAX) {
-            errno = ENAMETOOLONG;
-            return false;
-        }
+        if (component > NAME_MAX)
+            return Cause{ENAMETOOLONG};
         memcpy(name, rest, component);
         name[component] = '\0';
         rest += component;
         if (component == 0)
-            return true;
+            return {};
         if (strcmp(name, ".") == 0)
             continue;
         if (strcmp(name, "..") == 0) {
-            if (!enter(place, ".."))
-                return false;
+            if (Cause cause = enter(place, place.fd.get(), ".."))
+                return cause;
             go_up(place);
             continue;
         }
         struct stat entry;
-        if (fstatat(place.fd.get(), name, &entry, AT_SYMLINK_NOFOLLOW) != 0)
-            return errno == ENOENT && missing_allowed && *rest == '\0';
+        if (fstatat(place.fd.get(), name, &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+            bool missing_last = errno == ENOENT && missing_allowed && *rest == '\0';
+            return missing_last ? Cause{} : errno_cause();
+        }
         if (S_ISLNK(entry.st_mode)) {
-            if (!entry_trusted(place.status, entry)) {
-                errno = EACCES;
-                return false;
+            if (!entry_trusted(place.status, entry))
+                return Cause{EACCES};
+            if (++hops > MAX_LINK_HOPS)
+                return Cause{ELOOP};
+            if (Cause cause = splice_link(place, name, pending, rest))
+                return cause;
+            if (*rest == '/') {
+                if (Cause cause = start(place, true))
+                    return cause;
             }
-            if (++hops > MAX_LINK_HOPS) {
-                errno = ELOOP;
-                return false;
-            }
-            if (!splice_link(place, name, pending, rest) || (*rest == '/' && !start(place, true)))
-                return false;
             continue;
         }
         if (*rest == '\0')
-            return true;
-        if (!S_ISDIR(entry.st_mode)) {
-            errno = ENOTDIR;
-            return false;
-        }
-        if (!enter(place, name) || !append(place, name))
-            return false;
+            return {};
+        if (!S_ISDIR(entry.st_mode))
+            return Cause{ENOTDIR};
+        if (Cause cause = enter(place, place.fd.get(), name))
+            return cause;
+        if (Cause cause = append(place, name))
+            return cause;
     }
+}
+
+// The text of the regular file `filename` leads to, settled.
+Cause read_named(const char *filename, FileText &text)
+{
+    Target target;
+    if (Cause cause = locate_target(filename, target))
+        return cause;
+    FileDescriptor fd;
+    struct stat status;
+    if (Cause cause = open_regular(target.dir.get(), target.name, O_NOFOLLOW, fd, status))
+        return cause;
+    return read_settled(target.dir.get(), target.name, fd.get(), status, false, text);
+}
+
+Cause write_canonical_name(const char *filename, char *buffer, size_t size)
+{
+    if (!filename || !buffer)
+        return Cause{EINVAL};
+    char path[PATH_MAX];
+    Place place;
+    place.path = path;
+    char name[NAME_MAX + 1];
+    if (Cause cause = walk(filename, false, place, name))
+        return cause;
+    if (Cause cause = append(place, name))
+        return cause;
+    if (place.length >= size)
+        return Cause{ERANGE};
+    memcpy(buffer, path, place.length + 1);
+    return {};
 }
 
 }  // namespace
 
 namespace jsontree::detail {
 
-bool locate_target(const char *filename, Target &target)
+Cause locate_target(const char *filename, Target &target)
 {
     Place place;
-    if (!walk(filename, true, place, target.name))
-        return false;
-    if (target.name[0] == '\0') {
-        errno = EISDIR;
-        return false;
-    }
+    if (Cause cause = walk(filename, true, place, target.name))
+        return cause;
+    if (target.name[0] == '\0')
+        return Cause{EISDIR};
     target.dir.reset(place.fd.release());
-    return true;
+    return {};
 }
 
 char *read_file(const char *filename)
 {
-    if (!filename)
-        return nullptr;
-    Target target;
-    if (!locate_target(filename, target))
-        return nullptr;
-    struct stat status;
-    FileDescriptor fd(open_regular(target.dir.get(), target.name, O_NOFOLLOW, status));
-    return fd.get() < 0
-               ? nullptr
-               : read_settled(target.dir.get(), target.name, fd.get(), status, false, nullptr);
+    FileText text;
+    return filename && succeeded(read_named(filename, text)) ? text.bytes.release() : nullptr;
 }
 
 }  // namespace jsontree::detail
 
 JSON_Status json_canonical_filename(const char *filename, char *buffer, size_t size)
 {
-    char path[PATH_MAX];
-    Place place;
-    place.path = path;
-    char name[NAME_MAX + 1];
-    if (!filename || !buffer) {
-        errno = EINVAL;
-        return JSONFailure;
-    }
-    if (!walk(filename, false, place, name) || !append(place, name))
-        return JSONFailure;
-    if (place.length >= size) {
-        errno = ERANGE;
-        return JSONFailure;
-    }
-    memcpy(buffer, path, place.length + 1);
-    return JSONSuccess;
+    return succeeded(write_canonical_name(filename, buffer, size)) ? JSONSuccess : JSONFailure;
 }

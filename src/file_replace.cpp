@@ -6,7 +6,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 
@@ -99,32 +98,33 @@ public:
 
     // A file that replaces another starts private, until it has taken the
     // other's owner and mode; a new one gets 0666 less the umask.
-    bool create(const char *target_name, bool replaces)
+    Cause create(const char *target_name, bool replaces)
     {
         mode_ = replaces ? S_IRUSR | S_IWUSR : 0666;
         fd_.reset(openat(dir_fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode_));
         if (fd_.get() >= 0)
-            return lock_now(fd_.get());
+            return lock_now(fd_.get()) ? Cause{} : LOCK_HELD;
         // Kernels and file systems without O_TMPFILE get a named file.
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-            return false;
+            return errno_cause();
         return claim_name(target_name, [&](const char *name) { return create_named(name); });
     }
 
     // A name of its own, unique to this write, for a file still unnamed.
-    bool take_own_name(const char *target_name)
+    Cause take_own_name(const char *target_name)
     {
-        return named_ || claim_name(target_name, [&](const char *name) { return link_as(name); });
+        if (named_)
+            return {};
+        return claim_name(target_name, [&](const char *name) { return link_as(name); });
     }
 
-    // Puts the named file under the target's name in one step; errno tells
-    // why not.
-    bool rename_over(const char *target_name)
+    // Puts the named file under the target's name in one step.
+    Cause rename_over(const char *target_name)
     {
         if (renameat(dir_fd_, name_, dir_fd_, target_name) != 0)
-            return false;
+            return errno_cause();
         named_ = false;
-        return true;
+        return {};
     }
 
     // The file, still locked, once it has become the target.
@@ -140,50 +140,49 @@ public:
 
 private:
     // Tries fresh names until `take(name)` succeeds or fails for a reason
-    // other than the name being taken.
+    // other than the name being taken (EEXIST).
     template <typename Take>
-    bool claim_name(const char *target_name, Take take)
+    Cause claim_name(const char *target_name, Take take)
     {
         for (unsigned attempt = 0; attempt < NAME_ATTEMPTS; attempt++) {
             make_temporary_name(name_, target_name, attempt);
-            if (take(name_)) {
-                named_ = true;
-                return true;
-            }
-            if (errno != EEXIST)
-                return false;
+            Cause cause = take(name_);
+            named_ = !cause;
+            if (cause.error != EEXIST)
+                return cause;
         }
-        return false;
+        return Cause{EEXIST};
     }
 
     // Between the creation and the lock, another write's sweep may find the
     // file unlocked and remove it; then the name is given up like a taken one.
-    bool create_named(const char *name)
+    Cause create_named(const char *name)
     {
         fd_.reset(
             openat(dir_fd_, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode_));
         if (fd_.get() < 0)
-            return false;
+            return errno_cause();
         struct stat created;
         bool locked = lock_now(fd_.get());
         if (locked && fstat(fd_.get(), &created) == 0 && name_holds(dir_fd_, name, created))
-            return true;
+            return {};
         fd_.reset();
-        errno = EEXIST;
-        return false;
+        return Cause{EEXIST};
     }
 
-    bool link_as(const char *name)
+    Cause link_as(const char *name)
     {
         if (linkat(fd_.get(), "", dir_fd_, name, AT_EMPTY_PATH) == 0)
-            return true;
+            return {};
         if (errno == EEXIST)
-            return false;
+            return errno_cause();
         // Older kernels want CAP_DAC_READ_SEARCH for AT_EMPTY_PATH; the link
         // through /proc needs no privilege.
         char proc_path[32];
         snprintf(proc_path, sizeof proc_path, "/proc/self/fd/%d", fd_.get());
-        return linkat(AT_FDCWD, proc_path, dir_fd_, name, AT_SYMLINK_FOLLOW) == 0;
+        if (linkat(AT_FDCWD, proc_path, dir_fd_, name, AT_SYMLINK_FOLLOW) != 0)
+            return errno_cause();
+        return {};
     }
 
     int dir_fd_;
@@ -198,37 +197,47 @@ private:
 // ACLs and security labels guard the file as much as its mode does. A file
 // system without extended attributes has none to copy; one that cannot be
 // copied fails the write.
-bool copy_extended_attributes(int from, int to)
+Cause copy_extended_attributes(int from, int to)
 {
     ssize_t list_size = flistxattr(from, nullptr, 0);
-    if (list_size <= 0)
-        return list_size == 0 || errno == ENOTSUP;
+    if (list_size == 0 || (list_size < 0 && errno == ENOTSUP))
+        return {};
+    if (list_size < 0)
+        return errno_cause();
     TextPtr names(static_cast<char *>(jsontree_malloc(size_t(list_size))));
-    if (!names) {
-        errno = ENOMEM;
-        return false;
-    }
+    if (!names)
+        return Cause{ENOMEM};
     if ((list_size = flistxattr(from, names.get(), size_t(list_size))) < 0)
-        return false;
+        return errno_cause();
     TextPtr value;
     size_t capacity = 0;
     for (const char *name = names.get(); name < names.get() + list_size; name += strlen(name) + 1) {
         ssize_t size = fgetxattr(from, name, nullptr, 0);
         if (size < 0)
-            return false;
+            return errno_cause();
         if (size_t(size) > capacity) {
             value.reset(static_cast<char *>(jsontree_malloc(size_t(size))));
-            if (!value) {
-                errno = ENOMEM;
-                return false;
-            }
+            if (!value)
+                return Cause{ENOMEM};
             capacity = size_t(size);
         }
         size = fgetxattr(from, name, value.get(), capacity);
         if (size < 0 || fsetxattr(to, name, value.get(), size_t(size), 0) != 0)
-            return false;
+            return errno_cause();
     }
-    return true;
+    return {};
+}
+
+// The owner, mode and attributes the held file has now: they may have
+// changed since it was opened.
+Cause take_properties(const HeldInode &held, int to)
+{
+    struct stat current;
+    if (fstat(held.fd, &current) != 0)
+        return errno_cause();
+    if (Cause cause = take_owner_and_mode(to, current, 07777))
+        return cause;
+    return copy_extended_attributes(held.fd, to);
 }
 
 // ---- Writing
@@ -236,17 +245,17 @@ bool copy_extended_attributes(int from, int to)
 // A FIFO or a device has a reader behind its name: it is written through,
 // never replaced, and only when no other user can have planted it there
 // (EACCES). A FIFO that nobody reads fails at once.
-JSON_Status write_through(int dir_fd, const char *name, const struct stat &seen, const char *text)
+Cause write_through(int dir_fd, const char *name, const struct stat &seen, const char *text)
 {
     struct stat directory;
     if (fstat(dir_fd, &directory) != 0)
-        return JSONFailure;
-    if (!entry_trusted(directory, seen)) {
-        errno = EACCES;
-        return JSONFailure;
-    }
-    FileDescriptor fd(open_for_writing(dir_fd, name, O_WRONLY, seen));
-    return fd.get() >= 0 && write_all(fd.get(), text, strlen(text)) ? JSONSuccess : JSONFailure;
+        return errno_cause();
+    if (!entry_trusted(directory, seen))
+        return Cause{EACCES};
+    FileDescriptor fd;
+    if (Cause cause = open_for_writing(dir_fd, name, O_WRONLY, seen, fd))
+        return cause;
+    return write_all(fd.get(), text);
 }
 
 // A file that is a mount of its own (a bind-mounted file) cannot be renamed
@@ -267,6 +276,37 @@ bool is_mount_of_its_own(int dir_fd, int file_fd)
 #endif
 }
 
+// The regular file, missing file, FIFO or device `filename` leads to,
+// replaced or written through.
+Cause replace_named(const char *filename, const char *text)
+{
+    Target target;
+    if (Cause cause = locate_target(filename, target))
+        return cause;
+    FileDescriptor dir;
+    if (Cause cause = open_directory(target, dir))
+        return cause;
+    FileDescriptor new_file;  // closed here: only a held file is kept
+    struct stat seen;
+    if (fstatat(dir.get(), target.name, &seen, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT)
+            return errno_cause();
+        return replace_regular(dir.get(), target.name, nullptr, NameCheck::NONE, text, new_file);
+    }
+    // Links were resolved above: one here now was put in since, and what
+    // opening it without following would say is said.
+    if (S_ISLNK(seen.st_mode))
+        return Cause{ELOOP};
+    if (!S_ISREG(seen.st_mode))
+        return write_through(dir.get(), target.name, seen, text);
+    HeldInode held{-1, {}};
+    FileDescriptor file;
+    if (Cause cause = open_regular(dir.get(), target.name, O_NOFOLLOW, file, held.status))
+        return cause;
+    held.fd = file.get();
+    return replace_regular(dir.get(), target.name, &held, NameCheck::NONE, text, new_file);
+}
+
 }  // namespace
 
 namespace jsontree::detail {
@@ -275,72 +315,53 @@ namespace jsontree::detail {
 // on failure keeps its bytes and its inode. Written in place, it may hold a
 // part of the new text until the journal is settled by the next read or
 // store.
-JSON_Status replace_regular(int dir_fd, const char *name, const HeldInode *held, NameCheck check,
-                            const char *text, FileDescriptor *new_file)
+Cause replace_regular(int dir_fd, const char *name, const HeldInode *held, NameCheck check,
+                      const char *text, FileDescriptor &new_file)
 {
     // ESTALE tells a caller that the name no longer holds the file it read.
     auto still_held = [&] {
-        if (check == NameCheck::NONE || name_holds(dir_fd, name, held->status))
-            return true;
-        errno = ESTALE;
-        return false;
+        bool holds = check == NameCheck::NONE || name_holds(dir_fd, name, held->status);
+        return holds ? Cause{} : Cause{ESTALE};
     };
-    if (held && is_mount_of_its_own(dir_fd, held->fd))
-        return still_held() ? overwrite_in_place(dir_fd, name, *held, text) : JSONFailure;
+    if (held && is_mount_of_its_own(dir_fd, held->fd)) {
+        if (Cause cause = still_held())
+            return cause;
+        return overwrite_in_place(dir_fd, name, *held, text);
+    }
     remove_strays(dir_fd, name);
     TemporaryFile temporary(dir_fd);
-    if (!temporary.create(name, held))
-        return JSONFailure;
-    struct stat current;  // the mode may have changed since the file was opened
-    if (held &&
-        (fstat(held->fd, &current) != 0 || !take_owner_and_mode(temporary.fd(), current, 07777) ||
-         !copy_extended_attributes(held->fd, temporary.fd())))
-        return JSONFailure;
+    if (Cause cause = temporary.create(name, held))
+        return cause;
+    if (held) {
+        if (Cause cause = take_properties(*held, temporary.fd()))
+            return cause;
+    }
+    if (Cause cause = write_all(temporary.fd(), text))
+        return cause;
     // A failed fsync is not retried: the kernel may have dropped the pages.
-    if (!write_all(temporary.fd(), text, strlen(text)) || fsync(temporary.fd()) != 0 ||
-        !temporary.take_own_name(name))
-        return JSONFailure;
+    if (fsync(temporary.fd()) != 0)
+        return errno_cause();
+    if (Cause cause = temporary.take_own_name(name))
+        return cause;
     // Checked last: a name swapped after this is replaced, not followed.
-    if (!still_held())
-        return JSONFailure;
-    if (!temporary.rename_over(name)) {
+    if (Cause cause = still_held())
+        return cause;
+    if (Cause cause = temporary.rename_over(name)) {
         // A target that is itself a mount point (a bind-mounted file) cannot
         // be renamed over; writing into it is the last resort.
-        if (errno != EBUSY || !held)
-            return JSONFailure;
+        if (cause.error != EBUSY || !held)
+            return cause;
         temporary.discard();
         return overwrite_in_place(dir_fd, name, *held, text);
     }
-    if (new_file)
-        new_file->reset(temporary.release());
+    new_file.reset(temporary.release());
     // The rename lasts only once the directory is on disk.
-    return sync_directory(dir_fd) ? JSONSuccess : JSONFailure;
+    return sync_directory(dir_fd);
 }
 
-JSON_Status replace_file(const char *filename, const char *text)
+bool replace_file(const char *filename, const char *text)
 {
-    Target target;
-    if (!filename || !text || !locate_target(filename, target))
-        return JSONFailure;
-    FileDescriptor dir(open_directory(target));
-    if (dir.get() < 0)
-        return JSONFailure;
-    struct stat seen;
-    if (fstatat(dir.get(), target.name, &seen, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT ? replace_regular(dir.get(), target.name, nullptr, NameCheck::NONE,
-                                                 text, nullptr)
-                               : JSONFailure;
-    // Links were resolved above: one here now was put in since.
-    if (S_ISLNK(seen.st_mode))
-        return JSONFailure;
-    if (!S_ISREG(seen.st_mode))
-        return write_through(dir.get(), target.name, seen, text);
-    HeldInode held{-1, {}};
-    FileDescriptor file(open_regular(dir.get(), target.name, O_NOFOLLOW, held.status));
-    held.fd = file.get();
-    if (held.fd < 0)
-        return JSONFailure;
-    return replace_regular(dir.get(), target.name, &held, NameCheck::NONE, text, nullptr);
+    return filename && text && succeeded(replace_named(filename, text));
 }
 
 }  // namespace jsontree::detail

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
@@ -15,22 +14,14 @@ namespace {
 
 // Only a regular file has a meaningful size: a directory opens fine but
 // reports a seek end far beyond any text, which would become an absurd
-// allocation request. errno tells a caller which: EISDIR, EINVAL for any
-// other file that is not regular, EFBIG for one no buffer can hold.
-bool regular_file_size(int fd, struct stat &status, size_t &size)
+// allocation request.
+Cause refuse_irregular(const struct stat &status)
 {
-    if (fstat(fd, &status) != 0)
-        return false;
-    if (!S_ISREG(status.st_mode) || status.st_size < 0) {
-        errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-        return false;
-    }
-    if (static_cast<unsigned long long>(status.st_size) >= SIZE_MAX) {
-        errno = EFBIG;
-        return false;
-    }
-    size = static_cast<size_t>(status.st_size);
-    return true;
+    if (!S_ISREG(status.st_mode) || status.st_size < 0)
+        return Cause{S_ISDIR(status.st_mode) ? EISDIR : EINVAL};
+    if (static_cast<unsigned long long>(status.st_size) >= SIZE_MAX)
+        return Cause{EFBIG};
+    return {};
 }
 
 }  // namespace
@@ -48,24 +39,16 @@ bool name_holds(int dir_fd, const char *name, const struct stat &expected)
     return fstatat(dir_fd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && same_inode(named, expected);
 }
 
-int open_regular(int dir_fd, const char *name, int follow, struct stat &status)
+Cause open_regular(int dir_fd, const char *name, int follow, FileDescriptor &file,
+                   struct stat &status)
 {
     FileDescriptor fd(openat(dir_fd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | follow));
-    if (fd.get() < 0)
-        return -1;
-    size_t size = 0;
-    return regular_file_size(fd.get(), status, size) ? fd.release() : -1;
-}
-
-bool entry_trusted(const struct stat &dir, const struct stat &entry)
-{
-    return (dir.st_mode & (S_IWGRP | S_IWOTH)) == 0 || entry.st_uid == geteuid() ||
-           entry.st_uid == 0 || entry.st_uid == dir.st_uid;
-}
-
-int open_directory(const Target &target)
-{
-    return openat(target.dir.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd.get() < 0 || fstat(fd.get(), &status) != 0)
+        return errno_cause();
+    if (Cause cause = refuse_irregular(status))
+        return cause;
+    file.reset(fd.release());
+    return {};
 }
 
 int reserved_prefix(char (&name)[NAME_MAX + 1], const char *target_name)
@@ -76,20 +59,34 @@ int reserved_prefix(char (&name)[NAME_MAX + 1], const char *target_name)
     return snprintf(name, sizeof name, ".%.*s%s", TARGET_ROOM, target_name, RESERVED_MARKER);
 }
 
-bool write_all(int fd, const char *text, size_t length)
+bool entry_trusted(const struct stat &dir, const struct stat &entry)
 {
-    while (length > 0) {
-        ssize_t written = write(fd, text, length);
+    return (dir.st_mode & (S_IWGRP | S_IWOTH)) == 0 || entry.st_uid == geteuid() ||
+           entry.st_uid == 0 || entry.st_uid == dir.st_uid;
+}
+
+Cause open_directory(const Target &target, FileDescriptor &dir)
+{
+    FileDescriptor fd(openat(target.dir.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0)
+        return errno_cause();
+    dir.reset(fd.release());
+    return {};
+}
+
+Cause write_all(int fd, std::string_view text)
+{
+    while (!text.empty()) {
+        ssize_t written = write(fd, text.data(), text.size());
         if (written < 0 && errno == EINTR)
             continue;
-        if (written <= 0) {
-            errno = written == 0 ? EIO : errno;  // nothing written, yet no error
-            return false;
-        }
-        text += written;
-        length -= size_t(written);
+        if (written < 0)
+            return errno_cause();
+        if (written == 0)
+            return Cause{EIO};
+        text.remove_prefix(size_t(written));
     }
-    return true;
+    return {};
 }
 
 bool lock_now(int fd)
@@ -97,51 +94,52 @@ bool lock_now(int fd)
     return flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
 }
 
-int open_for_writing(int dir_fd, const char *name, int access, const struct stat &expected)
+// File systems that cannot sync a directory report EINVAL: nothing more can
+// be done there.
+Cause sync_directory(int dir_fd)
+{
+    return fsync(dir_fd) == 0 || errno == EINVAL ? Cause{} : errno_cause();
+}
+
+Cause open_for_writing(int dir_fd, const char *name, int access, const struct stat &expected,
+                       FileDescriptor &file)
 {
     FileDescriptor fd(openat(dir_fd, name, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat status;
     if (fd.get() < 0 || fstat(fd.get(), &status) != 0)
-        return -1;
-    if (!same_inode(status, expected)) {
-        errno = ESTALE;
-        return -1;
-    }
+        return errno_cause();
+    if (!same_inode(status, expected))
+        return Cause{ESTALE};
     int flags = fcntl(fd.get(), F_GETFL);
     if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
-        return -1;
-    return fd.release();
-}
-
-// File systems that cannot sync a directory report EINVAL: nothing more can
-// be done there.
-bool sync_directory(int dir_fd)
-{
-    return fsync(dir_fd) == 0 || errno == EINVAL;
+        return errno_cause();
+    file.reset(fd.release());
+    return {};
 }
 
 // Owner and group where this process may give the file away (EPERM, or
 // EINVAL for an owner its user namespace cannot map, leave its own); a writer
 // that may not give it to the owner may still keep the group, one it belongs
 // to. Then the permission bits, which a change of owner may have cleared.
-bool take_owner_and_mode(int fd, const struct stat &replaced, mode_t kept)
+Cause take_owner_and_mode(int fd, const struct stat &replaced, mode_t kept)
 {
     auto refused = [] { return errno == EPERM || errno == EINVAL; };
     if (fchown(fd, replaced.st_uid, replaced.st_gid) != 0) {
         if (!refused() || (fchown(fd, uid_t(-1), replaced.st_gid) != 0 && !refused()))
-            return false;
+            return errno_cause();
     }
-    return fchmod(fd, replaced.st_mode & kept) == 0;
+    return fchmod(fd, replaced.st_mode & kept) == 0 ? Cause{} : errno_cause();
 }
 
-// A writer holds a lock on its temporary file until it is renamed or
-// removed; one that nobody locks was left by a killed writer.
+// A writer holds a lock on its temporary file or journal until it is renamed
+// or removed; one that nobody locks was left by a killed writer.
 void remove_if_abandoned(int dir_fd, const char *name)
 {
+    FileDescriptor stray;
     struct stat status;
-    FileDescriptor stray(open_regular(dir_fd, name, O_NOFOLLOW, status));
-    if (stray.get() >= 0 && flock(stray.get(), LOCK_EX | LOCK_NB) == 0 &&
-        name_holds(dir_fd, name, status))
+    if (open_regular(dir_fd, name, O_NOFOLLOW, stray, status))
+        return;  // nothing there, or nothing that is ours to remove
+    if (flock(stray.get(), LOCK_EX | LOCK_NB) == 0 && name_holds(dir_fd, name, status))
         unlinkat(dir_fd, name, 0);
 }
 

@@ -6,6 +6,19 @@
 // goes through the directory and the file held open, new names are created
 // exclusively and never followed, and nothing is renamed over a name whose
 // inode is not the one expected.
+//
+// One way carries why a step failed: a function that can fail returns a
+// Cause, an errno value, none when it succeeded. It is the failed system
+// call's, taken at once, before any cleanup can change errno, or the value
+// the function names for a refusal of its own (ESTALE, EACCES, ...); a
+// caller passes it on with `if (Cause cause = step()) return cause;`. What a
+// step makes, a descriptor or a text, goes to an owner the caller passes
+// in; predicates return bool. errno itself is set only where a public call
+// returns, from the Cause that reached it (succeeded, below): in
+// json_file_open, json_file_replace, json_canonical_filename, and in
+// read_file and replace_file for json_parse_file* and
+// json_serialize_to_file*. The public header documents the values a caller
+// may meet.
 #ifndef JSONTREE_FILE_SYSTEM_H
 #define JSONTREE_FILE_SYSTEM_H
 
@@ -14,9 +27,31 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 
 namespace jsontree::detail {
+
+struct [[nodiscard]] Cause {
+    int error = 0;  // an errno value; 0 when nothing failed
+    // True when something failed, as for an error code.
+    explicit operator bool() const { return error != 0; }
+};
+
+// The cause a system call that has just failed left in errno.
+inline Cause errno_cause()
+{
+    return Cause{errno};
+}
+
+// Where a public call returns: errno set to the cause of a failure, left as
+// it was otherwise; whether nothing failed.
+inline bool succeeded(Cause cause)
+{
+    if (cause)
+        errno = cause.error;
+    return !cause;
+}
 
 class FileDescriptor {
 public:
@@ -43,15 +78,27 @@ private:
     int fd_;
 };
 
+// A file's text, NUL-terminated: `length` bytes before that NUL, more than
+// strlen finds when the file holds a NUL byte.
+struct FileText {
+    TextPtr bytes;
+    size_t length = 0;
+
+    std::string_view view() const { return {bytes.get(), length}; }
+};
+
 bool same_inode(const struct stat &a, const struct stat &b);
 
 // Whether `name` in `dir_fd` is, itself and not through a link, `expected`.
 bool name_holds(int dir_fd, const char *name, const struct stat &expected);
 
-// Opens the regular file `name` (`follow` is 0 or O_NOFOLLOW); `status` gets
-// the file's. Opening a FIFO without O_NONBLOCK waits for a writer that may
-// never come, so the type is checked before anything is read.
-int open_regular(int dir_fd, const char *name, int follow, struct stat &status);
+// Opens the regular file `name` (`follow` is 0 or O_NOFOLLOW) into `file`;
+// `status` gets the file's. Opening a FIFO without O_NONBLOCK waits for a
+// writer that may never come, so the type is checked before anything is
+// read: EISDIR for a directory, EINVAL for any other file that is not
+// regular, EFBIG for one no buffer can hold.
+Cause open_regular(int dir_fd, const char *name, int follow, FileDescriptor &file,
+                   struct stat &status);
 
 // Every file made beside a target is named ".<target>.~jsontree-<word>~",
 // the target's name shortened to fit: a marker no one types by chance, so
@@ -82,11 +129,11 @@ struct Target {
 
 // Where `filename` leads, its symbolic links followed under entry_trusted,
 // one step at a time from held directories: the one place that follows them.
-// A name not there yet is taken as given. Fails with EACCES for a link that
-// may not be followed, EISDIR for a name that ends in a directory.
-bool locate_target(const char *filename, Target &target);
-// The target's directory opened for reading (and syncing).
-int open_directory(const Target &target);
+// A name not there yet is taken as given. EACCES for a link that may not be
+// followed, EISDIR for a name that ends in a directory.
+Cause locate_target(const char *filename, Target &target);
+// The target's directory opened for reading (and syncing) into `dir`.
+Cause open_directory(const Target &target, FileDescriptor &dir);
 
 // The file being replaced: held open since it was first seen.
 struct HeldInode {
@@ -99,20 +146,25 @@ enum class NameCheck {
     STILL_HELD
 };
 
-bool write_all(int fd, const char *text, size_t length);
+// EIO for a write that wrote nothing and reported no error.
+Cause write_all(int fd, std::string_view text);
 
-// An exclusive lock taken at once or not at all. A file system without locks
-// gives none, and that is no refusal.
+// Whether an exclusive lock was had at once. A file system without locks
+// gives none, and that is no refusal; a refusal's cause is LOCK_HELD.
 bool lock_now(int fd);
-bool sync_directory(int dir_fd);
+constexpr Cause LOCK_HELD{EWOULDBLOCK};
 
-// Opens `name` for writing, never through a link and without waiting for a
-// FIFO's reader, and only if it is still the inode `expected`.
-int open_for_writing(int dir_fd, const char *name, int access, const struct stat &expected);
+Cause sync_directory(int dir_fd);
+
+// Opens `name` into `file` for writing, never through a link and without
+// waiting for a FIFO's reader, and only if it is still the inode `expected`
+// (ESTALE otherwise).
+Cause open_for_writing(int dir_fd, const char *name, int access, const struct stat &expected,
+                       FileDescriptor &file);
 
 // Gives the file `fd` the owner, group and the permission bits among `kept`
 // of `replaced`, as far as this process may.
-bool take_owner_and_mode(int fd, const struct stat &replaced, mode_t kept);
+Cause take_owner_and_mode(int fd, const struct stat &replaced, mode_t kept);
 
 // Removes the regular file `name` unless a live writer holds it locked.
 void remove_if_abandoned(int dir_fd, const char *name);
@@ -121,23 +173,22 @@ void remove_if_abandoned(int dir_fd, const char *name);
 // journaled: a kill or a crash at any step leaves what the next access
 // reads as the old text or the new one, though the file itself may hold a
 // part until then.
-JSON_Status overwrite_in_place(int dir_fd, const char *name, const HeldInode &held,
-                               const char *text);
+Cause overwrite_in_place(int dir_fd, const char *name, const HeldInode &held, const char *text);
 
 // The text of the regular file `fd`, `name` in `dir_fd`, read from its
 // start. A journal that an interrupted in-place write left beside it is
 // settled first (with the file's lock, taken here unless `locked`): the write
 // is finished where this process may write, else its new text is returned.
 // `status` is the file's, and is updated.
-char *read_settled(int dir_fd, const char *name, int fd, struct stat &status, bool locked,
-                   size_t *length);
+Cause read_settled(int dir_fd, const char *name, int fd, struct stat &status, bool locked,
+                   FileText &text);
 
 // Replaces the regular file `name` in `dir_fd` (`held` is null for a new
 // file). With STILL_HELD nothing is renamed over a name that no longer holds
-// the held inode. On success `new_file`, when given, gets the new file, still
-// locked.
-JSON_Status replace_regular(int dir_fd, const char *name, const HeldInode *held, NameCheck check,
-                            const char *text, FileDescriptor *new_file);
+// the held inode (ESTALE). Once the new file has taken the name, even when
+// the directory's sync fails after that, `new_file` holds it, still locked.
+Cause replace_regular(int dir_fd, const char *name, const HeldInode *held, NameCheck check,
+                      const char *text, FileDescriptor &new_file);
 
 }  // namespace jsontree::detail
 

@@ -282,7 +282,7 @@ JSON_Status serialize_to_file(const JSON_Value *value, const char *filename, Lay
     if (!filename)
         return JSONFailure;
     TextPtr text(serialize_to_string(value, layout));
-    return text ? replace_file(filename, text.get()) : JSONFailure;
+    return text && replace_file(filename, text.get()) ? JSONSuccess : JSONFailure;
 }
 
 }  // namespace
