@@ -20,8 +20,8 @@
  * A failed call reports what the kernel reports for a failing disk (EIO), a
  * full one (ENOSPC on writes, allocations and new attributes), no descriptor
  * left (EMFILE on opens), no kernel memory (ENOMEM on status queries), no
- * lock table (ENOLCK) or an unknown command (EINVAL on fcntl). A failed close has still released the descriptor, as
- * Linux always does.
+ * lock table (ENOLCK) or an unknown command (EINVAL on fcntl). A failed close
+ * has still released the descriptor, as Linux always does.
  */
 #define _GNU_SOURCE
 /* The plain and the 64-bit names are wrapped each on its own; the build's
@@ -175,46 +175,24 @@ static int fails(const char *call, int matches, int error)
     return 1;
 }
 
-/* ---- Opening, reading and writing */
+/* ---- Calls of fixed arguments */
 
-static int creates(int flags)
-{
-    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
-}
-
-/* The mode argument is there only when the flags create a file. */
-static mode_t mode_argument(int flags, va_list arguments)
-{
-    return creates(flags) ? va_arg(arguments, mode_t) : 0;
-}
-
-/* The plain and the 64-bit names of open and openat alike. */
-#define WRAP_OPEN(function)                                           \
-    int function(const char *path, int flags, ...)                    \
-    {                                                                 \
-        va_list arguments;                                            \
-        va_start(arguments, flags);                                   \
-        mode_t mode = mode_argument(flags, arguments);                \
-        va_end(arguments);                                            \
-        return fails(#function, path_matches(AT_FDCWD, path), EMFILE) \
-                   ? -1                                               \
-                   : NEXT(function)(path, flags, mode);               \
+/* `function`, which takes `parameters` and hands `arguments` on to the
+ * definition it hides: when the call `matches` and is the one chosen, it
+ * returns `failed` with errno `error` instead. */
+#define WRAP(type, function, parameters, arguments, matches, error, failed)          \
+    type function parameters                                                         \
+    {                                                                                \
+        return fails(#function, matches, error) ? failed : NEXT(function) arguments; \
     }
-#define WRAP_OPENAT(function)                                       \
-    int function(int dir_fd, const char *path, int flags, ...)      \
-    {                                                               \
-        va_list arguments;                                          \
-        va_start(arguments, flags);                                 \
-        mode_t mode = mode_argument(flags, arguments);              \
-        va_end(arguments);                                          \
-        return fails(#function, path_matches(dir_fd, path), EMFILE) \
-                   ? -1                                             \
-                   : NEXT(function)(dir_fd, path, flags, mode);     \
-    }
-WRAP_OPEN(open)
-WRAP_OPEN(open64)
-WRAP_OPENAT(openat)
-WRAP_OPENAT(openat64)
+/* Calls on the descriptor `fd`, on the name `path`, and on the name `path`
+ * in the directory `dir_fd`, which fail returning -1. */
+#define ON_FD(type, function, error, parameters, arguments) \
+    WRAP(type, function, parameters, arguments, descriptor_matches(fd), error, -1)
+#define ON_PATH(type, function, error, parameters, arguments) \
+    WRAP(type, function, parameters, arguments, path_matches(AT_FDCWD, path), error, -1)
+#define ON_PATH_AT(type, function, error, parameters, arguments) \
+    WRAP(type, function, parameters, arguments, path_matches(dir_fd, path), error, -1)
 
 int close(int fd)
 {
@@ -223,221 +201,112 @@ int close(int fd)
     return fails("close", matches, EIO) ? -1 : closed;
 }
 
-ssize_t read(int fd, void *buffer, size_t count)
+/* Reading and writing */
+ON_FD(ssize_t, read, EIO, (int fd, void *buffer, size_t count), (fd, buffer, count))
+ON_FD(ssize_t, pread, EIO, (int fd, void *buffer, size_t count, off_t offset),
+      (fd, buffer, count, offset))
+ON_FD(ssize_t, pread64, EIO, (int fd, void *buffer, size_t count, off64_t offset),
+      (fd, buffer, count, offset))
+ON_FD(ssize_t, write, ENOSPC, (int fd, const void *buffer, size_t count), (fd, buffer, count))
+ON_FD(ssize_t, pwrite, ENOSPC, (int fd, const void *buffer, size_t count, off_t offset),
+      (fd, buffer, count, offset))
+ON_FD(ssize_t, pwrite64, ENOSPC, (int fd, const void *buffer, size_t count, off64_t offset),
+      (fd, buffer, count, offset))
+ON_FD(int, fsync, EIO, (int fd), (fd))
+ON_FD(int, fdatasync, EIO, (int fd), (fd))
+
+/* Names: a rename or a link counts when either of its names is on the
+ * directory. */
+WRAP(int, rename, (const char *old_path, const char *new_path), (old_path, new_path),
+     path_matches(AT_FDCWD, old_path) || path_matches(AT_FDCWD, new_path), EIO, -1)
+WRAP(int, renameat, (int old_dir, const char *old_path, int new_dir, const char *new_path),
+     (old_dir, old_path, new_dir, new_path),
+     path_matches(old_dir, old_path) || path_matches(new_dir, new_path), EIO, -1)
+WRAP(int, renameat2,
+     (int old_dir, const char *old_path, int new_dir, const char *new_path, unsigned int flags),
+     (old_dir, old_path, new_dir, new_path, flags),
+     path_matches(old_dir, old_path) || path_matches(new_dir, new_path), EIO, -1)
+WRAP(int, linkat, (int old_dir, const char *old_path, int new_dir, const char *new_path, int flags),
+     (old_dir, old_path, new_dir, new_path, flags),
+     path_matches(new_dir, new_path) ||
+         ((flags & AT_EMPTY_PATH) ? descriptor_matches(old_dir) : path_matches(old_dir, old_path)),
+     EIO, -1)
+ON_PATH_AT(int, unlinkat, EIO, (int dir_fd, const char *path, int flags), (dir_fd, path, flags))
+WRAP(char *, realpath, (const char *path, char *resolved), (path, resolved),
+     path_matches(AT_FDCWD, path), EIO, NULL)
+ON_PATH(ssize_t, readlink, EIO, (const char *path, char *buffer, size_t size), (path, buffer, size))
+ON_PATH_AT(ssize_t, readlinkat, EIO, (int dir_fd, const char *path, char *buffer, size_t size),
+           (dir_fd, path, buffer, size))
+
+/* Status */
+ON_PATH(int, stat, ENOMEM, (const char *path, struct stat *status), (path, status))
+ON_PATH(int, stat64, ENOMEM, (const char *path, struct stat64 *status), (path, status))
+ON_PATH(int, lstat, ENOMEM, (const char *path, struct stat *status), (path, status))
+ON_PATH(int, lstat64, ENOMEM, (const char *path, struct stat64 *status), (path, status))
+ON_FD(int, fstat, ENOMEM, (int fd, struct stat *status), (fd, status))
+ON_FD(int, fstat64, ENOMEM, (int fd, struct stat64 *status), (fd, status))
+ON_PATH_AT(int, fstatat, ENOMEM, (int dir_fd, const char *path, struct stat *status, int flags),
+           (dir_fd, path, status, flags))
+ON_PATH_AT(int, fstatat64, ENOMEM, (int dir_fd, const char *path, struct stat64 *status, int flags),
+           (dir_fd, path, status, flags))
+ON_PATH_AT(int, statx, ENOMEM,
+           (int dir_fd, const char *path, int flags, unsigned int mask, struct statx *status),
+           (dir_fd, path, flags, mask, status))
+
+/* Owner, mode, locks, size. posix_fallocate returns its error instead of
+ * setting errno. */
+ON_FD(int, fchown, EIO, (int fd, uid_t owner, gid_t group), (fd, owner, group))
+ON_FD(int, fchmod, EIO, (int fd, mode_t mode), (fd, mode))
+ON_FD(int, flock, ENOLCK, (int fd, int operation), (fd, operation))
+WRAP(int, posix_fallocate, (int fd, off_t offset, off_t length), (fd, offset, length),
+     descriptor_matches(fd), ENOSPC, ENOSPC)
+WRAP(int, posix_fallocate64, (int fd, off64_t offset, off64_t length), (fd, offset, length),
+     descriptor_matches(fd), ENOSPC, ENOSPC)
+ON_FD(int, fallocate, ENOSPC, (int fd, int mode, off_t offset, off_t length),
+      (fd, mode, offset, length))
+ON_FD(int, fallocate64, ENOSPC, (int fd, int mode, off64_t offset, off64_t length),
+      (fd, mode, offset, length))
+ON_FD(int, ftruncate, EIO, (int fd, off_t length), (fd, length))
+ON_FD(int, ftruncate64, EIO, (int fd, off64_t length), (fd, length))
+
+/* Directories and extended attributes */
+ON_FD(ssize_t, getdents64, EIO, (int fd, void *buffer, size_t size), (fd, buffer, size))
+ON_FD(ssize_t, flistxattr, EIO, (int fd, char *names, size_t size), (fd, names, size))
+ON_FD(ssize_t, fgetxattr, EIO, (int fd, const char *name, void *value, size_t size),
+      (fd, name, value, size))
+ON_FD(int, fsetxattr, ENOSPC, (int fd, const char *name, const void *value, size_t size, int flags),
+      (fd, name, value, size, flags))
+
+/* ---- Calls whose arguments vary */
+
+/* Opening: the mode argument is there only when the flags create a file. */
+static int creates(int flags)
 {
-    return fails("read", descriptor_matches(fd), EIO) ? -1 : NEXT(read)(fd, buffer, count);
+    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
 }
 
-ssize_t pread(int fd, void *buffer, size_t count, off_t offset)
+static mode_t mode_argument(int flags, va_list arguments)
 {
-    return fails("pread", descriptor_matches(fd), EIO) ? -1
-                                                       : NEXT(pread)(fd, buffer, count, offset);
+    return creates(flags) ? va_arg(arguments, mode_t) : 0;
 }
 
-ssize_t pread64(int fd, void *buffer, size_t count, off64_t offset)
-{
-    return fails("pread64", descriptor_matches(fd), EIO) ? -1
-                                                         : NEXT(pread64)(fd, buffer, count, offset);
-}
-
-ssize_t write(int fd, const void *buffer, size_t count)
-{
-    return fails("write", descriptor_matches(fd), ENOSPC) ? -1 : NEXT(write)(fd, buffer, count);
-}
-
-ssize_t pwrite(int fd, const void *buffer, size_t count, off_t offset)
-{
-    return fails("pwrite", descriptor_matches(fd), ENOSPC)
-               ? -1
-               : NEXT(pwrite)(fd, buffer, count, offset);
-}
-
-ssize_t pwrite64(int fd, const void *buffer, size_t count, off64_t offset)
-{
-    return fails("pwrite64", descriptor_matches(fd), ENOSPC)
-               ? -1
-               : NEXT(pwrite64)(fd, buffer, count, offset);
-}
-
-int fsync(int fd)
-{
-    return fails("fsync", descriptor_matches(fd), EIO) ? -1 : NEXT(fsync)(fd);
-}
-
-int fdatasync(int fd)
-{
-    return fails("fdatasync", descriptor_matches(fd), EIO) ? -1 : NEXT(fdatasync)(fd);
-}
-
-/* ---- Names */
-
-int rename(const char *old_path, const char *new_path)
-{
-    int matches = path_matches(AT_FDCWD, old_path) || path_matches(AT_FDCWD, new_path);
-    return fails("rename", matches, EIO) ? -1 : NEXT(rename)(old_path, new_path);
-}
-
-int renameat(int old_dir, const char *old_path, int new_dir, const char *new_path)
-{
-    int matches = path_matches(old_dir, old_path) || path_matches(new_dir, new_path);
-    return fails("renameat", matches, EIO) ? -1
-                                           : NEXT(renameat)(old_dir, old_path, new_dir, new_path);
-}
-
-int renameat2(int old_dir, const char *old_path, int new_dir, const char *new_path,
-              unsigned int flags)
-{
-    int matches = path_matches(old_dir, old_path) || path_matches(new_dir, new_path);
-    return fails("renameat2", matches, EIO)
-               ? -1
-               : NEXT(renameat2)(old_dir, old_path, new_dir, new_path, flags);
-}
-
-int linkat(int old_dir, const char *old_path, int new_dir, const char *new_path, int flags)
-{
-    int matches =
-        path_matches(new_dir, new_path) ||
-        ((flags & AT_EMPTY_PATH) ? descriptor_matches(old_dir) : path_matches(old_dir, old_path));
-    return fails("linkat", matches, EIO)
-               ? -1
-               : NEXT(linkat)(old_dir, old_path, new_dir, new_path, flags);
-}
-
-int unlinkat(int dir_fd, const char *path, int flags)
-{
-    return fails("unlinkat", path_matches(dir_fd, path), EIO) ? -1
-                                                              : NEXT(unlinkat)(dir_fd, path, flags);
-}
-
-char *realpath(const char *path, char *resolved)
-{
-    return fails("realpath", path_matches(AT_FDCWD, path), EIO) ? NULL
-                                                                : NEXT(realpath)(path, resolved);
-}
-
-ssize_t readlink(const char *path, char *buffer, size_t size)
-{
-    return fails("readlink", path_matches(AT_FDCWD, path), EIO)
-               ? -1
-               : NEXT(readlink)(path, buffer, size);
-}
-
-ssize_t readlinkat(int dir_fd, const char *path, char *buffer, size_t size)
-{
-    return fails("readlinkat", path_matches(dir_fd, path), EIO)
-               ? -1
-               : NEXT(readlinkat)(dir_fd, path, buffer, size);
-}
-
-/* ---- Status */
-
-int stat(const char *path, struct stat *status)
-{
-    return fails("stat", path_matches(AT_FDCWD, path), ENOMEM) ? -1 : NEXT(stat)(path, status);
-}
-
-int stat64(const char *path, struct stat64 *status)
-{
-    return fails("stat64", path_matches(AT_FDCWD, path), ENOMEM) ? -1 : NEXT(stat64)(path, status);
-}
-
-int lstat(const char *path, struct stat *status)
-{
-    return fails("lstat", path_matches(AT_FDCWD, path), ENOMEM) ? -1 : NEXT(lstat)(path, status);
-}
-
-int lstat64(const char *path, struct stat64 *status)
-{
-    return fails("lstat64", path_matches(AT_FDCWD, path), ENOMEM) ? -1
-                                                                  : NEXT(lstat64)(path, status);
-}
-
-int fstat(int fd, struct stat *status)
-{
-    return fails("fstat", descriptor_matches(fd), ENOMEM) ? -1 : NEXT(fstat)(fd, status);
-}
-
-int fstat64(int fd, struct stat64 *status)
-{
-    return fails("fstat64", descriptor_matches(fd), ENOMEM) ? -1 : NEXT(fstat64)(fd, status);
-}
-
-int fstatat(int dir_fd, const char *path, struct stat *status, int flags)
-{
-    return fails("fstatat", path_matches(dir_fd, path), ENOMEM)
-               ? -1
-               : NEXT(fstatat)(dir_fd, path, status, flags);
-}
-
-int fstatat64(int dir_fd, const char *path, struct stat64 *status, int flags)
-{
-    return fails("fstatat64", path_matches(dir_fd, path), ENOMEM)
-               ? -1
-               : NEXT(fstatat64)(dir_fd, path, status, flags);
-}
-
-int statx(int dir_fd, const char *path, int flags, unsigned int mask, struct statx *status)
-{
-    return fails("statx", path_matches(dir_fd, path), ENOMEM)
-               ? -1
-               : NEXT(statx)(dir_fd, path, flags, mask, status);
-}
-
-/* ---- Owner, mode, locks, size */
-
-int fchown(int fd, uid_t owner, gid_t group)
-{
-    return fails("fchown", descriptor_matches(fd), EIO) ? -1 : NEXT(fchown)(fd, owner, group);
-}
-
-int fchmod(int fd, mode_t mode)
-{
-    return fails("fchmod", descriptor_matches(fd), EIO) ? -1 : NEXT(fchmod)(fd, mode);
-}
-
-int flock(int fd, int operation)
-{
-    return fails("flock", descriptor_matches(fd), ENOLCK) ? -1 : NEXT(flock)(fd, operation);
-}
-
-/* Returns its error instead of setting errno. */
-int posix_fallocate(int fd, off_t offset, off_t length)
-{
-    return fails("posix_fallocate", descriptor_matches(fd), ENOSPC)
-               ? ENOSPC
-               : NEXT(posix_fallocate)(fd, offset, length);
-}
-
-int posix_fallocate64(int fd, off64_t offset, off64_t length)
-{
-    return fails("posix_fallocate64", descriptor_matches(fd), ENOSPC)
-               ? ENOSPC
-               : NEXT(posix_fallocate64)(fd, offset, length);
-}
-
-int fallocate(int fd, int mode, off_t offset, off_t length)
-{
-    return fails("fallocate", descriptor_matches(fd), ENOSPC)
-               ? -1
-               : NEXT(fallocate)(fd, mode, offset, length);
-}
-
-int fallocate64(int fd, int mode, off64_t offset, off64_t length)
-{
-    return fails("fallocate64", descriptor_matches(fd), ENOSPC)
-               ? -1
-               : NEXT(fallocate64)(fd, mode, offset, length);
-}
-
-int ftruncate(int fd, off_t length)
-{
-    return fails("ftruncate", descriptor_matches(fd), EIO) ? -1 : NEXT(ftruncate)(fd, length);
-}
-
-int ftruncate64(int fd, off64_t length)
-{
-    return fails("ftruncate64", descriptor_matches(fd), EIO) ? -1 : NEXT(ftruncate64)(fd, length);
-}
+#define WRAP_OPEN(function, parameters, arguments, dir_fd)        \
+    int function parameters                                       \
+    {                                                             \
+        va_list variadic;                                         \
+        va_start(variadic, flags);                                \
+        mode_t mode = mode_argument(flags, variadic);             \
+        va_end(variadic);                                         \
+        if (fails(#function, path_matches(dir_fd, path), EMFILE)) \
+            return -1;                                            \
+        return NEXT(function) arguments;                          \
+    }
+WRAP_OPEN(open, (const char *path, int flags, ...), (path, flags, mode), AT_FDCWD)
+WRAP_OPEN(open64, (const char *path, int flags, ...), (path, flags, mode), AT_FDCWD)
+WRAP_OPEN(openat, (int dir_fd, const char *path, int flags, ...), (dir_fd, path, flags, mode),
+          dir_fd)
+WRAP_OPEN(openat64, (int dir_fd, const char *path, int flags, ...), (dir_fd, path, flags, mode),
+          dir_fd)
 
 /* The third argument is absent, an int or a pointer, by command. */
 static int takes_no_argument(int command)
@@ -467,31 +336,17 @@ static int forwarded_fcntl(const char *call, int fd, int command, va_list argume
                                   : next(fd, command, va_arg(arguments, int));
 }
 
-int fcntl(int fd, int command, ...)
-{
-    va_list arguments;
-    va_start(arguments, command);
-    int result = forwarded_fcntl("fcntl", fd, command, arguments);
-    va_end(arguments);
-    return result;
-}
-
-int fcntl64(int fd, int command, ...)
-{
-    va_list arguments;
-    va_start(arguments, command);
-    int result = forwarded_fcntl("fcntl64", fd, command, arguments);
-    va_end(arguments);
-    return result;
-}
-
-/* ---- Directories and extended attributes */
-
-ssize_t getdents64(int fd, void *buffer, size_t size)
-{
-    return fails("getdents64", descriptor_matches(fd), EIO) ? -1
-                                                            : NEXT(getdents64)(fd, buffer, size);
-}
+#define WRAP_FCNTL(function)                                             \
+    int function(int fd, int command, ...)                               \
+    {                                                                    \
+        va_list arguments;                                               \
+        va_start(arguments, command);                                    \
+        int result = forwarded_fcntl(#function, fd, command, arguments); \
+        va_end(arguments);                                               \
+        return result;                                                   \
+    }
+WRAP_FCNTL(fcntl)
+WRAP_FCNTL(fcntl64)
 
 /* Directory listings are also read through syscall(SYS_getdents64), past
  * every named function: those count as getdents64; other numbers pass.
@@ -511,23 +366,4 @@ long syscall(long number, ...)
     if (number == SYS_getdents64 && fails("getdents64", descriptor_matches((int)words[0]), EIO))
         return -1;
     return NEXT(syscall)(number, words[0], words[1], words[2], words[3], words[4], words[5]);
-}
-
-ssize_t flistxattr(int fd, char *names, size_t size)
-{
-    return fails("flistxattr", descriptor_matches(fd), EIO) ? -1
-                                                            : NEXT(flistxattr)(fd, names, size);
-}
-
-ssize_t fgetxattr(int fd, const char *name, void *value, size_t size)
-{
-    return fails("fgetxattr", descriptor_matches(fd), EIO) ? -1
-                                                           : NEXT(fgetxattr)(fd, name, value, size);
-}
-
-int fsetxattr(int fd, const char *name, const void *value, size_t size, int flags)
-{
-    return fails("fsetxattr", descriptor_matches(fd), ENOSPC)
-               ? -1
-               : NEXT(fsetxattr)(fd, name, value, size, flags);
 }
