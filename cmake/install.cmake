@@ -1,15 +1,18 @@
-# Install layout for integrators: the tool, both libraries, the header, a
-# pkg-config file, CMake package files and the manual page.
+# Install layout for integrators: both libraries, the header, a pkg-config
+# file, CMake package files and, when it is built, the tool with its manual
+# page.
 include(CMakePackageConfigHelpers)
 
-install(TARGETS configure_qrn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS jsontree jsontree_shared EXPORT jsontreeTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES inc/jsontree.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/configure_qrn.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+if(JSONTREE_TOOL)
+  install(TARGETS configure_qrn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/configure_qrn.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 
 configure_file(cmake/jsontree.pc.in ${CMAKE_CURRENT_BINARY_DIR}/jsontree.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/jsontree.pc
