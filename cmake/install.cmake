@@ -14,7 +14,25 @@ if(JSONTREE_TOOL)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/configure_qrn.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
-configure_file(cmake/jsontree.pc.in ${CMAKE_CURRENT_BINARY_DIR}/jsontree.pc @ONLY)
+# The pkg-config file names absolute directories: a staged or cross build puts
+# PKG_CONFIG_SYSROOT_DIR in front of them. A path from ${pcfiledir} cannot
+# follow an absolute library directory, and a pkg-config that prefixes every
+# -I and -L would put the sysroot in front of it a second time. The prefix is
+# the one in force at install time (cmake --install --prefix relocates), so it
+# is filled in then; the library and header directories follow it unless they
+# were configured as absolute paths.
+foreach(kind LIB INCLUDE)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${kind}DIR}")
+    set(JSONTREE_PC_${kind}DIR "${CMAKE_INSTALL_${kind}DIR}")
+  else()
+    set(JSONTREE_PC_${kind}DIR "\${prefix}/${CMAKE_INSTALL_${kind}DIR}")
+  endif()
+endforeach()
+set(JSONTREE_PC_PREFIX "@JSONTREE_PC_PREFIX@")
+configure_file(cmake/jsontree.pc.in ${CMAKE_CURRENT_BINARY_DIR}/jsontree.pc.in @ONLY)
+install(CODE "set(JSONTREE_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+  configure_file([[${CMAKE_CURRENT_BINARY_DIR}/jsontree.pc.in]]
+                 [[${CMAKE_CURRENT_BINARY_DIR}/jsontree.pc]] @ONLY)")
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/jsontree.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
