@@ -379,6 +379,13 @@ JSONTREE_API JSON_Object *json_object_get_object(const JSON_Object *object, cons
 JSONTREE_API JSON_Array *json_object_get_array(const JSON_Object *object, const char *name);
 JSONTREE_API double json_object_get_number(const JSON_Object *object, const char *name);
 JSONTREE_API int json_object_get_boolean(const JSON_Object *object, const char *name);
+/* 1 when the object has a member `name`, or (_of_type) one whose value is
+ * of type `type`; else 0, for a null object or name and for JSONError too.
+ * A member that holds null, 0 or false exists, which the lookups above
+ * cannot tell from a missing one. */
+JSONTREE_API int json_object_has_value(const JSON_Object *object, const char *name);
+JSONTREE_API int json_object_has_value_of_type(const JSON_Object *object, const char *name,
+                                               JSON_Value_Type type);
 
 /* Dotted paths: "outer.inner.leaf" steps through member objects only. The
  * path is split at every full stop, with no escape, so a member whose name
@@ -394,6 +401,11 @@ JSONTREE_API JSON_Object *json_object_dotget_object(const JSON_Object *object, c
 JSONTREE_API JSON_Array *json_object_dotget_array(const JSON_Object *object, const char *name);
 JSONTREE_API double json_object_dotget_number(const JSON_Object *object, const char *name);
 JSONTREE_API int json_object_dotget_boolean(const JSON_Object *object, const char *name);
+/* json_object_has_value and _of_type for the member the path leads to; 0
+ * when the walk ends early. */
+JSONTREE_API int json_object_dothas_value(const JSON_Object *object, const char *name);
+JSONTREE_API int json_object_dothas_value_of_type(const JSON_Object *object, const char *name,
+                                                  JSON_Value_Type type);
 
 /* The number of members (0 for null), and the name of the member at `index`
  * (null for null or an index of the count or more). Members keep the order

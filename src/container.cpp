@@ -201,6 +201,16 @@ int json_object_get_boolean(const JSON_Object *object, const char *name)
     return json_value_get_boolean(json_object_get_value(object, name));
 }
 
+int json_object_has_value(const JSON_Object *object, const char *name)
+{
+    return json_object_get_value(object, name) != nullptr;
+}
+
+int json_object_has_value_of_type(const JSON_Object *object, const char *name, JSON_Value_Type type)
+{
+    return is_of_type(json_object_get_value(object, name), type);
+}
+
 size_t json_object_get_count(const JSON_Object *object)
 {
     return object ? object->count : 0;

@@ -92,6 +92,17 @@ int json_object_dotget_boolean(const JSON_Object *object, const char *name)
     return json_value_get_boolean(json_object_dotget_value(object, name));
 }
 
+int json_object_dothas_value(const JSON_Object *object, const char *name)
+{
+    return json_object_dotget_value(object, name) != nullptr;
+}
+
+int json_object_dothas_value_of_type(const JSON_Object *object, const char *name,
+                                     JSON_Value_Type type)
+{
+    return is_of_type(json_object_dotget_value(object, name), type);
+}
+
 JSON_Status json_object_dotset_value(JSON_Object *object, const char *name, JSON_Value *value)
 {
     // The whole path is checked before the walk creates objects on the way.

@@ -57,6 +57,13 @@ struct BlockDeleter {
 };
 using TextPtr = std::unique_ptr<char, BlockDeleter>;
 
+// Whether `value` is there and of `type`: a missing value is of no type,
+// not even JSONError.
+inline bool is_of_type(const JSON_Value *value, JSON_Value_Type type)
+{
+    return value && value->type == type;
+}
+
 // strndup and strdup through the hooks.
 char *jsontree_strndup(const char *string, size_t n);
 char *jsontree_strdup(const char *string);

@@ -213,6 +213,21 @@ TEST_F(ContainerTest, GettersGiveNeutralResultsForMissingOrMistypedEntries)
     }
     EXPECT_EQ(json_object_get_string(object, nullptr), nullptr);
     EXPECT_EQ(json_object_get_string(nullptr, "text"), nullptr);
+    json_object_set_number(object, "zero", 0);
+    const struct {
+        const JSON_Object *object;
+        const char *name;
+        int has, has_number;
+    } presence[] = {{object, "zero", 1, 1},
+                    {object, "text", 1, 0},
+                    {object, "missing", 0, 0},
+                    {object, nullptr, 0, 0},
+                    {nullptr, "zero", 0, 0}};
+    for (const auto &c : presence) {
+        EXPECT_EQ(json_object_has_value(c.object, c.name), c.has) << c.name;
+        EXPECT_EQ(json_object_has_value_of_type(c.object, c.name, JSONNumber), c.has_number);
+        EXPECT_EQ(json_object_has_value_of_type(c.object, c.name, JSONError), 0);
+    }
     for (size_t index : {size_t(0), size_t(1)}) {
         EXPECT_EQ(json_array_get_number(array, index), 0.0);
         EXPECT_EQ(json_array_get_boolean(array, index), -1);
@@ -224,7 +239,7 @@ TEST_F(ContainerTest, GettersGiveNeutralResultsForMissingOrMistypedEntries)
     EXPECT_EQ(json_object_get_count(nullptr), 0u);
     EXPECT_EQ(json_array_get_count(nullptr), 0u);
     EXPECT_EQ(json_object_get_name(nullptr, 0), nullptr);
-    EXPECT_EQ(json_object_get_name(object, 1), nullptr);
+    EXPECT_EQ(json_object_get_name(object, 2), nullptr);
     json_value_free(list);
     json_value_free(root);
 }

@@ -85,6 +85,18 @@ TEST_F(PathTest, TypedLookupsGiveNeutralResults)
     EXPECT_EQ(json_object_dotget_value(object_, nullptr), nullptr);
     EXPECT_EQ(json_object_dotget_value(nullptr, "a"), nullptr);
     EXPECT_EQ(json_object_dotget_value(nullptr, "a.b"), nullptr);
+    const struct {
+        const JSON_Object *object;
+        const char *path;
+        int has, has_boolean;
+    } presence[] = {{object_, "a.flag", 1, 1},    {object_, "a.name", 1, 0},
+                    {object_, "a.missing", 0, 0}, {object_, "a.name.deeper", 0, 0},
+                    {object_, nullptr, 0, 0},     {nullptr, "a.flag", 0, 0}};
+    for (const auto &c : presence) {
+        EXPECT_EQ(json_object_dothas_value(c.object, c.path), c.has) << c.path;
+        EXPECT_EQ(json_object_dothas_value_of_type(c.object, c.path, JSONBoolean), c.has_boolean);
+        EXPECT_EQ(json_object_dothas_value_of_type(c.object, c.path, JSONError), 0);
+    }
 }
 
 TEST_F(PathTest, StoringCreatesMissingObjectsAndKeepsPositions)
