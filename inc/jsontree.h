@@ -141,12 +141,13 @@ JSONTREE_API JSON_Status json_canonical_filename(const char *filename, char *buf
  * than 960 members or an array of more than 122880 items; a member name given
  * twice in one object (names compare after decoding, so "a" and "\u0061" are
  * the same); a raw byte below 0x20 in a string, an unknown escape, a "\u"
- * without four hexadecimal digits or a surrogate without its pair; a number
- * with a leading zero ("01") or in hexadecimal; true, false and null written
- * other than in lower case. A number is what strtod reads there, so "1." and
+ * without four hexadecimal digits or a surrogate without its pair; a string
+ * of 4 GiB or more; a number with a leading zero ("01") or in hexadecimal;
+ * true, false and null written other than in lower case. A number is what strtod reads there, so "1." and
  * "-.5" are read too, and so are "-inf" and "-nan", which have no JSON text:
- * a tree that holds one cannot be serialized. A "\u0000" ends the text of its
- * string. Bytes from 0x80 up are kept as they stand, not checked for UTF-8.
+ * a tree that holds one cannot be serialized. A "\u0000" ends a member name;
+ * a string value keeps it and what follows (json_value_get_string_len), its
+ * text read as a C string ending there. Bytes from 0x80 up are kept as they stand, not checked for UTF-8.
  *
  * Null when the argument is null, the text is not such a document, or memory
  * runs out; a failed parse leaves nothing allocated.
@@ -178,8 +179,8 @@ JSONTREE_API JSON_Value *json_parse_string_with_comments(const char *string);
  * that holds everything the text holds, so that serializing the document
  * loses nothing but comments and layout. JSONFailure when the text does not
  * parse, or when it has anything but white space and comments after the
- * root value, a string with the escape \u0000 (the parsed string ends
- * there), a line comment holding a carriage return before its line feed (an
+ * root value, a string with the escape \u0000 (a name ends there, and so
+ * does the text of a string value read as a C string), a line comment holding a carriage return before its line feed (an
  * editor shows what follows the return as a line of its own), or members
  * that the comment blanking hides: read in one lexical pass, where a line
  * comment ends at the line feed and a quotation mark or an opening inside
@@ -267,8 +268,9 @@ JSONTREE_API JSON_Status json_verify_utf8_report(const char *string, JSON_Error 
  * pretty (the _pretty functions), one member or item per line, four spaces
  * of indentation a level, a space after each name's colon, empty containers
  * as {} and [], no line feed at the end. Any value serializes, a scalar too.
- * Strings are quoted, with the escapes \" \\ \/ \b \f \n \r \t for those
- * bytes and \u00XX for the other bytes below 0x20; every other byte is written
+ * Strings are quoted, a string value with all json_value_get_string_len of
+ * its bytes, with the escapes \" \\ \/ \b \f \n \r \t for those bytes and
+ * \u00XX for the other bytes below 0x20 (a NUL too); every other byte is written
  * as it stands (not checked for UTF-8). A number that keeps its literal
  * (json_value_get_number_text) is written as that literal; any other finite
  * number as a text that reads back as the same double, whole numbers of
@@ -375,6 +377,7 @@ JSONTREE_API void json_file_close(JSON_File *file);
  * tree's (see Lifetimes). */
 JSONTREE_API JSON_Value *json_object_get_value(const JSON_Object *object, const char *name);
 JSONTREE_API const char *json_object_get_string(const JSON_Object *object, const char *name);
+JSONTREE_API size_t json_object_get_string_len(const JSON_Object *object, const char *name);
 JSONTREE_API JSON_Object *json_object_get_object(const JSON_Object *object, const char *name);
 JSONTREE_API JSON_Array *json_object_get_array(const JSON_Object *object, const char *name);
 JSONTREE_API double json_object_get_number(const JSON_Object *object, const char *name);
@@ -397,6 +400,7 @@ JSONTREE_API int json_object_has_value_of_type(const JSON_Object *object, const 
  * null. They allocate nothing. */
 JSONTREE_API JSON_Value *json_object_dotget_value(const JSON_Object *object, const char *name);
 JSONTREE_API const char *json_object_dotget_string(const JSON_Object *object, const char *name);
+JSONTREE_API size_t json_object_dotget_string_len(const JSON_Object *object, const char *name);
 JSONTREE_API JSON_Object *json_object_dotget_object(const JSON_Object *object, const char *name);
 JSONTREE_API JSON_Array *json_object_dotget_array(const JSON_Object *object, const char *name);
 JSONTREE_API double json_object_dotget_number(const JSON_Object *object, const char *name);
@@ -480,6 +484,7 @@ JSONTREE_API JSON_Status json_object_clear(JSON_Object *object);
  * tree's (see Lifetimes). The count is 0 for null. */
 JSONTREE_API JSON_Value *json_array_get_value(const JSON_Array *array, size_t index);
 JSONTREE_API const char *json_array_get_string(const JSON_Array *array, size_t index);
+JSONTREE_API size_t json_array_get_string_len(const JSON_Array *array, size_t index);
 JSONTREE_API JSON_Object *json_array_get_object(const JSON_Array *array, size_t index);
 JSONTREE_API JSON_Array *json_array_get_array(const JSON_Array *array, size_t index);
 JSONTREE_API double json_array_get_number(const JSON_Array *array, size_t index);
@@ -524,8 +529,8 @@ JSONTREE_API JSON_Status json_array_append_null(JSON_Array *array);
  * never stored is released with json_value_free. Null when memory runs out.
  * json_value_init_string copies `string` (through the allocation hook) and
  * gives null for a null string or one that is not valid UTF-8 (overlong
- * forms, surrogates and code points past U+10FFFF included).
- * json_value_init_number takes any double, but an infinite or NaN one cannot
+ * forms, surrogates and code points past U+10FFFF included), and for one of
+ * 4 GiB or more. json_value_init_number takes any double, but an infinite or NaN one cannot
  * be serialized and equals nothing, itself included. json_value_init_boolean
  * stores 1 for any non-zero `boolean`, else 0. */
 JSONTREE_API JSON_Value *json_value_init_object(void);
@@ -573,6 +578,13 @@ JSONTREE_API JSON_Value_Type json_value_get_type(const JSON_Value *value);
 JSONTREE_API JSON_Object *json_value_get_object(const JSON_Value *value);
 JSONTREE_API JSON_Array *json_value_get_array(const JSON_Value *value);
 JSONTREE_API const char *json_value_get_string(const JSON_Value *value);
+/* The bytes of a string value's text, without its terminating NUL: more than
+ * strlen of it when the text holds a NUL (parsed from "\u0000"), which
+ * serializing, copying and comparing keep. 0 when the value is null or not a
+ * string, as json_value_get_string then gives null. The _get_string_len
+ * lookups of objects, dotted paths and arrays give this for the value they
+ * find, and 0 where their _get_string gives null. */
+JSONTREE_API size_t json_value_get_string_len(const JSON_Value *value);
 JSONTREE_API double json_value_get_number(const JSON_Value *value);
 /* The text a parsed number was written as, when its double does not hold it:
  * an integer literal the double holds only rounded (9007199254740993), or a

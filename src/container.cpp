@@ -181,6 +181,11 @@ const char *json_object_get_string(const JSON_Object *object, const char *name)
     return json_value_get_string(json_object_get_value(object, name));
 }
 
+size_t json_object_get_string_len(const JSON_Object *object, const char *name)
+{
+    return json_value_get_string_len(json_object_get_value(object, name));
+}
+
 double json_object_get_number(const JSON_Object *object, const char *name)
 {
     return json_value_get_number(json_object_get_value(object, name));
@@ -311,6 +316,11 @@ JSON_Value *json_array_get_value(const JSON_Array *array, size_t index)
 const char *json_array_get_string(const JSON_Array *array, size_t index)
 {
     return json_value_get_string(json_array_get_value(array, index));
+}
+
+size_t json_array_get_string_len(const JSON_Array *array, size_t index)
+{
+    return json_value_get_string_len(json_array_get_value(array, index));
 }
 
 double json_array_get_number(const JSON_Array *array, size_t index)

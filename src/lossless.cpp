@@ -1,8 +1,9 @@
 // Whether a comment-tolerant parse keeps everything its text holds. The
-// parser ignores text after the root, cuts strings at "\u0000", and its
-// comment blanking, two passes with quirks, can swallow members, as can a
-// line comment that reads on past a lone carriage return; a rewrite from such
-// a document would silently lose that text.
+// parser ignores text after the root, cuts names at "\u0000" (and a reader
+// of a string value as a C string stops there), and its comment blanking,
+// two passes with quirks, can swallow members, as can a line comment that
+// reads on past a lone carriage return; a rewrite from such a document, or
+// by such a reader, would silently lose that text.
 #include "comments.h"
 #include "parse.h"
 #include "parse_fault.h"

@@ -277,7 +277,12 @@ std::string_view jsontree::detail::get_quoted_string(const char **string, const 
     if (kind == QuotedContent::invalid)
         return {};
     size_t len = size_t(*string - raw) - 1;
-    if (kind == QuotedContent::plain)
-        return std::string_view(raw, len);
-    return process_string(raw, len, decoded, fault);
+    std::string_view content = kind == QuotedContent::plain
+                                   ? std::string_view(raw, len)
+                                   : process_string(raw, len, decoded, fault);
+    if (!fits_string_length(content.size())) {
+        fault.at(raw - 1).append("string of 4 GiB or more");
+        return {};
+    }
+    return content;
 }

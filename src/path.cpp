@@ -72,6 +72,11 @@ const char *json_object_dotget_string(const JSON_Object *object, const char *nam
     return json_value_get_string(json_object_dotget_value(object, name));
 }
 
+size_t json_object_dotget_string_len(const JSON_Object *object, const char *name)
+{
+    return json_value_get_string_len(json_object_dotget_value(object, name));
+}
+
 double json_object_dotget_number(const JSON_Object *object, const char *name)
 {
     return json_value_get_number(json_object_dotget_value(object, name));

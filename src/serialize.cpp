@@ -70,6 +70,20 @@ char *append_escaped(char *out, unsigned char byte)
     return out;
 }
 
+// Where a quoted text ends: a member name at its NUL, in the one scan that
+// writes it; a string value after all its bytes, NULs included.
+struct AtNul {
+    bool operator()(const unsigned char *byte) const { return *byte == '\0'; }
+};
+struct AtLength {
+    explicit AtLength(const JSON_Value *string)
+        : end(reinterpret_cast<const unsigned char *>(string->value.string) + string->string_length)
+    {
+    }
+    bool operator()(const unsigned char *byte) const { return byte == end; }
+    const unsigned char *end;
+};
+
 // One pass over a tree. With a cursor, the text goes there, into room
 // measured before for exactly the same pieces; without one, it is only
 // counted. A piece that has no text, or that would make the text too long,
@@ -108,22 +122,24 @@ public:
         cursor_ += width;
     }
 
-    // A quoted string literal.
-    void quoted(const char *string)
+    // A quoted string literal of the bytes from `string` on, up to where
+    // `ends_at` says (see AtNul and AtLength).
+    template <typename EndsAt>
+    void quoted(const char *string, EndsAt ends_at)
     {
         if (!string)
             return fail();
         const unsigned char *bytes = reinterpret_cast<const unsigned char *>(string);
         if (!cursor_) {
             size_t length = 2;
-            for (const unsigned char *byte = bytes; *byte; byte++)
+            for (const unsigned char *byte = bytes; !ends_at(byte); byte++)
                 length += escaped_length(*byte);
             return add_to_count(length);
         }
         // A local cursor: the characters stored could alias the member.
         char *out = cursor_;
         *out++ = '"';
-        for (const unsigned char *byte = bytes; *byte; byte++)
+        for (const unsigned char *byte = bytes; !ends_at(byte); byte++)
             out = append_escaped(out, *byte);
         *out++ = '"';
         cursor_ = out;
@@ -199,7 +215,7 @@ void write_object(Writer &out, const JSON_Object *object, int level)
 {
     size_t count = object ? object->count : 0;
     write_entries(out, level, count, '{', '}', [&](size_t i) {
-        out.quoted(object->names[i]);
+        out.quoted(object->names[i], AtNul());
         out.put(out.pretty() ? std::string_view(": ") : std::string_view(":"));
         write_value(out, object->values[i], level + 1);
     });
@@ -222,7 +238,7 @@ void write_value(Writer &out, const JSON_Value *value, int level)
     case JSONBoolean:
         return out.put(value->value.boolean ? std::string_view("true") : std::string_view("false"));
     case JSONString:
-        return out.quoted(value->value.string);
+        return out.quoted(value->value.string, AtLength(value));
     case JSONNumber:
         if (value->keeps_text)
             return out.put(json_value_get_number_text(value));

@@ -68,7 +68,7 @@ JSON_Value *copy_value(const JSON_Value *value, size_t depth)
     case JSONNumber:
         return copy_number(value);
     case JSONString:
-        return json_value_adopt_string(jsontree_strdup(json_value_get_string(value)));
+        return json_value_copy_string({value->value.string, value->string_length});
     case JSONObject:
         return copy_object(json_value_get_object(value), depth);
     case JSONArray:
@@ -129,7 +129,8 @@ bool values_equal(const JSON_Value *a, const JSON_Value *b, size_t depth)
         return false;
     switch (type) {
     case JSONString:
-        return strcmp(json_value_get_string(a), json_value_get_string(b)) == 0;
+        return a->string_length == b->string_length &&
+               memcmp(a->value.string, b->value.string, a->string_length) == 0;
     case JSONNumber:
         return numbers_equal(a, b);
     case JSONBoolean:

@@ -176,16 +176,24 @@ JSON_Value *json_value_init_array(void)
     return new_container_value(JSONArray, &JSON_Value_Value::array);
 }
 
-JSON_Value *jsontree::detail::json_value_adopt_string(char *string)
+namespace {
+
+// A string value owning `string`, `length` bytes long (null gives null);
+// `string` is released when the value cannot be made.
+JSON_Value *adopt_string(char *string, size_t length)
 {
     TextPtr text(string);
     if (!text)
         return nullptr;
     JSON_Value *value = allocate_value(JSONString);
-    if (value)
+    if (value) {
+        value->string_length = uint32_t(length);
         value->value.string = text.release();
+    }
     return value;
 }
+
+}  // namespace
 
 char *jsontree::detail::copy_text(std::string_view content)
 {
@@ -199,9 +207,12 @@ char *jsontree::detail::copy_text(std::string_view content)
 
 JSON_Value *jsontree::detail::json_value_copy_string(std::string_view content)
 {
+    if (!fits_string_length(content.size()))
+        return nullptr;
     ValuePtr value(allocate_value(JSONString));
     if (!value)
         return nullptr;
+    value->string_length = uint32_t(content.size());
     value->value.string = copy_text(content);
     return value->value.string ? value.release() : nullptr;
 }
@@ -211,9 +222,9 @@ JSON_Value *json_value_init_string(const char *string)
     if (!string)
         return nullptr;
     size_t length = strlen(string);
-    if (!is_valid_utf8(string, length))
+    if (!is_valid_utf8(string, length) || !fits_string_length(length))
         return nullptr;
-    return json_value_adopt_string(jsontree_strndup(string, length));
+    return adopt_string(jsontree_strndup(string, length), length);
 }
 
 JSON_Value *json_value_init_number(double number)
@@ -373,6 +384,11 @@ JSON_Array *json_value_get_array(const JSON_Value *value)
 const char *json_value_get_string(const JSON_Value *value)
 {
     return json_value_get_type(value) == JSONString ? value->value.string : nullptr;
+}
+
+size_t json_value_get_string_len(const JSON_Value *value)
+{
+    return json_value_get_type(value) == JSONString ? value->string_length : 0;
 }
 
 double json_value_get_number(const JSON_Value *value)

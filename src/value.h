@@ -7,6 +7,7 @@
 #include "jsontree.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -21,11 +22,18 @@ typedef union json_value_value {
 
 struct json_value_t {
     JSON_Value_Type type;
-    // A number whose literal no double holds keeps that literal, NUL-ended,
-    // in the same block right after the record (json_value_get_number_text).
-    bool keeps_text;
+    union {
+        // A number whose literal no double holds keeps that literal,
+        // NUL-ended, in the same block right after the record
+        // (json_value_get_number_text).
+        bool keeps_text;
+        // A string's bytes, a NUL decoded from "\u0000" and what follows it
+        // included; 32 bits, so the record stays as small as before.
+        uint32_t string_length;
+    };
     JSON_Value_Value value;
 };
+static_assert(sizeof(json_value_t) <= 16, "a value record grew");
 
 struct json_object_t {
     char **names;
@@ -64,20 +72,24 @@ inline bool is_of_type(const JSON_Value *value, JSON_Value_Type type)
     return value && value->type == type;
 }
 
+// Whether a string value can hold `length` bytes: under 4 GiB.
+inline bool fits_string_length(size_t length)
+{
+    return length == uint32_t(length);
+}
+
 // strndup and strdup through the hooks.
 char *jsontree_strndup(const char *string, size_t n);
 char *jsontree_strdup(const char *string);
-
-// A string value owning `string` (null gives null); `string` is released
-// when the value cannot be made.
-JSON_Value *json_value_adopt_string(char *string);
 
 // A NUL-terminated copy of `content`, NULs in it included, in a block of
 // its exact size; null when memory runs out.
 char *copy_text(std::string_view content);
 
-// A string value holding a copy of `content`, its record obtained before its
-// text: the order that hands a parse the blocks a release just gave back.
+// A string value holding a copy of `content`, NULs included, its record
+// obtained before its text: the order that hands a parse the blocks a
+// release just gave back. Null when memory runs out or `content` does not
+// fit a string value.
 JSON_Value *json_value_copy_string(std::string_view content);
 
 // A number value holding `number` that also keeps `literal`, the text it was

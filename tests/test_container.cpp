@@ -227,7 +227,11 @@ TEST_F(ContainerTest, GettersGiveNeutralResultsForMissingOrMistypedEntries)
         EXPECT_EQ(json_object_has_value(c.object, c.name), c.has) << c.name;
         EXPECT_EQ(json_object_has_value_of_type(c.object, c.name, JSONNumber), c.has_number);
         EXPECT_EQ(json_object_has_value_of_type(c.object, c.name, JSONError), 0);
+        EXPECT_EQ(json_object_get_string_len(c.object, c.name), c.has - c.has_number);
     }
+    EXPECT_EQ(json_array_get_string_len(array, 0), 1u);
+    EXPECT_EQ(json_array_get_string_len(array, 1), 0u);
+    EXPECT_EQ(json_array_get_string_len(nullptr, 0), 0u);
     for (size_t index : {size_t(0), size_t(1)}) {
         EXPECT_EQ(json_array_get_number(array, index), 0.0);
         EXPECT_EQ(json_array_get_boolean(array, index), -1);

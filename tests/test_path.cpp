@@ -96,6 +96,7 @@ TEST_F(PathTest, TypedLookupsGiveNeutralResults)
         EXPECT_EQ(json_object_dothas_value(c.object, c.path), c.has) << c.path;
         EXPECT_EQ(json_object_dothas_value_of_type(c.object, c.path, JSONBoolean), c.has_boolean);
         EXPECT_EQ(json_object_dothas_value_of_type(c.object, c.path, JSONError), 0);
+        EXPECT_EQ(json_object_dotget_string_len(c.object, c.path), (c.has - c.has_boolean) * 2u);
     }
 }
 

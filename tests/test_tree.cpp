@@ -26,7 +26,7 @@ ValuePtr parse(const char *text)
 using TreeTest = HookedTest;
 
 const char *const DOCUMENT = R"({"name":"gw\/1","port":1700,"gain":2.5,"on":true,
-    "items":[{"id":7,"tag":null},false,"x"],"opts":{},"list":[],"deep":{"a":{"b":[1,[2,{"c":"d"}]]}},"id":9007199254740993})";
+    "items":[{"id":7,"tag":null},false,"x\u0000y"],"opts":{},"list":[],"deep":{"a":{"b":[1,[2,{"c":"d"}]]}},"id":9007199254740993})";
 
 TEST_F(TreeTest, DeepCopySerializesLikeItsSourceAndOutlivesIt)
 {
@@ -38,6 +38,7 @@ TEST_F(TreeTest, DeepCopySerializesLikeItsSourceAndOutlivesIt)
     ASSERT_NE(source_text, nullptr);
     ASSERT_NE(copy_text, nullptr);
     EXPECT_STREQ(source_text, copy_text);
+    EXPECT_NE(strstr(copy_text, R"("x\u0000y")"), nullptr) << "a string is copied whole";
     EXPECT_EQ(json_value_equals(source.get(), copy.get()), 1);
     json_free_serialized_string(source_text);
     source.reset();  // the copy shares nothing, as the sanitizer build checks
@@ -148,6 +149,8 @@ TEST_F(TreeTest, EqualityCompares)
         {R"({"a":1,"c":2})", R"({"a":1,"b":2})", 0},
         {"[1,2]", "[2,1]", 0},
         {"[\"abc\"]", "[\"ABC\"]", 0},
+        {"[\"a\\u0000b\"]", "[\"a\\u0000c\"]", 0},
+        {"[\"a\\u0000b\"]", "[\"a\"]", 0},
         {"[null]", "[null]", 1},
         {"[true]", "[false]", 0},
         {"{}", "{}", 1},

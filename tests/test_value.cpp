@@ -121,6 +121,9 @@ TEST_F(ValueTest, AccessorsGiveNeutralResultsForNullAndOtherTypes)
     }
     EXPECT_EQ(json_value_get_number_text(number), nullptr);
     EXPECT_EQ(json_value_get_string(number), nullptr);
+    EXPECT_EQ(json_value_get_string_len(number), 0u);
+    EXPECT_EQ(json_value_get_string_len(nullptr), 0u);
+    EXPECT_EQ(json_value_get_string_len(text), 1u);
     EXPECT_EQ(json_string(nullptr), nullptr);
     EXPECT_EQ(json_value_get_type(nullptr), JSONError);
     EXPECT_EQ(json_type(nullptr), JSONError);
