@@ -246,6 +246,23 @@ JSONTREE_API JSON_Value *json_parse_file_report(const char *filename, JSON_Error
 JSONTREE_API JSON_Value *json_parse_file_with_comments_report(const char *filename,
                                                               JSON_Error *error);
 
+/* Texts given as a pointer and a length, such as a network buffer or a
+ * mapped file, with no NUL after them: the `length` bytes at `text` are read,
+ * and nothing past them. They are copied (through the allocation hook) into
+ * a block of their own with a NUL after them, and parsed there as
+ * json_parse_string and json_parse_string_with_comments parse: the same text
+ * accepted, the same limits, the same results. A NUL byte among the `length`
+ * bytes fails the parse at its place ("NUL byte in the text"), after the
+ * root too. Null for a null `text`, whatever the length. The _report forms
+ * fill `error` when it is not null, as the calls above do, places counted
+ * from `text`. */
+JSONTREE_API JSON_Value *json_parse_buffer(const char *text, size_t length);
+JSONTREE_API JSON_Value *json_parse_buffer_with_comments(const char *text, size_t length);
+JSONTREE_API JSON_Value *json_parse_buffer_report(const char *text, size_t length,
+                                                  JSON_Error *error);
+JSONTREE_API JSON_Value *json_parse_buffer_with_comments_report(const char *text, size_t length,
+                                                                JSON_Error *error);
+
 /* json_verify_lossless_with_comments for a text of `length` bytes that may
  * hold NUL bytes (a file's, as json_file_length gives it): the parse ends at
  * the first NUL, so one before `length` loses what follows. On JSONFailure

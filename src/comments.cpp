@@ -71,20 +71,22 @@ JSON_Value *parse_without_comments(char *text)
     return parse_root(text);
 }
 
+}  // namespace
+
 // Blanking loses line feeds (a line comment's own), so the places of a
 // fault are counted in `text`, not in the blanked copy.
-JSON_Value *parse_copy_without_comments(const char *text, JSON_Error *error)
+JSON_Value *jsontree::detail::parse_copy(std::string_view text, bool with_comments,
+                                         JSON_Error *error)
 {
-    TextPtr copy(jsontree_strdup(text));
+    TextPtr copy(copy_text(text));
     if (!copy) {
         report_failure("out of memory", error);
         return nullptr;
     }
-    blank_comments(copy.get());
-    return parse_root_reporting(copy.get(), text, error);
+    if (with_comments)
+        blank_comments(copy.get());
+    return parse_root_reporting(copy.get(), text.data(), error);
 }
-
-}  // namespace
 
 // Block comments go first: a "//" inside one must not cut it short, while a
 // "/*" inside a line comment does open a block comment (a known quirk).
@@ -116,11 +118,11 @@ JSON_Value *json_parse_string_with_comments_report(const char *string, JSON_Erro
         report_failure("no text", error);
         return nullptr;
     }
-    return parse_copy_without_comments(string, error);
+    return parse_copy(string, true, error);
 }
 
 JSON_Value *json_parse_file_with_comments_report(const char *filename, JSON_Error *error)
 {
     TextPtr text(read_file_reporting(filename, error));
-    return text ? parse_copy_without_comments(text.get(), error) : nullptr;
+    return text ? parse_copy(text.get(), true, error) : nullptr;
 }

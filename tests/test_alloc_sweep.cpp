@@ -356,6 +356,13 @@ TEST_F(AllocationSweep, EveryFailingAllocationIsReportedAndLeavesNothingBehind)
             "json_parse_string_with_comments",
             [&] { return json_parse_string_with_comments(commented.c_str()); }, reference),
         value_like(
+            "json_parse_buffer", [&] { return json_parse_buffer(strict.data(), strict.size()); },
+            reference),
+        value_like(
+            "json_parse_buffer_with_comments",
+            [&] { return json_parse_buffer_with_comments(commented.data(), commented.size()); },
+            reference),
+        value_like(
             "json_parse_file", [&] { return json_parse_file(strict_file.c_str()); }, reference),
         value_like(
             "json_parse_file_with_comments",

@@ -3,6 +3,7 @@
 #include "owners.h"
 #include "process.h"
 #include "recording_hooks.h"
+#include "serialized.h"
 #include "sweep.h"
 #include "tool.h"
 #include "value.h"
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -70,9 +72,20 @@ std::string array_text(size_t items)
     return text + "]";
 }
 
+// The text in a block of exactly its length, with no NUL after it: the
+// sanitizer build faults a read past it.
+std::unique_ptr<char[]> exact_copy(const std::string &text)
+{
+    std::unique_ptr<char[]> copy(new char[text.size()]);
+    memcpy(copy.get(), text.data(), text.size());
+    return copy;
+}
+
 TEST_F(ParseTest, RefusesInvalidTextsLeavingNothingAlive)
 {
     EXPECT_EQ(json_parse_string(nullptr), nullptr);
+    EXPECT_EQ(json_parse_buffer(nullptr, 3), nullptr);
+    EXPECT_EQ(json_parse_buffer_with_comments(nullptr, 0), nullptr);
     // Packed as a list of inputs, not one to a line.
     // clang-format off
     const char *texts[] = {
@@ -493,6 +506,9 @@ TEST_F(ParseTest, FailuresNameTheirPlaceAndReason)
         },
         [](const std::string &, const std::string &file, JSON_Error *error) {
             return json_parse_file_report(file.c_str(), error);
+        },
+        [](const std::string &text, const std::string &, JSON_Error *error) {
+            return json_parse_buffer_report(exact_copy(text).get(), text.size(), error);
         }};
     const Parse with_comments[] = {
         [](const std::string &text, const std::string &, JSON_Error *error) {
@@ -500,6 +516,10 @@ TEST_F(ParseTest, FailuresNameTheirPlaceAndReason)
         },
         [](const std::string &, const std::string &file, JSON_Error *error) {
             return json_parse_file_with_comments_report(file.c_str(), error);
+        },
+        [](const std::string &text, const std::string &, JSON_Error *error) {
+            return json_parse_buffer_with_comments_report(exact_copy(text).get(), text.size(),
+                                                          error);
         }};
     for (const MalformedText &row : malformed_texts()) {
         SCOPED_TRACE(row.text.substr(0, 60));
@@ -539,6 +559,14 @@ TEST_F(ParseTest, FailuresWithoutAPlaceGiveTheirCause)
         {json_parse_string_report, "null", "no text"},
         {json_parse_string_with_comments_report, "null", "no text"},
         {json_parse_file_report, "null", "no file name"},
+        {[](const char *text, JSON_Error *error) {
+             return json_parse_buffer_report(text, 3, error);
+         },
+         "null", "no text"},
+        {[](const char *text, JSON_Error *error) {
+             return json_parse_buffer_with_comments_report(text, 0, error);
+         },
+         "null", "no text"},
         {json_parse_file_with_comments_report, dir.file("missing"), strerror(ENOENT)},
         {json_parse_file_report, dir.path(), strerror(EISDIR)},
         {json_parse_string_report, "[1]", ""},
@@ -557,6 +585,32 @@ TEST_F(ParseTest, FailuresWithoutAPlaceGiveTheirCause)
     EXPECT_EQ(json_parse_string_report("{\"a\":[1]}", &error), nullptr);
     EXPECT_STREQ(error.reason, "out of memory");
     EXPECT_EQ(error.line, 0u);
+}
+
+TEST_F(ParseTest, BuffersEndAtTheirLengthAndRefuseANul)
+{
+    using namespace std::string_literals;
+    const struct {
+        std::string bytes;
+        size_t length;
+        bool comments;
+        std::string outcome;  // in the document's compact text or the reason
+        size_t offset;
+    } cases[] = {
+        {"[12345]", 3, false, "unexpected end of text", 3},
+        {"[1] // c", 8, true, "[1]", 0},
+        {"{\"a\":1}\0junk"s, 12, false, "NUL byte in the text", 7},
+        {"[1,\0]"s, 5, true, "NUL byte in the text", 3},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.bytes.substr(0, c.length));
+        std::unique_ptr<char[]> block = exact_copy(c.bytes);
+        JSON_Error error;
+        ValuePtr value((c.comments ? json_parse_buffer_with_comments_report
+                                   : json_parse_buffer_report)(block.get(), c.length, &error));
+        EXPECT_NE((value ? text_of(value.get()) : error.reason).find(c.outcome), std::string::npos);
+        EXPECT_EQ(error.offset, c.offset);
+    }
 }
 
 // ---- Files
