@@ -588,6 +588,28 @@ JSONTREE_API JSON_Status json_validate(const JSON_Value *schema, const JSON_Valu
  * JSON_MAX_DEPTH. */
 JSONTREE_API JSON_Status json_value_equals(const JSON_Value *a, const JSON_Value *b);
 
+/* Applies `patch` to `target` as an RFC 7386 merge patch, in place: an
+ * object patch merges into an object target member by member, a null member
+ * removing the target's member of that name, an object member merging into
+ * the target's object member, any other member replacing the target's (or
+ * being added) as a copy; an object patch merges into any other target as
+ * into an empty object; any other patch replaces the target by a copy of
+ * itself (arrays are replaced whole, never merged). The target's record
+ * stays where it is. Members the target keeps keep their order and, unless
+ * the patch changes them, their values; objects merged into keep their
+ * JSON_Object; new members follow in the patch's order. What the patch
+ * replaces or removes is released, and pointers into it become invalid; the
+ * patch is only read, and stays the caller's.
+ *
+ * JSONFailure, changing nothing, for a null argument, when either value is
+ * the other or lies inside the other's tree (or nests deeper than
+ * JSON_MAX_DEPTH), when an object would pass 960 members, for a patch that
+ * is a number keeping its literal (json_value_get_number_text) which would
+ * replace the target whole, and when memory runs out: every block the
+ * result needs is obtained through the allocation hooks before the target
+ * is touched. */
+JSONTREE_API JSON_Status json_value_merge_patch(JSON_Value *target, const JSON_Value *patch);
+
 /* The type of `value`, JSONError for null; its object, array, text, number
  * or boolean (1 or 0) when it is of that type, else null, 0.0 or -1. What
  * they return stays the value's (see Lifetimes). */

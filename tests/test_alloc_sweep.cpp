@@ -160,6 +160,9 @@ Operation change_of(const std::string &document_text, Change change)
                 size_t left = position_among(document.get(), states);
                 ASSERT_LT(left, states.size())
                     << "changed by a failed call: " << text_of(document.get());
+                if (left == 0) {
+                    EXPECT_EQ(text_of(document.get(), true), document_text) << "members moved";
+                }
                 EXPECT_GE(left, *objects_left) << "fewer objects left than by an earlier failure";
                 *objects_left = left;
                 if (value) {
@@ -178,6 +181,10 @@ const char LONG_TEXT[] =
     "Gr\xC3\xBC\xC3\x9F"
     "e vom Funkturm, \xE2\x82\xAC 42 \xF0\x9F\x93\xA1";
 const char NEW_SUBTREE[] = R"({"site": {"name": "north", "ids": [1, 2, 3]}, "tags": ["a", "b"]})";
+// Removes, merges into and adds members at several levels.
+const char MERGE_PATCH[] =
+    R"({"gateway": {"location": null, "antenna": {"gain_dbi": 3, "cable": null}},
+    "network": {"lora": {"tx_power_dbm": 27}}})";
 // The last three objects on this path exist nowhere: a store makes them.
 const char DEEP_PATH[] = "network.lora.tuning.per_region.eu868.override";
 const char CHANNELS[] = "network.lora.channels";
@@ -236,7 +243,7 @@ void is_null(const JSON_Value *value)
 using Doc = JSON_Value *;
 using ConstDoc = const JSON_Value *;
 
-std::vector<Change> changes(const JSON_Value *subtree)
+std::vector<Change> changes(const JSON_Value *subtree, const JSON_Value *patch)
 {
     auto is_subtree = [subtree](ConstDoc value) {
         EXPECT_TRUE(json_value_equals(value, subtree)) << text_of(value);
@@ -307,6 +314,15 @@ std::vector<Change> changes(const JSON_Value *subtree)
         {"json_object_dotset_null", nullptr,
          [](Doc doc, Doc) { return json_object_dotset_null(root_of(doc), DEEP_PATH); },
          [](ConstDoc doc) { is_null(member(doc, DEEP_PATH)); }, DEEP_PATH},
+
+        {"json_value_merge_patch", nullptr,
+         [=](Doc doc, Doc) { return json_value_merge_patch(doc, patch); },
+         [](ConstDoc doc) {
+             EXPECT_EQ(member(doc, "gateway.location"), nullptr);
+             EXPECT_EQ(text_of(member(doc, "gateway.antenna")), R"({"gain_dbi":3})");
+             EXPECT_EQ(json_number(member(doc, "network.lora.tx_power_dbm")), 27);
+         },
+         ""},
     };
 }
 
@@ -326,6 +342,7 @@ TEST_F(AllocationSweep, EveryFailingAllocationIsReportedAndLeavesNothingBehind)
     const std::string strict_file = dir_.write("strict.json", strict);
     const std::string commented_file = dir_.write("commented.json", commented);
     ValuePtr subtree(new_subtree());
+    ValuePtr patch(json_parse_string(MERGE_PATCH));
     const JSON_Value *reference = config.get();
 
     std::vector<Operation> operations = {
@@ -376,7 +393,7 @@ TEST_F(AllocationSweep, EveryFailingAllocationIsReportedAndLeavesNothingBehind)
             "json_serialize_to_string_pretty",
             [&] { return json_serialize_to_string_pretty(reference); }, strict),
     };
-    for (Change &change : changes(subtree.get()))
+    for (Change &change : changes(subtree.get(), patch.get()))
         operations.push_back(change_of(strict, std::move(change)));
 
     const size_t baseline = recording_hooks::live_blocks();
