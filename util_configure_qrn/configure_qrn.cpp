@@ -188,14 +188,14 @@ void explain_missing(const JSON_Value *root, const char *name, const ConfigFile 
         explain_stop(name, stop);
 }
 
-JSON_Value *json_value_dotget_value(JSON_Value *value, const char *name, const ConfigFile &file)
+JSON_Value *find_at_path(JSON_Value *root, const char *name, const ConfigFile &file)
 {
-    if (!root_is_object(value))
+    if (!root_is_object(root))
         return nullptr;
-    JSON_Value *found = json_object_dotget_value(json_object(value), name);
+    JSON_Value *found = json_object_dotget_value(json_object(root), name);
     if (!found) {
         log_line(LOGGER_ERROR, "Failed to get json value: %s\n", name ? name : NO_PATH);
-        explain_missing(value, name, file);
+        explain_missing(root, name, file);
     }
     return found;
 }
@@ -207,7 +207,7 @@ void explain_unserializable()
              "or memory ran out\n");
 }
 
-int json_value_print(JSON_Value *value)
+int print_value(JSON_Value *value)
 {
     switch (json_type(value)) {
     case JSONNull:
@@ -243,10 +243,10 @@ int json_value_print(JSON_Value *value)
     }
 }
 
-int json_get_and_print(JSON_Value *value, const char *name, const ConfigFile &file)
+int print_at_path(JSON_Value *root, const char *name, const ConfigFile &file)
 {
-    JSON_Value *found = json_value_dotget_value(value, name, file);
-    return found && json_value_print(found) == 0 ? flush_output() : 1;
+    JSON_Value *found = find_at_path(root, name, file);
+    return found && print_value(found) == 0 ? flush_output() : 1;
 }
 
 // ---- Writing
@@ -394,9 +394,9 @@ void explain_unbuilt(ValueShape shape, const char *text, size_t text_start)
 }
 
 // Types VALUE by its shape: number, array or object, boolean, null, string.
-JSON_Value *json_parse_value(const char *string)
+JSON_Value *value_from_argument(const char *argument)
 {
-    const char *rest = string;
+    const char *rest = argument;
     while (isspace(static_cast<unsigned char>(*rest)))
         rest++;
     const ValueShape shape = classify_value(rest);
@@ -407,7 +407,7 @@ JSON_Value *json_parse_value(const char *string)
     if (!value) {
         log_line(LOGGER_ERROR, "%s", BUILD_FAILURES[static_cast<int>(shape)]);
         // The string's text begins after the opening quote, if any.
-        size_t text_start = size_t(rest - string) + (unquoted && rest[0] == '"');
+        size_t text_start = size_t(rest - argument) + (unquoted && rest[0] == '"');
         explain_unbuilt(shape, unquoted ? unquoted.get() : rest, text_start);
     }
     return value;
@@ -466,22 +466,22 @@ void explain_refused_store(const JSON_Value *root, const char *name)
     }
 }
 
-int json_value_dotset_value(JSON_Value *value, const char *name, JSON_Value *val)
+int store_at_path(JSON_Value *root, const char *name, JSON_Value *stored)
 {
-    if (!root_is_object(value))
+    if (!root_is_object(root))
         return 1;
     // Nothing may be stored deeper than the parser reads: the file could not
     // be loaded again.
-    const size_t depth = path_segments(name) + nested_depth(val);
+    const size_t depth = path_segments(name) + nested_depth(stored);
     if (depth > JSON_MAX_NESTING) {
         log_line(LOGGER_ERROR, "Failed to set json value: %s\n", name);
         log_line(LOGGER_NOTICE, "The value would nest %zu levels deep; a file holds at most %d\n",
                  depth, JSON_MAX_NESTING);
         return 1;
     }
-    if (json_object_dotset_value(json_object(value), name, val) < 0) {
+    if (json_object_dotset_value(json_object(root), name, stored) < 0) {
         log_line(LOGGER_ERROR, "Failed to set json value: %s\n", name);
-        explain_refused_store(value, name);
+        explain_refused_store(root, name);
         return 1;
     }
     return 0;
@@ -503,16 +503,16 @@ void explain_failed_replace(const ConfigFile &file, const char *text)
                  strerror(error));
 }
 
-int json_set_and_write(JSON_Value *value, const char *name, const char *string, JSON_File *held,
-                       const char *filename)
+int store_and_rewrite(JSON_Value *root, const char *name, const char *argument, JSON_File *held,
+                      const char *filename)
 {
-    ValueOwner new_value(json_parse_value(string));
-    if (!new_value)
+    ValueOwner stored(value_from_argument(argument));
+    if (!stored)
         return 1;
-    if (json_value_dotset_value(value, name, new_value.get()) != 0)
+    if (store_at_path(root, name, stored.get()) != 0)
         return 1;
-    new_value.release();  // the document owns it now
-    SerializedText text(json_serialize_to_string_pretty(value));
+    stored.release();  // the document owns it now
+    SerializedText text(json_serialize_to_string_pretty(root));
     const ConfigFile file{filename, held};
     // The document was read from the file's text, and a rewrite from it must
     // not drop more than comments and layout.
@@ -575,14 +575,14 @@ int load_and_serve(const char *filename, const char *json_path, const char *json
         return 1;
     }
     if (!json_value)
-        return json_get_and_print(root.get(), json_path, {filename, file.get()});
-    return json_set_and_write(root.get(), json_path, json_value, file.get(), filename);
+        return print_at_path(root.get(), json_path, {filename, file.get()});
+    return store_and_rewrite(root.get(), json_path, json_value, file.get(), filename);
 }
 
 // One run's request as the command line gives it, or, where the options or
 // the argument count already settled the run, its exit status.
 struct Request {
-    CString linkname;                  // the file as named, before canonicalisation
+    CString filename_as_given;         // by -f, or the default; not yet canonical
     const char *json_path = nullptr;   // null with three or more arguments
     const char *json_value = nullptr;  // null for a read
     logger_level threshold = LOGGER_WARNING;
@@ -594,8 +594,8 @@ struct Request {
 // option, or a file name that cannot be copied.
 bool read_options(int argc, char **argv, Request &request)
 {
-    request.linkname.reset(strdup(DEFAULT_FILENAME));
-    if (!request.linkname) {
+    request.filename_as_given.reset(strdup(DEFAULT_FILENAME));
+    if (!request.filename_as_given) {
         log_line(LOGGER_CRITICAL, "Failed to duplicate default filename: %s\n", strerror(errno));
         return false;
     }
@@ -605,8 +605,8 @@ bool read_options(int argc, char **argv, Request &request)
     while ((opt = getopt_long(argc, argv, "f:vh", opts, &iopt)) != -1) {
         switch (opt) {
         case 'f':
-            request.linkname.reset(strdup(optarg));
-            if (!request.linkname) {
+            request.filename_as_given.reset(strdup(optarg));
+            if (!request.filename_as_given) {
                 log_line(LOGGER_CRITICAL, "Failed to duplicate filename: %s\n", strerror(errno));
                 return false;
             }
@@ -665,9 +665,10 @@ int serve(const Request &request)
 {
     logger_glevel = request.threshold;
     char filename[PATH_MAX];
-    if (json_canonical_filename(request.linkname.get(), filename, sizeof filename) != JSONSuccess) {
+    if (json_canonical_filename(request.filename_as_given.get(), filename, sizeof filename) !=
+        JSONSuccess) {
         log_line(LOGGER_CRITICAL, "Failed to get canonical filename: %s: %s\n",
-                 request.linkname.get(), strerror(errno));
+                 request.filename_as_given.get(), strerror(errno));
         return 1;
     }
     ValueOwner root;
