@@ -43,12 +43,12 @@ const struct option opts[] = {
 
 // What was printed must have reached standard output: a script reading it
 // would take missing text for an empty value.
-int flush_output()
+bool flush_output()
 {
     if (fflush(stdout) == 0 && !ferror(stdout))
-        return 0;
+        return true;
     log_line(LOGGER_ERROR, "Failed to write output: %s\n", strerror(errno));
-    return 1;
+    return false;
 }
 
 struct ValueFree {
@@ -207,46 +207,46 @@ void explain_unserializable()
              "or memory ran out\n");
 }
 
-int print_value(JSON_Value *value)
+bool print_value(JSON_Value *value)
 {
     switch (json_type(value)) {
     case JSONNull:
-        return 0;
+        return true;
     case JSONString:
         printf("%s\n", json_string(value));
-        return 0;
+        return true;
     case JSONNumber:
         // A number no double holds is shown as the file has it.
         if (const char *literal = json_value_get_number_text(value))
             printf("%s\n", literal);
         else
             printf("%1.17g\n", json_number(value));
-        return 0;
+        return true;
     case JSONObject:
     case JSONArray: {
         char *text = json_serialize_to_string(value);
         if (!text) {
             log_line(LOGGER_ERROR, "Failed to serialize json value\n");
             explain_unserializable();
-            return 1;
+            return false;
         }
         printf("%s\n", text);
         json_free_serialized_string(text);
-        return 0;
+        return true;
     }
     case JSONBoolean:
         printf("%s\n", json_boolean(value) ? "true" : "false");
-        return 0;
+        return true;
     default:
         log_line(LOGGER_ERROR, "Invalid value type\n");
-        return 1;
+        return false;
     }
 }
 
-int print_at_path(JSON_Value *root, const char *name, const ConfigFile &file)
+bool print_at_path(JSON_Value *root, const char *name, const ConfigFile &file)
 {
     JSON_Value *found = find_at_path(root, name, file);
-    return found && print_value(found) == 0 ? flush_output() : 1;
+    return found && print_value(found) && flush_output();
 }
 
 // ---- Writing
@@ -466,10 +466,10 @@ void explain_refused_store(const JSON_Value *root, const char *name)
     }
 }
 
-int store_at_path(JSON_Value *root, const char *name, JSON_Value *stored)
+bool store_at_path(JSON_Value *root, const char *name, JSON_Value *stored)
 {
     if (!root_is_object(root))
-        return 1;
+        return false;
     // Nothing may be stored deeper than the parser reads: the file could not
     // be loaded again.
     const size_t depth = path_segments(name) + nested_depth(stored);
@@ -477,14 +477,14 @@ int store_at_path(JSON_Value *root, const char *name, JSON_Value *stored)
         log_line(LOGGER_ERROR, "Failed to set json value: %s\n", name);
         log_line(LOGGER_NOTICE, "The value would nest %zu levels deep; a file holds at most %d\n",
                  depth, JSON_MAX_NESTING);
-        return 1;
+        return false;
     }
-    if (json_object_dotset_value(json_object(root), name, stored) < 0) {
+    if (json_object_dotset_value(json_object(root), name, stored) != JSONSuccess) {
         log_line(LOGGER_ERROR, "Failed to set json value: %s\n", name);
         explain_refused_store(root, name);
-        return 1;
+        return false;
     }
-    return 0;
+    return true;
 }
 
 // Which step of a failed replacement went wrong. After a failure the
@@ -503,14 +503,12 @@ void explain_failed_replace(const ConfigFile &file, const char *text)
                  strerror(error));
 }
 
-int store_and_rewrite(JSON_Value *root, const char *name, const char *argument, JSON_File *held,
-                      const char *filename)
+bool store_and_rewrite(JSON_Value *root, const char *name, const char *argument, JSON_File *held,
+                       const char *filename)
 {
     ValueOwner stored(value_from_argument(argument));
-    if (!stored)
-        return 1;
-    if (store_at_path(root, name, stored.get()) != 0)
-        return 1;
+    if (!stored || !store_at_path(root, name, stored.get()))
+        return false;
     stored.release();  // the document owns it now
     SerializedText text(json_serialize_to_string_pretty(root));
     const ConfigFile file{filename, held};
@@ -520,7 +518,7 @@ int store_and_rewrite(JSON_Value *root, const char *name, const char *argument, 
     if (text && find_lost_text(file, lost)) {
         log_line(LOGGER_ERROR, "File holds text a rewrite would lose\n");
         log_line(LOGGER_NOTICE, "%s:%zu:%zu: %s\n", filename, lost.line, lost.column, lost.reason);
-        return 1;
+        return false;
     }
     if (!text || json_file_replace(held, text.get()) != JSONSuccess) {
         log_line(LOGGER_ERROR, "Failed to serialize json value\n");
@@ -528,9 +526,9 @@ int store_and_rewrite(JSON_Value *root, const char *name, const char *argument, 
             explain_failed_replace(file, text.get());
         else
             explain_unserializable();
-        return 1;
+        return false;
     }
-    return 0;
+    return true;
 }
 
 // ---- The configuration file
@@ -546,8 +544,8 @@ struct FileCloser {
 };
 using HeldFile = std::unique_ptr<JSON_File, FileCloser>;
 
-int load_and_serve(const char *filename, const char *json_path, const char *json_value,
-                   ValueOwner &root)
+bool load_and_serve(const char *filename, const char *json_path, const char *json_value,
+                    ValueOwner &root)
 {
     log_line(LOGGER_INFO, "Parsing file: %s\n", filename);
     HeldFile file(json_file_open(filename, json_value ? LOCK_WAIT_MS : -1));
@@ -557,13 +555,13 @@ int load_and_serve(const char *filename, const char *json_path, const char *json
             log_line(LOGGER_ERROR, "Failed to serialize json value\n");
             log_line(LOGGER_NOTICE, "%s: lock not obtained within %d s\n", filename,
                      LOCK_WAIT_MS / 1000);
-            return 1;
+            return false;
         }
         log_line(LOGGER_CRITICAL, "Invalid json file\n");
         // The library's EINVAL: a file that is there but is not regular.
         log_line(LOGGER_NOTICE, "%s: %s\n", filename,
                  error == EINVAL ? "Not a regular file" : strerror(error));
-        return 1;
+        return false;
     }
     JSON_Error error;
     root.reset(json_parse_string_with_comments_report(json_file_text(file.get()), &error));
@@ -572,7 +570,7 @@ int load_and_serve(const char *filename, const char *json_path, const char *json
         // The form compilers use, so an editor can jump to the place.
         log_line(LOGGER_NOTICE, "%s:%zu:%zu: %s\n", filename, error.line, error.column,
                  error.reason);
-        return 1;
+        return false;
     }
     if (!json_value)
         return print_at_path(root.get(), json_path, {filename, file.get()});
@@ -580,14 +578,14 @@ int load_and_serve(const char *filename, const char *json_path, const char *json
 }
 
 // One run's request as the command line gives it, or, where the options or
-// the argument count already settled the run, its exit status.
+// the argument count already settled the run, whether it succeeded.
 struct Request {
     CString filename_as_given;         // by -f, or the default; not yet canonical
     const char *json_path = nullptr;   // null with three or more arguments
     const char *json_value = nullptr;  // null for a read
     logger_level threshold = LOGGER_WARNING;
     bool settled = false;
-    int status = 1;  // of a settled run
+    bool succeeded = false;  // of a settled run
 };
 
 // False when an option settles the run: --version, --help, an unknown
@@ -617,7 +615,7 @@ bool read_options(int argc, char **argv, Request &request)
         case 0:
             if (strcmp(opts[iopt].name, "version") == 0) {
                 fputs(VERSION_LINE, stdout);
-                request.status = flush_output();
+                request.succeeded = flush_output();
                 return false;
             }
             [[fallthrough]];
@@ -661,7 +659,7 @@ Request read_command_line(int argc, char **argv)
 // The canonical name comes from the library, which follows a symbolic link
 // only where no other user can have planted it (EACCES otherwise). The
 // document is released on every way out, then (by the caller) the given name.
-int serve(const Request &request)
+bool serve(const Request &request)
 {
     logger_glevel = request.threshold;
     char filename[PATH_MAX];
@@ -669,7 +667,7 @@ int serve(const Request &request)
         JSONSuccess) {
         log_line(LOGGER_CRITICAL, "Failed to get canonical filename: %s: %s\n",
                  request.filename_as_given.get(), strerror(errno));
-        return 1;
+        return false;
     }
     ValueOwner root;
     return load_and_serve(filename, request.json_path, request.json_value, root);
@@ -696,7 +694,8 @@ bool fill_closed_standard_descriptors()
 int main(int argc, char **argv)
 {
     if (!fill_closed_standard_descriptors())
-        return 1;
+        return EXIT_FAILURE;
     const Request request = read_command_line(argc, argv);
-    return request.settled ? request.status : serve(request);
+    const bool succeeded = request.settled ? request.succeeded : serve(request);
+    return succeeded ? EXIT_SUCCESS : EXIT_FAILURE;
 }
