@@ -5,10 +5,10 @@
 #define JSONTREE_VALUE_H
 
 #include "jsontree.h"
+#include "owners.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string_view>
 
 // The records keep the names the public header gives their opaque types.
@@ -53,17 +53,6 @@ namespace jsontree::detail {
 // Every block the library holds comes from these (json_set_allocation_functions).
 extern JSON_Malloc_Function jsontree_malloc;
 extern JSON_Free_Function jsontree_free;
-
-// Owners that release through the hooks, so every early return cleans up.
-struct ValueDeleter {
-    void operator()(JSON_Value *value) const { json_value_free(value); }
-};
-using ValuePtr = std::unique_ptr<JSON_Value, ValueDeleter>;
-
-struct BlockDeleter {
-    void operator()(void *block) const { jsontree_free(block); }
-};
-using TextPtr = std::unique_ptr<char, BlockDeleter>;
 
 // Whether `value` is there and of `type`: a missing value is of no type,
 // not even JSONError.

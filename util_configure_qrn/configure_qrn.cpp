@@ -4,6 +4,7 @@
 // with JSON_PATH and VALUE the value is stored and the whole file rewritten.
 #include "jsontree.h"
 #include "logger.h"
+#include "owners.h"
 
 #include <fcntl.h>
 #include <getopt.h>
@@ -18,7 +19,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <memory>
 
 namespace {
 
@@ -50,16 +50,6 @@ bool flush_output()
     log_line(LOGGER_ERROR, "Failed to write output: %s\n", strerror(errno));
     return false;
 }
-
-struct ValueFree {
-    void operator()(JSON_Value *value) const { json_value_free(value); }
-};
-using ValueOwner = std::unique_ptr<JSON_Value, ValueFree>;
-
-struct SerializedFree {
-    void operator()(char *text) const { json_free_serialized_string(text); }
-};
-using SerializedText = std::unique_ptr<char, SerializedFree>;
 
 // ---- Causes: after a failure's own line, one line at LOGGER_NOTICE (shown
 // from one -v on) says why, so an operator never mends the wrong thing.
@@ -224,14 +214,13 @@ bool print_value(JSON_Value *value)
         return true;
     case JSONObject:
     case JSONArray: {
-        char *text = json_serialize_to_string(value);
+        TextPtr text(json_serialize_to_string(value));
         if (!text) {
             log_line(LOGGER_ERROR, "Failed to serialize json value\n");
             explain_unserializable();
             return false;
         }
-        printf("%s\n", text);
-        json_free_serialized_string(text);
+        printf("%s\n", text.get());
         return true;
     }
     case JSONBoolean:
@@ -367,7 +356,7 @@ JSON_Value *build_value(ValueShape shape, const char *text)
 void explain_unparsed(const char *text, size_t text_start)
 {
     JSON_Error error;
-    ValueOwner parsed(json_parse_string_report(text, &error));
+    ValuePtr parsed(json_parse_string_report(text, &error));
     if (error.line == 0)  // no place: memory ran out
         log_line(LOGGER_NOTICE, "VALUE: %s\n", error.reason);
     else
@@ -506,11 +495,11 @@ void explain_failed_replace(const ConfigFile &file, const char *text)
 bool store_and_rewrite(JSON_Value *root, const char *name, const char *argument, JSON_File *held,
                        const char *filename)
 {
-    ValueOwner stored(value_from_argument(argument));
+    ValuePtr stored(value_from_argument(argument));
     if (!stored || !store_at_path(root, name, stored.get()))
         return false;
     stored.release();  // the document owns it now
-    SerializedText text(json_serialize_to_string_pretty(root));
+    TextPtr text(json_serialize_to_string_pretty(root));
     const ConfigFile file{filename, held};
     // The document was read from the file's text, and a rewrite from it must
     // not drop more than comments and layout.
@@ -539,13 +528,8 @@ bool store_and_rewrite(JSON_Value *root, const char *name, const char *argument,
 // it too, so a store waits for the lock only this long.
 constexpr int LOCK_WAIT_MS = 10000;
 
-struct FileCloser {
-    void operator()(JSON_File *file) const { json_file_close(file); }
-};
-using HeldFile = std::unique_ptr<JSON_File, FileCloser>;
-
 bool load_and_serve(const char *filename, const char *json_path, const char *json_value,
-                    ValueOwner &root)
+                    ValuePtr &root)
 {
     log_line(LOGGER_INFO, "Parsing file: %s\n", filename);
     HeldFile file(json_file_open(filename, json_value ? LOCK_WAIT_MS : -1));
@@ -669,7 +653,7 @@ bool serve(const Request &request)
                  request.filename_as_given.get(), strerror(errno));
         return false;
     }
-    ValueOwner root;
+    ValuePtr root;
     return load_and_serve(filename, request.json_path, request.json_value, root);
 }
 

@@ -1,7 +1,10 @@
 #include "logger.h"
 
+#include "owners.h"
+
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 logger_level logger_glevel = LOGGER_DEBUG;

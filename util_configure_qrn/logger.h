@@ -1,9 +1,6 @@
-// The tool's log lines on standard error, and its owner of C library strings.
+// The tool's log lines on standard error.
 #ifndef CONFIGURE_QRN_LOGGER_H
 #define CONFIGURE_QRN_LOGGER_H
-
-#include <cstdlib>
-#include <memory>
 
 enum logger_level : unsigned {
     LOGGER_CRITICAL = 0,
@@ -22,11 +19,5 @@ extern logger_level logger_glevel;
 // bring in are escaped, so that no path or file name can end the line and
 // forge another.
 [[gnu::format(printf, 2, 3)]] void log_line(logger_level level, const char *format, ...);
-
-// Owner of text from the C library (malloc, strdup, strndup).
-struct CFree {
-    void operator()(char *text) const { free(text); }
-};
-using CString = std::unique_ptr<char, CFree>;
 
 #endif
