@@ -134,7 +134,7 @@ void explain_stop(const char *name, const PathStop &stop)
 // The configuration file as loaded: its canonical name and the file held.
 struct ConfigFile {
     const char *name;
-    const JSON_File *held;
+    JSON_File *held;
 };
 
 // Where the first text that the document read leaves out begins (hidden by
@@ -364,8 +364,8 @@ void explain_unparsed(const char *text, size_t text_start)
                  column_in_argument(text_start, error), error.reason);
 }
 
-// Why a value of `shape` could not be made from `text`, which begins at
-// `text_start` in `string`, the whole VALUE.
+// Why a value of `shape` could not be made from `text`, which begins
+// `text_start` bytes into VALUE.
 void explain_unbuilt(ValueShape shape, const char *text, size_t text_start)
 {
     if (shape == ValueShape::container)
@@ -492,24 +492,23 @@ void explain_failed_replace(const ConfigFile &file, const char *text)
                  strerror(error));
 }
 
-bool store_and_rewrite(JSON_Value *root, const char *name, const char *argument, JSON_File *held,
-                       const char *filename)
+bool store_and_rewrite(JSON_Value *root, const char *name, const char *argument,
+                       const ConfigFile &file)
 {
     ValuePtr stored(value_from_argument(argument));
     if (!stored || !store_at_path(root, name, stored.get()))
         return false;
     stored.release();  // the document owns it now
     TextPtr text(json_serialize_to_string_pretty(root));
-    const ConfigFile file{filename, held};
     // The document was read from the file's text, and a rewrite from it must
     // not drop more than comments and layout.
     JSON_Error lost;
     if (text && find_lost_text(file, lost)) {
         log_line(LOGGER_ERROR, "File holds text a rewrite would lose\n");
-        log_line(LOGGER_NOTICE, "%s:%zu:%zu: %s\n", filename, lost.line, lost.column, lost.reason);
+        log_line(LOGGER_NOTICE, "%s:%zu:%zu: %s\n", file.name, lost.line, lost.column, lost.reason);
         return false;
     }
-    if (!text || json_file_replace(held, text.get()) != JSONSuccess) {
+    if (!text || json_file_replace(file.held, text.get()) != JSONSuccess) {
         log_line(LOGGER_ERROR, "Failed to serialize json value\n");
         if (text)
             explain_failed_replace(file, text.get());
@@ -528,8 +527,7 @@ bool store_and_rewrite(JSON_Value *root, const char *name, const char *argument,
 // it too, so a store waits for the lock only this long.
 constexpr int LOCK_WAIT_MS = 10000;
 
-bool load_and_serve(const char *filename, const char *json_path, const char *json_value,
-                    ValuePtr &root)
+bool load_and_serve(const char *filename, const char *json_path, const char *json_value)
 {
     log_line(LOGGER_INFO, "Parsing file: %s\n", filename);
     HeldFile file(json_file_open(filename, json_value ? LOCK_WAIT_MS : -1));
@@ -548,7 +546,7 @@ bool load_and_serve(const char *filename, const char *json_path, const char *jso
         return false;
     }
     JSON_Error error;
-    root.reset(json_parse_string_with_comments_report(json_file_text(file.get()), &error));
+    ValuePtr root(json_parse_string_with_comments_report(json_file_text(file.get()), &error));
     if (!root) {
         log_line(LOGGER_CRITICAL, "Invalid json file\n");
         // The form compilers use, so an editor can jump to the place.
@@ -556,9 +554,10 @@ bool load_and_serve(const char *filename, const char *json_path, const char *jso
                  error.reason);
         return false;
     }
+    const ConfigFile loaded{filename, file.get()};
     if (!json_value)
-        return print_at_path(root.get(), json_path, {filename, file.get()});
-    return store_and_rewrite(root.get(), json_path, json_value, file.get(), filename);
+        return print_at_path(root.get(), json_path, loaded);
+    return store_and_rewrite(root.get(), json_path, json_value, loaded);
 }
 
 // One run's request as the command line gives it, or, where the options or
@@ -641,8 +640,7 @@ Request read_command_line(int argc, char **argv)
 }
 
 // The canonical name comes from the library, which follows a symbolic link
-// only where no other user can have planted it (EACCES otherwise). The
-// document is released on every way out, then (by the caller) the given name.
+// only where no other user can have planted it (EACCES otherwise).
 bool serve(const Request &request)
 {
     logger_glevel = request.threshold;
@@ -653,8 +651,7 @@ bool serve(const Request &request)
                  request.filename_as_given.get(), strerror(errno));
         return false;
     }
-    ValuePtr root;
-    return load_and_serve(filename, request.json_path, request.json_value, root);
+    return load_and_serve(filename, request.json_path, request.json_value);
 }
 
 // A descriptor among 0, 1 and 2 left closed by whoever started the tool
