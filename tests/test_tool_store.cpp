@@ -1,31 +1,15 @@
 // Writing requests of configure_qrn, run on the real binary: how VALUE is
 // typed, the exact text of a rewritten file, and that every refused request
 // leaves the file exactly as it was.
-#include "mount.h"
 #include "tool.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <chrono>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
-
-RunResult run_in(const std::vector<std::string> &args, const std::string &cwd)
-{
-    RunOptions options;
-    options.cwd = cwd;
-    return run_tool(args, options);
-}
 
 // The rewritten form of {"keep": 1} after a store of member "v".
 std::string with_member_v(const std::string &value_text)
@@ -51,6 +35,30 @@ struct TypingCase {
     std::string stored;   // its text in the rewritten file
     std::string printed;  // what a read of it prints afterwards
 };
+
+struct RefusedStore {
+    std::string document;
+    std::string path;
+    std::string value;
+    std::string err;
+    std::string cause = "";  // the line -v adds after `err`; FILE is the file's name
+};
+
+void expect_refused(const std::vector<RefusedStore> &cases)
+{
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.document + " <- " + c.path + " = " + c.value);
+        ConfFile conf(c.document);
+        expect_result(conf.store(c.path, c.value), {"", c.err, 1});
+        if (!c.cause.empty()) {
+            std::string cause =
+                c.cause.starts_with("FILE:") ? conf.path + c.cause.substr(4) : c.cause;
+            expect_result(run_tool({"-v", "-f", conf.path, "--", c.path, c.value}),
+                          {"", c.err + "<3> " + cause + "\n", 1});
+        }
+        conf.expect_alone_with(c.document);
+    }
+}
 
 TEST(ToolWrite, ValueIsTypedByItsShape)
 {
@@ -160,92 +168,80 @@ TEST(ToolWrite, ValuesThatCannotBeConvertedAreRefused)
     }
 }
 
-// Each file reads fine, but a rewrite from its document would lose text.
+// Files that read fine, but that a rewrite from their document would cut
+// short: where the first text the document leaves out begins.
 TEST(ToolWrite, FileTheDocumentDoesNotWhollyHoldIsNotRewritten)
 {
-    const std::vector<std::string> files = {
-        "{\"a\":1}\n{\"b\":2}",
-        "{\"a\":\"x\\u0000y\"}",
-        "{\"a\":1, // matches /etc/*\n\"b\":2, /* c */\n\"d\":3}",
-        "{\"a\":1, // note\r\"b\":2,\r\n\"c\":3}",
-        std::string("{\"a\":1}\0{\"b\":2}", 15),
+    struct Case {
+        std::string file;
+        std::string member;  // one that reads
+        std::string lost_from;
     };
-    for (const auto &file : files) {
-        SCOPED_TRACE(file);
-        ConfFile conf(file);
-        EXPECT_EQ(conf.read("a").status, 0);
-        expect_result(conf.store("v", "2"), {"", "<1> File holds text a rewrite would lose\n", 1});
-        conf.expect_alone_with(file);
+    const Case cases[] = {
+        {"{\"a\":1}\n{\"b\":2}", "a", "2:1"},
+        {"{\"a\":\"x\\u0000y\"}", "a", "1:8"},
+        {"{\"a\":1, // matches /etc/*\n\"b\":2, /* c */\n\"d\":3}", "a", "2:1"},
+        {"{\"a\":1, // note\r\"b\":2,\r\n\"c\":3}", "a", "1:17"},
+        {"{\"\xc3\xa9\":1 // x\r,\"b\":2\n}", "\xc3\xa9", "1:13"},
+        {std::string("{\"a\":1}\0{\"b\":2}", 15), "a", "1:8"},
+    };
+    std::vector<RefusedStore> refused;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.file);
+        EXPECT_EQ(ConfFile(c.file).read(c.member).status, 0);
+        refused.push_back(
+            {c.file, "v", "2", "<1> File holds text a rewrite would lose\n",
+             "FILE:" + c.lost_from + ": the document read leaves out the text from here"});
     }
+    expect_refused(refused);
 }
 
-TEST(ToolWrite, RewriteDropsCommentsAndAppendsNewMembers)
+// Stores in turn, then the whole text of the file: comments dropped, a
+// replaced member kept in its place whatever its new type, new members
+// appended, missing objects on the way created.
+TEST(ToolWrite, RewriteLaysOutTheDocumentAfterItsStores)
 {
-    ConfFile conf(
-        "/* header */\n{\n    // the port\n    \"port\": 1700,\n"
-        "    \"name\": \"gw/1\", /* trailing */\n    \"gain\": 2.5,\n"
-        "    \"nested\": {\"on\": true, \"list\": [1, null]},\n    \"empty\": {},\n"
-        "    \"none\": []\n}\n// end\n");
-    expect_result(conf.store("added", "yes"), {"", "", 0});
-    conf.expect_alone_with(
-        "{\n"
-        "    \"port\": 1700,\n"
-        "    \"name\": \"gw\\/1\",\n"
-        "    \"gain\": 2.500000,\n"
-        "    \"nested\": {\n"
-        "        \"on\": true,\n"
-        "        \"list\": [\n"
-        "            1,\n"
-        "            null\n"
-        "        ]\n"
-        "    },\n"
-        "    \"empty\": {},\n"
-        "    \"none\": [],\n"
-        "    \"added\": \"yes\"\n"
-        "}");
-}
-
-TEST(ToolWrite, ReplacingKeepsThePlaceAndMayChangeTheType)
-{
-    ConfFile conf("{\"a\": 1, \"b\": {\"c\": 2}, \"d\": 3}");
-    expect_result(conf.store("a", "text"), {"", "", 0});
-    expect_result(conf.store("b", "[]"), {"", "", 0});
-    expect_result(conf.store("d", "null"), {"", "", 0});
-    conf.expect_alone_with("{\n    \"a\": \"text\",\n    \"b\": [],\n    \"d\": null\n}");
-}
-
-TEST(ToolWrite, StoringCreatesMissingObjectsOnTheWay)
-{
-    ConfFile conf("{\"a\": 1, \"outer\": {\"x\": true}}");
-    expect_result(conf.store("outer.inner.leaf", "v"), {"", "", 0});
-    expect_result(conf.store("new..end", "2"), {"", "", 0});
-    conf.expect_alone_with(
-        "{\n    \"a\": 1,\n    \"outer\": {\n        \"x\": true,\n        \"inner\": {\n"
-        "            \"leaf\": \"v\"\n        }\n    },\n    \"new\": {\n        \"\": {\n"
-        "            \"end\": 2\n        }\n    }\n}");
-}
-
-struct RefusedStore {
-    std::string document;
-    std::string path;
-    std::string value;
-    std::string err;
-    std::string cause = "";  // the line -v adds after `err`; FILE is the file's name
-};
-
-void expect_refused(const std::vector<RefusedStore> &cases)
-{
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.document + " <- " + c.path + " = " + c.value);
+    struct Case {
+        std::string document;
+        std::vector<std::pair<std::string, std::string>> stores;  // path, VALUE
+        std::string rewritten;
+    };
+    const Case cases[] = {
+        {"/* header */\n{\n    // the port\n    \"port\": 1700,\n"
+         "    \"name\": \"gw/1\", /* trailing */\n    \"gain\": 2.5,\n"
+         "    \"nested\": {\"on\": true, \"list\": [1, null]},\n    \"empty\": {},\n"
+         "    \"none\": []\n}\n// end\n",
+         {{"added", "yes"}},
+         "{\n"
+         "    \"port\": 1700,\n"
+         "    \"name\": \"gw\\/1\",\n"
+         "    \"gain\": 2.500000,\n"
+         "    \"nested\": {\n"
+         "        \"on\": true,\n"
+         "        \"list\": [\n"
+         "            1,\n"
+         "            null\n"
+         "        ]\n"
+         "    },\n"
+         "    \"empty\": {},\n"
+         "    \"none\": [],\n"
+         "    \"added\": \"yes\"\n"
+         "}"},
+        {"{\"a\": 1, \"b\": {\"c\": 2}, \"d\": 3}",
+         {{"a", "text"}, {"b", "[]"}, {"d", "null"}},
+         "{\n    \"a\": \"text\",\n    \"b\": [],\n    \"d\": null\n}"},
+        {"{\"a\": 1, \"outer\": {\"x\": true}}",
+         {{"outer.inner.leaf", "v"}, {"new..end", "2"}},
+         "{\n    \"a\": 1,\n    \"outer\": {\n        \"x\": true,\n        \"inner\": {\n"
+         "            \"leaf\": \"v\"\n        }\n    },\n    \"new\": {\n        \"\": {\n"
+         "            \"end\": 2\n        }\n    }\n}"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.document);
         ConfFile conf(c.document);
-        expect_result(conf.store(c.path, c.value), {"", c.err, 1});
-        if (!c.cause.empty()) {
-            std::string cause =
-                c.cause.starts_with("FILE:") ? conf.path + c.cause.substr(4) : c.cause;
-            expect_result(run_tool({"-v", "-f", conf.path, "--", c.path, c.value}),
-                          {"", c.err + "<3> " + cause + "\n", 1});
-        }
-        conf.expect_alone_with(c.document);
+        for (const auto &[path, value] : c.stores)
+            expect_result(conf.store(path, value), {"", "", 0});
+        conf.expect_alone_with(c.rewritten);
     }
 }
 
@@ -279,13 +275,11 @@ TEST(ToolWrite, ArrayRootRefusesStores)
     });
 }
 
-// Causes that -v adds to refusals of the VALUE, the depth and the rewrite.
+// Causes that -v adds to refusals of the VALUE and the depth.
 TEST(ToolWrite, RefusalsAtVerboseSayWhy)
 {
     const std::string keep = "{\"keep\": 1}";
     const std::string number = "<1> Failed to init json number\n";
-    const std::string lossy = "<1> File holds text a rewrite would lose\n";
-    const std::string lost_from = ": the document read leaves out the text from here";
     expect_refused({
         {keep, "v", "1e-400", number,
          "VALUE 1e-400 is too small for a double: it would be stored as 0"},
@@ -297,12 +291,6 @@ TEST(ToolWrite, RefusalsAtVerboseSayWhy)
          "VALUE is not acceptable JSON at column 14: expected a value in a[2]"},
         {keep, dotted_path(20), "7", "<1> Failed to set json value: " + dotted_path(20) + "\n",
          "The value would nest 20 levels deep; a file holds at most 19"},
-        {"{\"a\":1}\n{\"b\":2}", "v", "2", lossy, "FILE:2:1" + lost_from},
-        {"{\"a\":\"x\\u0000y\"}", "v", "2", lossy, "FILE:1:8" + lost_from},
-        {"{\"a\":1, // matches /etc/*\n\"b\":2, /* c */\n\"d\":3}", "v", "2", lossy,
-         "FILE:2:1" + lost_from},
-        {"{\"\xc3\xa9\":1 // x\r,\"b\":2\n}", "v", "2", lossy, "FILE:1:13" + lost_from},
-        {std::string("{\"a\":1}\0{\"b\":2}", 15), "v", "2", lossy, "FILE:1:8" + lost_from},
     });
 }
 
@@ -337,18 +325,6 @@ TEST(ToolWrite, NonFiniteNumbersNeverReachTheFile)
     expect_result(conf.store("v", "{\"n\": -1e999}"), {"", "", 0});
     expect_result(conf.read("big"), {"1e999\n", "", 0});
     conf.expect_alone_with("{\n    \"big\": 1e999,\n    \"v\": {\n        \"n\": -1e999\n    }\n}");
-}
-
-// Replacing the file must not change who may read it.
-TEST(ToolWrite, RewriteKeepsTheFileMode)
-{
-    ConfFile conf("{\"a\": 1}");
-    ASSERT_EQ(chmod(conf.path.c_str(), 0640), 0);
-    expect_result(conf.store("a", "2"), {"", "", 0});
-    struct stat file_stat {};
-    ASSERT_EQ(stat(conf.path.c_str(), &file_stat), 0);
-    EXPECT_EQ(file_stat.st_mode & 07777, 0640u);
-    conf.expect_alone_with("{\n    \"a\": 2\n}");
 }
 
 // The parser refuses values at depth 20 (the root being 0), so no store may
@@ -425,90 +401,6 @@ TEST(ToolWrite, UntouchedNumbersSurviveARewrite)
               0u)
         << text;
     EXPECT_TRUE(text.ends_with(",\n    \"x\": 1\n}")) << text;
-}
-
-// The file is written through its canonical name: the link named by -f
-// stays a link and its target receives the new content.
-TEST(ToolWrite, SymbolicLinkStaysALink)
-{
-    TempDir dir;
-    ASSERT_EQ(mkdir(dir.file("real").c_str(), 0755), 0);
-    const std::string target = dir.write("real/conf.json", "{\"a\": 1}");
-    ASSERT_EQ(symlink("real/conf.json", dir.file("link.json").c_str()), 0);
-
-    expect_result(run_in({"-f", "link.json", "a", "2"}, dir.path()), {"", "", 0});
-
-    struct stat link_stat {};
-    ASSERT_EQ(lstat(dir.file("link.json").c_str(), &link_stat), 0);
-    EXPECT_TRUE(S_ISLNK(link_stat.st_mode));
-    char link_text[64] = {};
-    EXPECT_EQ(readlink(dir.file("link.json").c_str(), link_text, sizeof link_text - 1), 14);
-    EXPECT_STREQ(link_text, "real/conf.json");
-    EXPECT_EQ(read_file_bytes(target), "{\n    \"a\": 2\n}");
-    EXPECT_EQ(directory_entries(dir.path()), (std::vector<std::string>{"link.json", "real"}));
-    EXPECT_EQ(directory_entries(dir.file("real")), std::vector<std::string>{"conf.json"});
-}
-
-TEST(ToolWrite, UnwritableFileIsReportedAndKept)
-{
-    const std::string document = "{\"a\": 1}";
-    ConfFile conf(document);
-    // Read-only for everyone, root included: the directory bound onto itself.
-    ScopedMount bind(conf.dir.path().c_str(), conf.dir.path(), nullptr, MS_BIND, nullptr);
-    if (!bind.mounted() || !bind.remount_read_only())
-        GTEST_SKIP() << "cannot bind-mount read-only here";
-    expect_result(conf.read("a"), {"1\n", "", 0});
-    expect_result(conf.store("a", "2"), {"", "<1> Failed to serialize json value\n", 1});
-    conf.expect_alone_with(document);
-}
-
-TEST(ToolWrite, WriterWaitsForTheFileLock)
-{
-    const std::string document = "{\"a\": 1}";
-    ConfFile conf(document);
-    int fd = open(conf.path.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(flock(fd, LOCK_EX), 0);
-
-    std::atomic<bool> finished{false};
-    RunResult result;
-    std::thread writer([&] {
-        result = conf.store("b", "2");
-        finished = true;
-    });
-    // Long enough for an unlocked writer to finish many times over; a loaded
-    // machine can only make this test pass wrongly, never fail wrongly.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const bool finished_while_locked = finished;
-    const std::string text_while_locked = read_file_bytes(conf.path);
-    flock(fd, LOCK_UN);
-    close(fd);
-    writer.join();
-
-    EXPECT_FALSE(finished_while_locked);
-    EXPECT_EQ(text_while_locked, document);
-    expect_result(result, {"", "", 0});
-    conf.expect_alone_with("{\n    \"a\": 1,\n    \"b\": 2\n}");
-}
-
-TEST(ToolWrite, ConcurrentWritersLoseNoUpdate)
-{
-    ConfFile conf("{}");
-    constexpr int WRITERS = 12;
-    std::vector<RunResult> results(WRITERS);
-    std::vector<std::thread> writers;
-    // Appended: GCC 12 at -O3 warns falsely (-Wrestrict) on "k" + std::string.
-    auto name = [](int i) { return std::string("k").append(std::to_string(i)); };
-    for (int i = 0; i < WRITERS; i++)
-        writers.emplace_back([&, i] { results[i] = conf.store(name(i), std::to_string(i)); });
-    for (auto &writer : writers)
-        writer.join();
-    for (int i = 0; i < WRITERS; i++) {
-        SCOPED_TRACE(i);
-        expect_result(results[i], {"", "", 0});
-        expect_result(conf.read(name(i)), {std::to_string(i) + "\n", "", 0});
-    }
-    EXPECT_EQ(directory_entries(conf.dir.path()), std::vector<std::string>{"conf.json"});
 }
 
 }  // namespace
