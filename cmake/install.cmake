@@ -1,4 +1,4 @@
-# Install layout for integrators: both libraries, the header, a pkg-config
+# Install layout for integrators: both libraries, the header and its parts, a pkg-config
 # file, CMake package files and, when it is built, the tool with its manual
 # page.
 include(CMakePackageConfigHelpers)
@@ -9,6 +9,8 @@ install(TARGETS jsontree jsontree_shared EXPORT jsontreeTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES inc/jsontree.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(DIRECTORY inc/jsontree DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+  FILES_MATCHING PATTERN "*.h")
 if(JSONTREE_TOOL)
   install(TARGETS configure_qrn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/configure_qrn.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
