@@ -1,4 +1,4 @@
-// Objects and arrays: growth, limits, ownership on failure, removal, clearing.
+// Objects and arrays: growth, ownership on failure, removal, clearing.
 #include "container.h"
 #include "recording_hooks.h"
 
@@ -34,7 +34,7 @@ std::string member_name(size_t i)
     return std::string("m").append(std::to_string(i));
 }
 
-TEST_F(ContainerTest, ObjectGrowsFrom15ByDoublingAndRefusesThe961stMember)
+TEST_F(ContainerTest, ObjectGrowsFrom15ByDoublingTo960Members)
 {
     JSON_Value *root = json_value_init_object();
     JSON_Object *object = json_object(root);
@@ -43,20 +43,10 @@ TEST_F(ContainerTest, ObjectGrowsFrom15ByDoublingAndRefusesThe961stMember)
     const std::vector<size_t> expected = {15,  15,  30,  30,  60,  60,  120,
                                           120, 240, 240, 480, 480, 960, 960};
     EXPECT_EQ(slot_capacities(), expected) << "names and values grow together";
-
-    JSON_Value *extra = json_value_init_null();
-    EXPECT_EQ(json_object_set_value(object, "one-too-many", extra), JSONFailure);
-    EXPECT_EQ(json_object_get_count(object), 960u);
-    EXPECT_EQ(json_type(extra), JSONNull) << "the refused value is still the caller's";
-    json_value_free(extra);
-
-    size_t live_before = rh::live_blocks();
-    EXPECT_EQ(json_object_set_boolean(object, "another", 1), JSONFailure);
-    EXPECT_EQ(rh::live_blocks(), live_before) << "the typed setter releases what it made";
     json_value_free(root);
 }
 
-TEST_F(ContainerTest, ArrayGrowsTo122880ItemsAndRefusesOneMore)
+TEST_F(ContainerTest, ArrayGrowsFrom15ByDoublingTo122880Items)
 {
     JSON_Value *root = json_value_init_array();
     JSON_Array *array = json_array(root);
@@ -65,15 +55,6 @@ TEST_F(ContainerTest, ArrayGrowsTo122880ItemsAndRefusesOneMore)
     const std::vector<size_t> expected = {15,   30,   60,   120,   240,   480,   960,
                                           1920, 3840, 7680, 15360, 30720, 61440, 122880};
     EXPECT_EQ(slot_capacities(), expected);
-
-    size_t live_before = rh::live_blocks();
-    EXPECT_EQ(json_array_append_number(array, 1), JSONFailure);
-    EXPECT_EQ(rh::live_blocks(), live_before);
-    JSON_Value *extra = json_value_init_number(2);
-    EXPECT_EQ(json_array_append_value(array, extra), JSONFailure);
-    EXPECT_EQ(json_number(extra), 2.0);
-    EXPECT_EQ(json_array_get_count(array), 122880u);
-    json_value_free(extra);
     json_value_free(root);
 }
 

@@ -1,5 +1,5 @@
-// The parser: accepted and refused texts, decoded strings, the nesting and
-// capacity limits, the order of its blocks, allocation failures and file input.
+// The parser: accepted and refused texts, decoded strings, the nesting
+// limit, the order of its blocks, allocation failures and file input.
 #include "parse_texts.h"
 #include "process.h"
 #include "recording_hooks.h"
@@ -259,36 +259,6 @@ TEST_F(ParseTest, NestingLimitHoldsForArraysObjectsAndMixtures)
         ValuePtr deepest_scalar = parse(nested(19, kinds, "1"));
         EXPECT_EQ(container_depth(deepest_scalar.get()), 19u);
         EXPECT_EQ(parse(nested(20, kinds, "1")), nullptr);
-    }
-}
-
-TEST_F(ParseTest, CapacityLimitsRefuseTheWholeText)
-{
-    ValuePtr object = parse(object_text(960));
-    EXPECT_EQ(json_object_get_count(json_object(object.get())), 960u);
-    EXPECT_EQ(parse(object_text(961)), nullptr);
-    ValuePtr array = parse(array_text(122880));
-    EXPECT_EQ(json_array_get_count(json_array(array.get())), 122880u);
-    EXPECT_EQ(parse(array_text(122881)), nullptr);
-}
-
-// A closed container is trimmed to its count; one more entry is refused only
-// when the container is at its capacity limit.
-TEST_F(ParseTest, TrimmedContainersGrowToTheLimit)
-{
-    for (size_t members : {481u, 959u, 960u}) {
-        SCOPED_TRACE(members);
-        ValuePtr value = parse(object_text(members));
-        JSON_Object *object = json_object(value.get());
-        ASSERT_EQ(object->capacity, members);
-        EXPECT_EQ(json_object_set_null(object, "extra"), members < 960 ? JSONSuccess : JSONFailure);
-    }
-    for (size_t items : {61441u, 122879u, 122880u}) {
-        SCOPED_TRACE(items);
-        ValuePtr value = parse(array_text(items));
-        JSON_Array *array = json_array(value.get());
-        ASSERT_EQ(array->capacity, items);
-        EXPECT_EQ(json_array_append_null(array), items < 122880 ? JSONSuccess : JSONFailure);
     }
 }
 

@@ -167,18 +167,6 @@ TEST_F(PathTest, AFailedStoreKeepsTheObjectsItCreatedAndTheCallersValue)
     EXPECT_TRUE(kept_a_created_object) << "objects made before a failure are not rolled back";
 }
 
-TEST_F(PathTest, StoringIntoAFullObjectFails)
-{
-    JSON_Object *full = child(object_, "full");
-    // Appended: GCC 12 at -O3 warns falsely (-Wrestrict) on "m" + std::string.
-    for (int i = 0; i < 960; i++)
-        json_object_set_null(full, std::string("m").append(std::to_string(i)).c_str());
-    EXPECT_EQ(json_object_dotset_number(object_, "full.m0", 1), JSONSuccess) << "replacing fits";
-    EXPECT_EQ(json_object_dotset_number(object_, "full.new", 1), JSONFailure);
-    EXPECT_EQ(json_object_dotset_number(object_, "full.new.inner", 1), JSONFailure);
-    EXPECT_EQ(json_object_get_count(full), 960u);
-}
-
 TEST_F(PathTest, NullObjectAndNameFail)
 {
     EXPECT_EQ(json_object_dotset_null(nullptr, "a"), JSONFailure);
