@@ -27,9 +27,6 @@ size_t container_depth(const JSON_Value *value)
 
 TEST_F(ParseTest, RefusesInvalidTextsLeavingNothingAlive)
 {
-    EXPECT_EQ(json_parse_string(nullptr), nullptr);
-    EXPECT_EQ(json_parse_buffer(nullptr, 3), nullptr);
-    EXPECT_EQ(json_parse_buffer_with_comments(nullptr, 0), nullptr);
     // Packed as a list of inputs, not one to a line.
     // clang-format off
     const char *texts[] = {
@@ -278,7 +275,6 @@ TEST_F(ParseTest, EveryAllocationFailureReleasesEverything)
 TEST_F(ParseTest, FilesThatHoldNoDocumentGiveNull)
 {
     TempDir dir;
-    EXPECT_EQ(json_parse_file(nullptr), nullptr);
     EXPECT_EQ(json_parse_file(dir.file("missing").c_str()), nullptr);
     EXPECT_EQ(json_parse_file(dir.path().c_str()), nullptr);
     EXPECT_EQ(json_parse_file(dir.write("empty", "").c_str()), nullptr);

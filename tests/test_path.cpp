@@ -82,9 +82,6 @@ TEST_F(PathTest, TypedLookupsGiveNeutralResults)
     EXPECT_EQ(json_object_dotget_string(object_, "a.flag"), nullptr);
     EXPECT_EQ(json_object_dotget_object(object_, "a.name"), nullptr);
     EXPECT_EQ(json_object_dotget_value(object_, "a.name.deeper"), nullptr);
-    EXPECT_EQ(json_object_dotget_value(object_, nullptr), nullptr);
-    EXPECT_EQ(json_object_dotget_value(nullptr, "a"), nullptr);
-    EXPECT_EQ(json_object_dotget_value(nullptr, "a.b"), nullptr);
     const struct {
         const JSON_Object *object;
         const char *path;
@@ -165,17 +162,6 @@ TEST_F(PathTest, AFailedStoreKeepsTheObjectsItCreatedAndTheCallersValue)
         json_value_free(fresh);
     }
     EXPECT_TRUE(kept_a_created_object) << "objects made before a failure are not rolled back";
-}
-
-TEST_F(PathTest, NullObjectAndNameFail)
-{
-    EXPECT_EQ(json_object_dotset_null(nullptr, "a"), JSONFailure);
-    EXPECT_EQ(json_object_dotset_number(nullptr, "a.b", 1), JSONFailure);
-    EXPECT_EQ(json_object_dotset_null(object_, nullptr), JSONFailure);
-    EXPECT_EQ(json_object_dotset_value(object_, "a", nullptr), JSONFailure);
-    EXPECT_EQ(json_object_dotremove(nullptr, "a"), JSONFailure);
-    EXPECT_EQ(json_object_dotremove(object_, nullptr), JSONFailure);
-    EXPECT_EQ(json_object_get_count(object_), 0u);
 }
 
 TEST_F(PathTest, RemovalLeavesTheObjectsOnTheWay)

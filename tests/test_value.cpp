@@ -103,30 +103,23 @@ TEST_F(ValueTest, ScalarConstructorsStoreTheirPayload)
         json_value_free(value);
 }
 
-TEST_F(ValueTest, AccessorsGiveNeutralResultsForNullAndOtherTypes)
+TEST_F(ValueTest, AccessorsGiveNeutralResultsForOtherTypes)
 {
     JSON_Value *text = json_value_init_string("1");
     JSON_Value *number = json_value_init_number(1);
-    for (const JSON_Value *value :
-         {static_cast<const JSON_Value *>(nullptr), static_cast<const JSON_Value *>(text)}) {
-        EXPECT_EQ(json_value_get_number(value), 0.0);
-        EXPECT_EQ(json_number(value), 0.0);
-        EXPECT_EQ(json_value_get_boolean(value), -1);
-        EXPECT_EQ(json_boolean(value), -1);
-        EXPECT_EQ(json_value_get_object(value), nullptr);
-        EXPECT_EQ(json_object(value), nullptr);
-        EXPECT_EQ(json_value_get_array(value), nullptr);
-        EXPECT_EQ(json_array(value), nullptr);
-        EXPECT_EQ(json_value_get_number_text(value), nullptr);
-    }
+    EXPECT_EQ(json_value_get_number(text), 0.0);
+    EXPECT_EQ(json_number(text), 0.0);
+    EXPECT_EQ(json_value_get_boolean(text), -1);
+    EXPECT_EQ(json_boolean(text), -1);
+    EXPECT_EQ(json_value_get_object(text), nullptr);
+    EXPECT_EQ(json_object(text), nullptr);
+    EXPECT_EQ(json_value_get_array(text), nullptr);
+    EXPECT_EQ(json_array(text), nullptr);
+    EXPECT_EQ(json_value_get_number_text(text), nullptr);
     EXPECT_EQ(json_value_get_number_text(number), nullptr);
     EXPECT_EQ(json_value_get_string(number), nullptr);
     EXPECT_EQ(json_value_get_string_len(number), 0u);
-    EXPECT_EQ(json_value_get_string_len(nullptr), 0u);
     EXPECT_EQ(json_value_get_string_len(text), 1u);
-    EXPECT_EQ(json_string(nullptr), nullptr);
-    EXPECT_EQ(json_value_get_type(nullptr), JSONError);
-    EXPECT_EQ(json_type(nullptr), JSONError);
     json_value_free(text);
     json_value_free(number);
 }

@@ -1,0 +1,90 @@
+// Null for a pointer argument: each call gives the neutral result it promises
+// and changes nothing, whatever the other arguments hold.
+#include "owners.h"
+#include "recording_hooks.h"
+
+#include <functional>
+#include <string>
+
+namespace {
+
+using NullArgumentTest = HookedTest;
+
+// Results of every type, shown alike so that one table holds them.
+std::string shown(const void *pointer)
+{
+    return pointer ? "a pointer" : "null";
+}
+std::string shown(double number)
+{
+    return "number " + std::to_string(number);
+}
+std::string shown(int integer)
+{
+    return std::to_string(integer);
+}
+std::string shown(size_t size)
+{
+    return "size " + std::to_string(size);
+}
+
+TEST_F(NullArgumentTest, EachCallGivesItsNeutralResult)
+{
+    ValuePtr root(json_value_init_object());
+    JSON_Object *object = json_object(root.get());
+    ValuePtr value(json_value_init_number(1));
+    ValuePtr null_schema(json_value_init_null());
+    const std::string none = shown(nullptr), zero = shown(0.0), no_boolean = shown(-1),
+                      no_length = shown(size_t(0)), failure = shown(JSONFailure),
+                      no_type = shown(JSONError);
+    const struct {
+        std::function<std::string()> call;
+        std::string result;
+    } cases[] = {
+        {[] { return shown(json_value_get_type(nullptr)); }, no_type},
+        {[] { return shown(json_type(nullptr)); }, no_type},
+        {[] { return shown(json_value_get_number(nullptr)); }, zero},
+        {[] { return shown(json_number(nullptr)); }, zero},
+        {[] { return shown(json_value_get_boolean(nullptr)); }, no_boolean},
+        {[] { return shown(json_boolean(nullptr)); }, no_boolean},
+        {[] { return shown(json_value_get_object(nullptr)); }, none},
+        {[] { return shown(json_object(nullptr)); }, none},
+        {[] { return shown(json_value_get_array(nullptr)); }, none},
+        {[] { return shown(json_array(nullptr)); }, none},
+        {[] { return shown(json_string(nullptr)); }, none},
+        {[] { return shown(json_value_get_string_len(nullptr)); }, no_length},
+        {[] { return shown(json_value_get_number_text(nullptr)); }, none},
+        {[] { return shown(json_parse_string(nullptr)); }, none},
+        {[] { return shown(json_parse_buffer(nullptr, 3)); }, none},
+        {[] { return shown(json_parse_buffer_with_comments(nullptr, 0)); }, none},
+        {[] { return shown(json_parse_file(nullptr)); }, none},
+        {[&] { return shown(json_object_get_string(object, nullptr)); }, none},
+        {[] { return shown(json_object_get_string(nullptr, "text")); }, none},
+        {[] { return shown(json_array_get_string_len(nullptr, 0)); }, no_length},
+        {[&] { return shown(json_object_set_value(object, nullptr, value.get())); }, failure},
+        {[&] { return shown(json_object_set_value(object, "a", nullptr)); }, failure},
+        {[&] { return shown(json_object_set_string(object, "a", nullptr)); }, failure},
+        {[&] { return shown(json_array_append_value(nullptr, value.get())); }, failure},
+        {[&] { return shown(json_object_dotget_value(object, nullptr)); }, none},
+        {[] { return shown(json_object_dotget_value(nullptr, "a")); }, none},
+        {[] { return shown(json_object_dotget_value(nullptr, "a.b")); }, none},
+        {[] { return shown(json_object_dotset_null(nullptr, "a")); }, failure},
+        {[] { return shown(json_object_dotset_number(nullptr, "a.b", 1)); }, failure},
+        {[&] { return shown(json_object_dotset_null(object, nullptr)); }, failure},
+        {[&] { return shown(json_object_dotset_value(object, "a", nullptr)); }, failure},
+        {[] { return shown(json_object_dotremove(nullptr, "a")); }, failure},
+        {[&] { return shown(json_object_dotremove(object, nullptr)); }, failure},
+        {[&] { return shown(json_validate(nullptr, value.get())); }, failure},
+        {[&] { return shown(json_validate(null_schema.get(), nullptr)); }, failure},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(&c - cases);
+        size_t live_before = recording_hooks::live_blocks();
+        EXPECT_EQ(c.call(), c.result);
+        EXPECT_EQ(recording_hooks::live_blocks(), live_before);
+    }
+    EXPECT_EQ(json_object_get_count(object), 0u);
+    EXPECT_EQ(json_number(value.get()), 1.0) << "a refused value is still the caller's";
+}
+
+}  // namespace
