@@ -1,5 +1,6 @@
 // Objects and arrays: growth, ownership on failure, removal, clearing.
 #include "container.h"
+#include "parse_texts.h"
 #include "recording_hooks.h"
 
 #include <algorithm>
@@ -26,12 +27,6 @@ std::vector<size_t> slot_capacities()
             capacities.push_back(size / sizeof(void *));
     }
     return capacities;
-}
-
-std::string member_name(size_t i)
-{
-    // Appended: GCC 12 at -O3 warns falsely (-Wrestrict) on "m" + std::string.
-    return std::string("m").append(std::to_string(i));
 }
 
 TEST_F(ContainerTest, ObjectGrowsFrom15ByDoublingTo960Members)

@@ -13,12 +13,6 @@ namespace {
 
 using LimitTest = HookedTest;
 
-std::string member_name(size_t i)
-{
-    // Appended: GCC 12 at -O3 warns falsely (-Wrestrict) on "m" + std::string.
-    return std::string("m").append(std::to_string(i));
-}
-
 // Containers of a given count, filled by stores or parsed from text; the
 // parser trims what it closes to its count.
 JSON_Value *object_by_stores(size_t count)
