@@ -42,7 +42,7 @@ size_t member_position(const JSON_Object *object, const char *name, size_t n)
     return i;
 }
 
-JSON_Status append_member(JSON_Object *object, const char *name, JSON_Value *value);
+bool append_member(JSON_Object *object, const char *name, JSON_Value *value);
 
 // The convenience setters, appenders and replacers: the value is made first
 // (before the container is examined), handed to the general operation, and
@@ -75,17 +75,17 @@ JSON_Status replace_new_item(JSON_Array *array, size_t ix, JSON_Value *value)
 
 namespace jsontree::detail {
 
-JSON_Status json_object_resize(JSON_Object *object, size_t new_capacity)
+bool resize_members(JSON_Object *object, size_t new_capacity)
 {
     if ((object->names == nullptr) != (object->values == nullptr) || new_capacity == 0)
-        return JSONFailure;
+        return false;
     char **names = allocate_slots<char *>(new_capacity);
     if (!names)
-        return JSONFailure;
+        return false;
     JSON_Value **values = allocate_slots<JSON_Value *>(new_capacity);
     if (!values) {
         jsontree_free(names);
-        return JSONFailure;
+        return false;
     }
     if (object->names && object->count > 0) {
         memcpy(names, object->names, object->count * sizeof(char *));
@@ -96,28 +96,28 @@ JSON_Status json_object_resize(JSON_Object *object, size_t new_capacity)
     object->names = names;
     object->values = values;
     object->capacity = new_capacity;
-    return JSONSuccess;
+    return true;
 }
 
-JSON_Status json_array_resize(JSON_Array *array, size_t new_capacity)
+bool resize_items(JSON_Array *array, size_t new_capacity)
 {
     if (new_capacity == 0)
-        return JSONFailure;
+        return false;
     JSON_Value **items = allocate_slots<JSON_Value *>(new_capacity);
     if (!items)
-        return JSONFailure;
+        return false;
     if (array->items && array->count > 0)
         memcpy(items, array->items, array->count * sizeof(JSON_Value *));
     jsontree_free(array->items);
     array->items = items;
     array->capacity = new_capacity;
-    return JSONSuccess;
+    return true;
 }
 
-JSON_Status json_object_add(JSON_Object *object, const char *name, JSON_Value *value)
+bool add_member(JSON_Object *object, const char *name, JSON_Value *value)
 {
     if (!object || !name || !value || json_object_get_value(object, name))
-        return JSONFailure;
+        return false;
     return append_member(object, name, value);
 }
 
@@ -126,40 +126,40 @@ JSON_Status json_object_add(JSON_Object *object, const char *name, JSON_Value *v
 namespace {
 
 // Appends a member whose name the object does not hold.
-JSON_Status append_member(JSON_Object *object, const char *name, JSON_Value *value)
+bool append_member(JSON_Object *object, const char *name, JSON_Value *value)
 {
     if (object->count >= object->capacity) {
         size_t capacity = grown_capacity(object->capacity, OBJECT_MAX_CAPACITY);
-        if (capacity == 0 || json_object_resize(object, capacity) != JSONSuccess)
-            return JSONFailure;
+        if (capacity == 0 || !resize_members(object, capacity))
+            return false;
     }
     char *name_copy = jsontree_strdup(name);
     if (!name_copy)
-        return JSONFailure;
+        return false;
     object->names[object->count] = name_copy;
     object->values[object->count] = value;
     object->count++;
-    return JSONSuccess;
+    return true;
 }
 
 }  // namespace
 
 namespace jsontree::detail {
 
-JSON_Status json_array_add(JSON_Array *array, JSON_Value *value)
+bool append_item(JSON_Array *array, JSON_Value *value)
 {
     if (array->count >= array->capacity) {
         size_t capacity = grown_capacity(array->capacity, ARRAY_MAX_CAPACITY);
-        if (capacity == 0 || json_array_resize(array, capacity) != JSONSuccess)
-            return JSONFailure;
+        if (capacity == 0 || !resize_items(array, capacity))
+            return false;
     }
     array->items[array->count++] = value;
-    return JSONSuccess;
+    return true;
 }
 
 // ---- Object lookups
 
-JSON_Value *json_object_nget_value(const JSON_Object *object, const char *name, size_t n)
+JSON_Value *find_member(const JSON_Object *object, const char *name, size_t n)
 {
     if (!object)
         return nullptr;
@@ -173,7 +173,7 @@ JSON_Value *json_object_get_value(const JSON_Object *object, const char *name)
 {
     if (!object || !name)
         return nullptr;
-    return json_object_nget_value(object, name, strlen(name));
+    return find_member(object, name, strlen(name));
 }
 
 const char *json_object_get_string(const JSON_Object *object, const char *name)
@@ -246,7 +246,7 @@ JSON_Status json_object_set_value(JSON_Object *object, const char *name, JSON_Va
     if (may_hold_container(value, object))
         return JSONFailure;
     if (!old_value)
-        return append_member(object, name, value);
+        return append_member(object, name, value) ? JSONSuccess : JSONFailure;
     if (may_hold(old_value, value))  // releasing it would release the new value too
         return JSONFailure;
     json_value_free(old_value);
@@ -354,7 +354,7 @@ JSON_Status json_array_append_value(JSON_Array *array, JSON_Value *value)
 {
     if (!array || !value || may_hold_container(value, array))
         return JSONFailure;
-    return json_array_add(array, value);
+    return append_item(array, value) ? JSONSuccess : JSONFailure;
 }
 
 JSON_Status json_array_append_string(JSON_Array *array, const char *string)

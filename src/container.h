@@ -20,16 +20,16 @@ static_assert(OBJECT_MAX_CAPACITY == JSON_MAX_MEMBERS);
 constexpr size_t ARRAY_MAX_CAPACITY = FIRST_CAPACITY << 13;
 
 // Slot arrays of exactly `new_capacity` (not 0), keeping the entries.
-JSON_Status json_object_resize(JSON_Object *object, size_t new_capacity);
-JSON_Status json_array_resize(JSON_Array *array, size_t new_capacity);
+bool resize_members(JSON_Object *object, size_t new_capacity);
+bool resize_items(JSON_Array *array, size_t new_capacity);
 
 // Appends without the public checks for a value already in a tree; an
 // object refuses a name it holds.
-JSON_Status json_object_add(JSON_Object *object, const char *name, JSON_Value *value);
-JSON_Status json_array_add(JSON_Array *array, JSON_Value *value);
+bool add_member(JSON_Object *object, const char *name, JSON_Value *value);
+bool append_item(JSON_Array *array, JSON_Value *value);
 
 // The member named by the first `n` bytes of `name`.
-JSON_Value *json_object_nget_value(const JSON_Object *object, const char *name, size_t n);
+JSON_Value *find_member(const JSON_Object *object, const char *name, size_t n);
 
 }  // namespace jsontree::detail
 

@@ -60,7 +60,7 @@ JSON_Value *build_object(const JSON_Object *target, const JSON_Object *patch, si
         return nullptr;
     ValuePtr built(json_value_init_object());
     JSON_Object *object = json_value_get_object(built.get());
-    if (!object || (count > 0 && json_object_resize(object, count) != JSONSuccess))
+    if (!object || (count > 0 && !resize_members(object, count)))
         return nullptr;
     for (size_t i = 0; i < target_count; i++) {
         const JSON_Value *change = json_object_get_value(patch, target->names[i]);

@@ -71,19 +71,20 @@ bool is_letter(char c)
 
 // ---- Numbers and literals
 
-// Refuses what strtod reads but JSON does not allow: leading zeros (a "0"
-// followed by another digit; "0.5" and "0e5" are fine) and the hexadecimal
-// forms.
-int is_decimal(const char *string, size_t length)
+// Two of the forms strtod reads that JSON does not allow: leading zeros (a
+// "0" followed by another digit; "0.5" and "0e5" are fine) and the
+// hexadecimal forms. The others strtod reads after a "-" or a digit pass
+// here and are kept: "-inf", "-infinity", "-nan", "1.", "1.e5".
+bool has_leading_zero_or_hex(const char *string, size_t length)
 {
     size_t sign = string[0] == '-' ? 1 : 0;
     if (length >= sign + 2 && string[sign] == '0' && is_digit(string[sign + 1]))
-        return 0;
+        return true;
     for (size_t i = length; i-- > 0;) {
         if (string[i] == 'x' || string[i] == 'X')
-            return 0;
+            return true;
     }
-    return 1;
+    return false;
 }
 
 JSON_Value *parse_number_value(const char **string, ParseFault &fault)
@@ -91,7 +92,7 @@ JSON_Value *parse_number_value(const char **string, ParseFault &fault)
     const char *end = nullptr;
     double number = read_number(*string, &end);
     size_t length = size_t(end - *string);
-    if (length == 0 || !is_decimal(*string, length)) {
+    if (length == 0 || has_leading_zero_or_hex(*string, length)) {
         // Nothing read is a lone "-".
         fault.at(*string).append("invalid number ").quoted({*string, length ? length : 1});
         return nullptr;
@@ -100,7 +101,7 @@ JSON_Value *parse_number_value(const char **string, ParseFault &fault)
     *string = end;
     // A rewrite must not put another number in its place.
     if (!double_holds_literal(literal, number))
-        return json_value_init_number_with_text(number, literal);
+        return new_number_with_literal(number, literal);
     return json_value_init_number(number);
 }
 
@@ -185,7 +186,7 @@ public:
         size_t count = count_ - first;
         if (count == 0)
             return true;
-        if (json_object_resize(object, count) != JSONSuccess)
+        if (!resize_members(object, count))
             return false;
         for (size_t i = 0; i < count; i++) {
             object->names[i] = entries_[first + i].name;
@@ -202,7 +203,7 @@ public:
         size_t count = count_ - first;
         if (count == 0)
             return true;
-        if (json_array_resize(array, count) != JSONSuccess)
+        if (!resize_items(array, count))
             return false;
         for (size_t i = 0; i < count; i++)
             array->items[i] = entries_[first + i].value;
@@ -256,7 +257,7 @@ struct Parser {
 JSON_Value *parse_string_value(const char **string, Parser &parser)
 {
     std::string_view content = get_quoted_string(string, parser.end, parser.decoded, parser.fault);
-    return content.data() ? json_value_copy_string(content) : nullptr;
+    return content.data() ? new_string_copy(content) : nullptr;
 }
 
 JSON_Value *parse_value(const char **string, size_t nesting, Parser &parser);

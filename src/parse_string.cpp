@@ -71,17 +71,17 @@ const char *find_string_stop(const char *cursor, const char *end)
 
 // ---- Strings
 
-int is_utf16_hex(const unsigned char *s)
+bool has_four_hex_digits(const unsigned char *s)
 {
     // Stops at the first non-digit, so the text's NUL ends the test.
     for (int i = 0; i < 4; i++) {
         if (HEX_VALUES[s[i]] < 0)
-            return 0;
+            return false;
     }
-    return 1;
+    return true;
 }
 
-// The code unit spelled by four digits that is_utf16_hex accepted.
+// The code unit spelled by four digits that has_four_hex_digits accepted.
 unsigned int utf16_code_unit(const unsigned char *s)
 {
     unsigned int unit = 0;
@@ -120,21 +120,21 @@ bool is_low_surrogate(unsigned int unit)
 }
 
 // A surrogate escape that cannot be paired; `escape` is on its backslash.
-[[gnu::cold]] int unpaired_surrogate(const char *escape, ParseFault &fault)
+[[gnu::cold]] bool unpaired_surrogate(const char *escape, ParseFault &fault)
 {
     fault.at(escape).append("unpaired surrogate ").quoted({escape, 6});
-    return 0;
+    return false;
 }
 
 // Decodes "\uXXXX", or a surrogate pair of them, with `unprocessed` on the
 // "u"; appends the UTF-8 bytes at `processed`. Both positions move on.
-int parse_utf_16(const char **unprocessed, char **processed, ParseFault &fault)
+bool decode_unicode_escape(const char **unprocessed, char **processed, ParseFault &fault)
 {
     const char *escape = *unprocessed - 1;
     const unsigned char *digits = reinterpret_cast<const unsigned char *>(*unprocessed) + 1;
-    if (!is_utf16_hex(digits)) {
+    if (!has_four_hex_digits(digits)) {
         fault.at(escape).append("expected four hexadecimal digits after \"\\u\"");
-        return 0;
+        return false;
     }
     unsigned int code_point = utf16_code_unit(digits);
     digits += 4;
@@ -142,7 +142,7 @@ int parse_utf_16(const char **unprocessed, char **processed, ParseFault &fault)
         return unpaired_surrogate(escape, fault);
     if (is_high_surrogate(code_point)) {
         // Each test stops at the first mismatch, never past the closing quote.
-        if (digits[0] != '\\' || digits[1] != 'u' || !is_utf16_hex(digits + 2))
+        if (digits[0] != '\\' || digits[1] != 'u' || !has_four_hex_digits(digits + 2))
             return unpaired_surrogate(escape, fault);
         unsigned int low = utf16_code_unit(digits + 2);
         if (!is_low_surrogate(low))
@@ -152,7 +152,7 @@ int parse_utf_16(const char **unprocessed, char **processed, ParseFault &fault)
     }
     *processed = append_utf8(*processed, code_point);
     *unprocessed = reinterpret_cast<const char *>(digits);
-    return 1;
+    return true;
 }
 
 // Copies the bytes from `input` up to the first backslash or `end` to `out`;
@@ -195,7 +195,7 @@ std::string_view process_string(const char *input, size_t len, DecodeBuffer &buf
             break;
         input++;
         if (*input == 'u') {
-            if (!parse_utf_16(&input, &out, fault))
+            if (!decode_unicode_escape(&input, &out, fault))
                 return {};
             continue;
         }

@@ -11,7 +11,7 @@ namespace {
 // The object at the segment [name, dot) of `object`, or null.
 JSON_Object *step_into(const JSON_Object *object, const char *name, const char *dot)
 {
-    return json_value_get_object(json_object_nget_value(object, name, size_t(dot - name)));
+    return json_value_get_object(find_member(object, name, size_t(dot - name)));
 }
 
 // Walks every segment but the last and returns the object that should hold
@@ -39,7 +39,7 @@ JSON_Object *object_member_or_new(JSON_Object *object, const char *segment)
     if (!created)
         return nullptr;
     JSON_Object *created_object = json_value_get_object(created.get());
-    if (json_object_add(object, segment, created.get()) != JSONSuccess)
+    if (!add_member(object, segment, created.get()))
         return nullptr;
     created.release();
     return created_object;

@@ -27,7 +27,7 @@ JSON_Value *copy_object(const JSON_Object *source, size_t depth)
     for (size_t i = 0; i < json_object_get_count(source); i++) {
         const char *name = json_object_get_name(source, i);
         ValuePtr member(copy_value(json_object_get_value(source, name), depth + 1));
-        if (!member || json_object_add(target, name, member.get()) != JSONSuccess)
+        if (!member || !add_member(target, name, member.get()))
             return nullptr;
         member.release();
     }
@@ -42,7 +42,7 @@ JSON_Value *copy_array(const JSON_Array *source, size_t depth)
     JSON_Array *target = json_value_get_array(copy.get());
     for (size_t i = 0; i < json_array_get_count(source); i++) {
         ValuePtr item(copy_value(json_array_get_value(source, i), depth + 1));
-        if (!item || json_array_add(target, item.get()) != JSONSuccess)
+        if (!item || !append_item(target, item.get()))
             return nullptr;
         item.release();
     }
@@ -52,7 +52,7 @@ JSON_Value *copy_array(const JSON_Array *source, size_t depth)
 JSON_Value *copy_number(const JSON_Value *number)
 {
     const char *literal = json_value_get_number_text(number);
-    return literal ? json_value_init_number_with_text(number->value.number, literal)
+    return literal ? new_number_with_literal(number->value.number, literal)
                    : json_value_init_number(number->value.number);
 }
 
@@ -68,7 +68,7 @@ JSON_Value *copy_value(const JSON_Value *value, size_t depth)
     case JSONNumber:
         return copy_number(value);
     case JSONString:
-        return json_value_copy_string({value->value.string, value->string_length});
+        return new_string_copy({value->value.string, value->string_length});
     case JSONObject:
         return copy_object(json_value_get_object(value), depth);
     case JSONArray:

@@ -92,11 +92,11 @@ namespace {
 
 // ---- UTF-8 validation
 
-int verify_utf8_sequence(const unsigned char *string, int *len)
+bool verify_utf8_sequence(const unsigned char *string, int *len)
 {
     *len = num_bytes_in_utf8_sequence(string[0]);
     if (*len == 0)
-        return 0;
+        return false;
     // Lead-byte payload bits by sequence length (index 1 to 4).
     static constexpr unsigned char lead_mask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
     unsigned int code_point = string[0] & lead_mask[*len];
@@ -104,17 +104,15 @@ int verify_utf8_sequence(const unsigned char *string, int *len)
         // Stops at the first non-continuation byte, the terminating NUL
         // included, so nothing past the end of the text is read.
         if ((string[i] & 0xC0) != 0x80)
-            return 0;
+            return false;
         code_point = (code_point << 6) | (string[i] & 0x3F);
     }
     if ((code_point < 0x80 && *len > 1) || (code_point < 0x800 && *len > 2) ||
         (code_point < 0x10000 && *len > 3))
-        return 0;
+        return false;
     if (code_point > 0x10FFFF)
-        return 0;
-    if (code_point >= 0xD800 && code_point <= 0xDFFF)
-        return 0;
-    return 1;
+        return false;
+    return code_point < 0xD800 || code_point > 0xDFFF;
 }
 
 }  // namespace
@@ -137,7 +135,7 @@ size_t jsontree::detail::valid_utf8_length(const char *string, size_t string_len
     return size_t((bytes < end ? bytes : end) - start);
 }
 
-int jsontree::detail::is_valid_utf8(const char *string, size_t string_len)
+bool jsontree::detail::is_valid_utf8(const char *string, size_t string_len)
 {
     return valid_utf8_length(string, string_len) == string_len;
 }
@@ -149,7 +147,7 @@ namespace {
 // A value around a new empty container (`Container{}`: no slots, no
 // entries), stored in the union member `slot`; both blocks or neither.
 template <typename Container>
-JSON_Value *new_container_value(JSON_Value_Type type, Container *JSON_Value_Value::*slot)
+JSON_Value *new_container_value(JSON_Value_Type type, Container *JSON_Value::Payload::*slot)
 {
     JSON_Value *value = allocate_value(type);
     if (!value)
@@ -168,12 +166,12 @@ JSON_Value *new_container_value(JSON_Value_Type type, Container *JSON_Value_Valu
 
 JSON_Value *json_value_init_object(void)
 {
-    return new_container_value(JSONObject, &JSON_Value_Value::object);
+    return new_container_value(JSONObject, &JSON_Value::Payload::object);
 }
 
 JSON_Value *json_value_init_array(void)
 {
-    return new_container_value(JSONArray, &JSON_Value_Value::array);
+    return new_container_value(JSONArray, &JSON_Value::Payload::array);
 }
 
 namespace {
@@ -205,7 +203,7 @@ char *jsontree::detail::copy_text(std::string_view content)
     return text;
 }
 
-JSON_Value *jsontree::detail::json_value_copy_string(std::string_view content)
+JSON_Value *jsontree::detail::new_string_copy(std::string_view content)
 {
     if (!fits_string_length(content.size()))
         return nullptr;
@@ -235,8 +233,7 @@ JSON_Value *json_value_init_number(double number)
     return value;
 }
 
-JSON_Value *jsontree::detail::json_value_init_number_with_text(double number,
-                                                               std::string_view literal)
+JSON_Value *jsontree::detail::new_number_with_literal(double number, std::string_view literal)
 {
     JSON_Value *value = allocate_value(JSONNumber, literal.size() + 1);
     if (value) {

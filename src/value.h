@@ -12,15 +12,15 @@
 #include <string_view>
 
 // The records keep the names the public header gives their opaque types.
-typedef union json_value_value {
-    char *string;
-    double number;
-    JSON_Object *object;
-    JSON_Array *array;
-    int boolean;
-} JSON_Value_Value;
-
 struct json_value_t {
+    union Payload {
+        char *string;
+        double number;
+        JSON_Object *object;
+        JSON_Array *array;
+        int boolean;
+    };
+
     JSON_Value_Type type;
     union {
         // A number whose literal no double holds keeps that literal,
@@ -31,7 +31,7 @@ struct json_value_t {
         // included; 32 bits, so the record stays as small as before.
         uint32_t string_length;
     };
-    JSON_Value_Value value;
+    Payload value;
 };
 static_assert(sizeof(json_value_t) <= 16, "a value record grew");
 
@@ -79,19 +79,19 @@ char *copy_text(std::string_view content);
 // obtained before its text: the order that hands a parse the blocks a
 // release just gave back. Null when memory runs out or `content` does not
 // fit a string value.
-JSON_Value *json_value_copy_string(std::string_view content);
+JSON_Value *new_string_copy(std::string_view content);
 
 // A number value holding `number` that also keeps `literal`, the text it was
 // read from, for a number the double does not hold; one block for both.
-JSON_Value *json_value_init_number_with_text(double number, std::string_view literal);
+JSON_Value *new_number_with_literal(double number, std::string_view literal);
 
 // The length of the UTF-8 sequence a lead byte opens; 0 for a byte that
 // opens none.
 int num_bytes_in_utf8_sequence(unsigned char c);
 
-// 1 when the `string_len` bytes are valid UTF-8 (no overlong forms, no
-// surrogates, nothing past U+10FFFF), else 0.
-int is_valid_utf8(const char *string, size_t string_len);
+// Whether the `string_len` bytes are valid UTF-8: no overlong forms, no
+// surrogates, nothing past U+10FFFF.
+bool is_valid_utf8(const char *string, size_t string_len);
 // How many of the `string_len` bytes, from the first, are valid UTF-8.
 size_t valid_utf8_length(const char *string, size_t string_len);
 

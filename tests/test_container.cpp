@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-using jsontree::detail::json_object_add;
-using jsontree::detail::json_object_nget_value;
-using jsontree::detail::json_object_resize;
+using jsontree::detail::add_member;
+using jsontree::detail::find_member;
+using jsontree::detail::resize_members;
 
 namespace rh = recording_hooks;
 
@@ -95,7 +95,7 @@ TEST_F(ContainerTest, SettingAnExistingMemberReplacesItInPlace)
     EXPECT_EQ(rh::releases().front(), old_b) << "the old value is released";
 
     JSON_Value *other = json_value_init_null();
-    EXPECT_EQ(json_object_add(object, "a", other), JSONFailure) << "add refuses duplicates";
+    EXPECT_FALSE(add_member(object, "a", other)) << "add refuses duplicates";
     EXPECT_EQ(json_object_get_number(object, "a"), 1.0);
     json_value_free(other);
     json_value_free(root);
@@ -164,10 +164,10 @@ TEST_F(ContainerTest, LookupByLengthMatchesWholeNamesOnly)
     JSON_Object *object = json_object(root);
     json_object_set_number(object, "a", 1);
     json_object_set_number(object, "a.b", 2);
-    EXPECT_EQ(json_number(json_object_nget_value(object, "a.b", 1)), 1.0);
-    EXPECT_EQ(json_number(json_object_nget_value(object, "a.b", 3)), 2.0);
-    EXPECT_EQ(json_object_nget_value(object, "a.b", 2), nullptr);
-    EXPECT_EQ(json_object_nget_value(nullptr, "a", 1), nullptr);
+    EXPECT_EQ(json_number(find_member(object, "a.b", 1)), 1.0);
+    EXPECT_EQ(json_number(find_member(object, "a.b", 3)), 2.0);
+    EXPECT_EQ(find_member(object, "a.b", 2), nullptr);
+    EXPECT_EQ(find_member(nullptr, "a", 1), nullptr);
     EXPECT_EQ(json_object_get_value(object, "A"), nullptr) << "names are case-sensitive";
     json_value_free(root);
 }
@@ -338,14 +338,14 @@ TEST_F(ContainerTest, TrimmedContainersGrowByTheSameRule)
     JSON_Object *object = json_object(root);
     for (size_t i = 0; i < 3; i++)
         json_object_set_null(object, member_name(i).c_str());
-    ASSERT_EQ(json_object_resize(object, 3), JSONSuccess);
+    ASSERT_TRUE(resize_members(object, 3));
     rh::reset_records();
     json_object_set_null(object, "fourth");
     EXPECT_EQ(object->capacity, 15u);
 
     for (size_t i = 4; i < 500; i++)
         json_object_set_null(object, member_name(i).c_str());
-    ASSERT_EQ(json_object_resize(object, json_object_get_count(object)), JSONSuccess);
+    ASSERT_TRUE(resize_members(object, json_object_get_count(object)));
     EXPECT_EQ(json_object_set_null(object, "one-more"), JSONSuccess);
     EXPECT_EQ(object->capacity, 960u) << "1000 would pass the limit";
     json_value_free(root);
