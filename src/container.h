@@ -12,8 +12,9 @@ namespace jsontree::detail {
 // and an insertion into a container full at its limit is refused. Growth from
 // empty reaches the limits exactly: 960 = 15 * 2^6 members and
 // 122880 = 15 * 2^13 items. The parser gives a container exactly the slots
-// its entries take; growth from such a count is capped at the limit, so every
-// container takes entries up to the same limits.
+// its entries take; from there it grows to twice its capacity (at least 15),
+// never past the limit, so a parsed container too takes entries up to the
+// same limits.
 constexpr size_t FIRST_CAPACITY = 15;
 constexpr size_t OBJECT_MAX_CAPACITY = FIRST_CAPACITY << 6;
 static_assert(OBJECT_MAX_CAPACITY == JSON_MAX_MEMBERS);

@@ -233,10 +233,9 @@ private:
         return true;
     }
 
-    // Most documents never hold more entries open at once than fit here. A
-    // heap block of this size would be a large request for the C library's
-    // allocator, which first merges every small block freed before it: with
-    // a whole tree just released, that costs more than the parse.
+    // Most documents never hold more entries open at once than fit here, so
+    // a parse asks for no large block (docs/performance.md: large blocks set
+    // off glibc's merging of the blocks a release freed).
     static constexpr size_t INLINE_ENTRIES = 512;
     Entry inline_entries_[INLINE_ENTRIES];
     Entry *entries_ = inline_entries_;
@@ -340,9 +339,8 @@ JSON_Value *parse_member_value(const char **string, size_t nesting, Parser &pars
 
 // Reads one "name": value pair onto the open entries. A name already given
 // in this object, or one member more than an object may hold, fails. The
-// name's block comes after the value's blocks: a release gives a member's
-// name back before its value, and the next parse then finds each block it
-// asks for where the last one lay.
+// name's block is made after the value's: the allocation order in
+// docs/performance.md.
 bool parse_member(const char **string, size_t nesting, Parser &parser, size_t first,
                   NameFilter &names)
 {
@@ -409,9 +407,7 @@ bool parse_entries(const char **string, Parser &parser, char closing, ParseEntry
     return true;
 }
 
-// `nesting` is the depth of the members; the cursor is on the "{". The
-// object's records come before its members' blocks, as a release gives them
-// back after.
+// `nesting` is the depth of the members; the cursor is on the "{".
 JSON_Value *parse_object_value(const char **string, size_t nesting, Parser &parser)
 {
     ValuePtr value(json_value_init_object());
@@ -449,8 +445,7 @@ bool parse_item(const char **string, size_t nesting, Parser &parser, size_t firs
     return true;
 }
 
-// `nesting` is the depth of the items; the cursor is on the "[". The records
-// come first, as for an object.
+// `nesting` is the depth of the items; the cursor is on the "[".
 JSON_Value *parse_array_value(const char **string, size_t nesting, Parser &parser)
 {
     ValuePtr value(json_value_init_array());

@@ -53,8 +53,7 @@ private:
 // itself when it holds no escape, else of `decoded`, valid until its next
 // use; a "\u0000" in it ends the text that every later reader sees. A span
 // without data (even an empty content has some) for content JSON does not
-// allow, described in `fault`. Returned, not stored through a pointer: its two halves come back in
-// registers instead of making the caller wait for memory it just wrote.
+// allow, described in `fault`.
 std::string_view get_quoted_string(const char **string, const char *end, DecodeBuffer &decoded,
                                    ParseFault &fault);
 

@@ -207,6 +207,7 @@ JSON_Value *jsontree::detail::new_string_copy(std::string_view content)
 {
     if (!fits_string_length(content.size()))
         return nullptr;
+    // The record before its text: the allocation order in docs/performance.md.
     ValuePtr value(allocate_value(JSONString));
     if (!value)
         return nullptr;

@@ -28,7 +28,7 @@ struct json_value_t {
         // (json_value_get_number_text).
         bool keeps_text;
         // A string's bytes, a NUL decoded from "\u0000" and what follows it
-        // included; 32 bits, so the record stays as small as before.
+        // included; 32 bits, so the record stays within 16 bytes.
         uint32_t string_length;
     };
     Payload value;
@@ -75,10 +75,8 @@ char *jsontree_strdup(const char *string);
 // its exact size; null when memory runs out.
 char *copy_text(std::string_view content);
 
-// A string value holding a copy of `content`, NULs included, its record
-// obtained before its text: the order that hands a parse the blocks a
-// release just gave back. Null when memory runs out or `content` does not
-// fit a string value.
+// A string value holding a copy of `content`, NULs included; null when
+// memory runs out or `content` does not fit a string value.
 JSON_Value *new_string_copy(std::string_view content);
 
 // A number value holding `number` that also keeps `literal`, the text it was
