@@ -29,7 +29,6 @@ void remove_comments(char *string, const char *start_token, const char *end_toke
          {static_cast<unsigned char>('\0'), static_cast<unsigned char>('\\'),
           static_cast<unsigned char>('"'), static_cast<unsigned char>(*start_token)})
         stops[stop] = true;
-    bool in_string = false;
     bool escaped = false;
     char *cursor = string;
     for (;;) {
@@ -46,9 +45,8 @@ void remove_comments(char *string, const char *start_token, const char *end_toke
             escaped = true;
             cursor++;
         } else if (*cursor == '"' && !escaped) {
-            in_string = !in_string;
-            cursor++;
-        } else if (!in_string && strncmp(cursor, start_token, start_length) == 0) {
+            cursor = skip_string_literal(cursor, [](const char *) {});
+        } else if (strncmp(cursor, start_token, start_length) == 0) {
             escaped = false;
             char *end = strstr(cursor + start_length, end_token);
             if (!end) {
@@ -100,7 +98,7 @@ JSON_Value *json_parse_string_with_comments(const char *string)
 {
     if (!string)
         return nullptr;
-    TextPtr copy(jsontree_strdup(string));
+    TextPtr copy(copy_text(string));
     return copy ? parse_without_comments(copy.get()) : nullptr;
 }
 

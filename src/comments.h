@@ -17,6 +17,23 @@ void blank_comments(char *text);
 // outcome is reported in `error` (null is ignored), places counted in `text`.
 JSON_Value *parse_copy(std::string_view text, bool with_comments, JSON_Error *error);
 
+// Past the string literal whose opening quotation mark is at `cursor`, or at
+// the text's NUL when the literal is not closed: where both comment lexers
+// resume. `on_escape` sees each backslash inside it; the byte a backslash
+// escapes never closes the literal.
+template <typename Char, typename OnEscape>
+Char *skip_string_literal(Char *cursor, OnEscape on_escape)
+{
+    for (cursor++; *cursor && *cursor != '"'; cursor++) {
+        if (*cursor != '\\')
+            continue;
+        on_escape(cursor);
+        if (cursor[1])
+            cursor++;
+    }
+    return *cursor ? cursor + 1 : cursor;
+}
+
 }  // namespace jsontree::detail
 
 #endif

@@ -133,7 +133,7 @@ bool append_member(JSON_Object *object, const char *name, JSON_Value *value)
         if (capacity == 0 || !resize_members(object, capacity))
             return false;
     }
-    char *name_copy = jsontree_strdup(name);
+    char *name_copy = copy_text(name);
     if (!name_copy)
         return false;
     object->names[object->count] = name_copy;

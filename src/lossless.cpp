@@ -14,21 +14,6 @@ using namespace jsontree::detail;
 
 namespace {
 
-// Past the string literal opening at `cursor`, or at the end of the text when
-// the literal is not closed; notes the first "\u0000" escape inside it.
-char *skip_string_literal(char *cursor, const char **nul_escape)
-{
-    for (cursor++; *cursor && *cursor != '"'; cursor++) {
-        if (*cursor != '\\')
-            continue;
-        if (!*nul_escape && strncmp(cursor, "\\u0000", 6) == 0)
-            *nul_escape = cursor;
-        if (cursor[1])
-            cursor++;  // the escaped byte never closes the literal
-    }
-    return *cursor ? cursor + 1 : cursor;
-}
-
 char *blank(char *from, char *to)
 {
     memset(from, ' ', size_t(to - from));
@@ -64,7 +49,10 @@ LexicalView blank_comments_in_one_pass(char *text)
     char *cursor = text;
     while (*cursor) {
         if (*cursor == '"') {
-            cursor = skip_string_literal(cursor, &view.nul_escape);
+            cursor = skip_string_literal(cursor, [&view](const char *escape) {
+                if (!view.nul_escape && strncmp(escape, "\\u0000", 6) == 0)
+                    view.nul_escape = escape;
+            });
         } else if (strncmp(cursor, "//", 2) == 0) {
             char *line_feed = strchr(cursor, '\n');
             char *end = line_feed ? line_feed : cursor + strlen(cursor);
@@ -121,8 +109,8 @@ const char *earlier(const char *a, const char *b)
 bool loses_text(const char *string, size_t &lost_at)
 {
     lost_at = 0;
-    TextPtr blanked(jsontree_strdup(string));
-    TextPtr lexed_text(jsontree_strdup(string));
+    TextPtr blanked(copy_text(string));
+    TextPtr lexed_text(copy_text(string));
     if (!blanked || !lexed_text)
         return true;
     blank_comments(blanked.get());

@@ -75,7 +75,7 @@ JSON_Value *build_object(const JSON_Object *target, const JSON_Object *patch, si
         if (removes(patch->values[i]) || json_object_get_value(target, patch->names[i]))
             continue;
         ValuePtr value(build_value(nullptr, patch->values[i], depth + 1));
-        TextPtr name(jsontree_strdup(patch->names[i]));
+        TextPtr name(copy_text(patch->names[i]));
         if (!value || !name)
             return nullptr;
         fill(object, name.release(), value.release());

@@ -115,7 +115,7 @@ JSON_Status json_object_dotset_value(JSON_Object *object, const char *name, JSON
         return JSONFailure;
     for (const char *dot = strchr(name, '.'); dot; dot = strchr(name, '.')) {
         // The single-object operations take NUL-terminated names.
-        TextPtr segment(jsontree_strndup(name, size_t(dot - name)));
+        TextPtr segment(copy_text({name, size_t(dot - name)}));
         object = segment ? object_member_or_new(object, segment.get()) : nullptr;
         if (!object)
             return JSONFailure;

@@ -54,23 +54,6 @@ const char *text_after_record(const JSON_Value *value)
 
 namespace jsontree::detail {
 
-char *jsontree_strndup(const char *string, size_t n)
-{
-    char *copy = static_cast<char *>(jsontree_malloc(n + 1));
-    if (!copy)
-        return nullptr;
-    // strncpy's contract: stop at the text's NUL and pad with NULs up to n.
-    size_t length = strnlen(string, n);
-    memcpy(copy, string, length);
-    memset(copy + length, '\0', n + 1 - length);
-    return copy;
-}
-
-char *jsontree_strdup(const char *string)
-{
-    return jsontree_strndup(string, strlen(string));
-}
-
 int num_bytes_in_utf8_sequence(unsigned char c)
 {
     if (c == 0xC0 || c == 0xC1 || c > 0xF4 || (c & 0xC0) == 0x80)
@@ -223,7 +206,7 @@ JSON_Value *json_value_init_string(const char *string)
     size_t length = strlen(string);
     if (!is_valid_utf8(string, length) || !fits_string_length(length))
         return nullptr;
-    return adopt_string(jsontree_strndup(string, length), length);
+    return adopt_string(copy_text({string, length}), length);
 }
 
 JSON_Value *json_value_init_number(double number)

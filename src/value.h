@@ -67,13 +67,16 @@ inline bool fits_string_length(size_t length)
     return length == uint32_t(length);
 }
 
-// strndup and strdup through the hooks.
-char *jsontree_strndup(const char *string, size_t n);
-char *jsontree_strdup(const char *string);
-
 // A NUL-terminated copy of `content`, NULs in it included, in a block of
-// its exact size; null when memory runs out.
+// its exact size; null when memory runs out. The one way the library copies
+// text.
 char *copy_text(std::string_view content);
+
+// For the file modules, which still call it by this name.
+inline char *jsontree_strndup(const char *string, size_t n)
+{
+    return copy_text({string, n});
+}
 
 // A string value holding a copy of `content`, NULs included; null when
 // memory runs out or `content` does not fit a string value.

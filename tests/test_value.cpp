@@ -4,10 +4,11 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
+using jsontree::detail::copy_text;
 using jsontree::detail::jsontree_free;
-using jsontree::detail::jsontree_strndup;
 using jsontree::detail::num_bytes_in_utf8_sequence;
 
 namespace rh = recording_hooks;
@@ -181,14 +182,14 @@ TEST_F(ValueTest, EveryConstructorFailsCleanlyWithoutMemory)
     rh::fail_allocation(0);
 }
 
-TEST_F(ValueTest, StrndupCopiesAtMostNBytesIntoABlockOfNPlusOne)
+TEST_F(ValueTest, CopyTextCopiesItsBytesNulsIncludedIntoABlockOfOneMore)
 {
-    char *copy = jsontree_strndup("abc", 5);
+    char *copy = copy_text({"a\0c", 3});
     ASSERT_NE(copy, nullptr);
-    EXPECT_STREQ(copy, "abc");
-    EXPECT_EQ(rh::allocation_sizes().back(), 6u);
+    EXPECT_EQ(memcmp(copy, "a\0c", 4), 0);
+    EXPECT_EQ(rh::allocation_sizes().back(), 4u);
     jsontree_free(copy);
-    copy = jsontree_strndup("abcdef", 2);
+    copy = copy_text({"abcdef", 2});
     EXPECT_STREQ(copy, "ab");
     jsontree_free(copy);
 }
