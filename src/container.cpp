@@ -1,6 +1,5 @@
 // Objects and arrays: growable slot arrays with linear name lookup.
 #include "container.h"
-#include "tree.h"
 
 #include <cstring>
 
@@ -42,7 +41,22 @@ size_t member_position(const JSON_Object *object, const char *name, size_t n)
     return i;
 }
 
-bool append_member(JSON_Object *object, const char *name, JSON_Value *value);
+// Appends a member whose name the object does not hold.
+bool append_member(JSON_Object *object, const char *name, JSON_Value *value)
+{
+    if (object->count >= object->capacity) {
+        size_t capacity = grown_capacity(object->capacity, OBJECT_MAX_CAPACITY);
+        if (capacity == 0 || !resize_members(object, capacity))
+            return false;
+    }
+    char *name_copy = copy_text(name);
+    if (!name_copy)
+        return false;
+    object->names[object->count] = name_copy;
+    object->values[object->count] = value;
+    object->count++;
+    return true;
+}
 
 // The convenience setters, appenders and replacers: the value is made first
 // (before the container is examined), handed to the general operation, and
@@ -120,31 +134,6 @@ bool add_member(JSON_Object *object, const char *name, JSON_Value *value)
         return false;
     return append_member(object, name, value);
 }
-
-}  // namespace jsontree::detail
-
-namespace {
-
-// Appends a member whose name the object does not hold.
-bool append_member(JSON_Object *object, const char *name, JSON_Value *value)
-{
-    if (object->count >= object->capacity) {
-        size_t capacity = grown_capacity(object->capacity, OBJECT_MAX_CAPACITY);
-        if (capacity == 0 || !resize_members(object, capacity))
-            return false;
-    }
-    char *name_copy = copy_text(name);
-    if (!name_copy)
-        return false;
-    object->names[object->count] = name_copy;
-    object->values[object->count] = value;
-    object->count++;
-    return true;
-}
-
-}  // namespace
-
-namespace jsontree::detail {
 
 bool append_item(JSON_Array *array, JSON_Value *value)
 {

@@ -32,6 +32,14 @@ bool append_item(JSON_Array *array, JSON_Value *value);
 // The member named by the first `n` bytes of `name`.
 JSON_Value *find_member(const JSON_Object *object, const char *name, size_t n);
 
+// `target` is `tree` or lies inside it, or `tree` is too deep to tell.
+bool may_hold(const JSON_Value *tree, const JSON_Value *target);
+
+// `container` (an object or array) is `tree`'s or lies inside it, or `tree`
+// is too deep to tell: storing `tree` into it would make a cycle, which
+// releasing the tree would walk for ever.
+bool may_hold_container(const JSON_Value *tree, const void *container);
+
 }  // namespace jsontree::detail
 
 #endif

@@ -2,7 +2,6 @@
 // everything new is built beside the target first, where any allocation may
 // fail, then put in place by moves that cannot.
 #include "container.h"
-#include "tree.h"
 
 #include <utility>
 

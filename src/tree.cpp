@@ -1,6 +1,4 @@
 // Whole-tree services: deep copy, equality and schema validation.
-#include "tree.h"
-
 #include "container.h"
 
 #include <cmath>
@@ -197,54 +195,7 @@ bool validates(const JSON_Value *schema, const JSON_Value *value, size_t depth)
     }
 }
 
-// Calls `visit` on every entry of a container value; stops at the first
-// entry for which it returns false, and then returns false too.
-template <typename Visit>
-bool every_entry(const JSON_Value *value, Visit visit)
-{
-    if (const JSON_Object *object = json_value_get_object(value)) {
-        for (size_t i = 0; i < object->count; i++) {
-            if (!visit(object->values[i]))
-                return false;
-        }
-    } else if (const JSON_Array *array = json_value_get_array(value)) {
-        for (size_t i = 0; i < array->count; i++) {
-            if (!visit(array->items[i]))
-                return false;
-        }
-    }
-    return true;
-}
-
-// False once a value `found` accepts is found or the walk would pass the
-// depth limit.
-template <typename Found>
-bool surely_lacks(const JSON_Value *tree, Found found, size_t depth)
-{
-    if (found(tree) || depth > JSON_MAX_DEPTH)
-        return false;
-    return every_entry(
-        tree, [&](const JSON_Value *entry) { return surely_lacks(entry, found, depth + 1); });
-}
-
 }  // namespace
-
-bool jsontree::detail::may_hold(const JSON_Value *tree, const JSON_Value *target)
-{
-    return !surely_lacks(
-        tree, [target](const JSON_Value *value) { return value == target; }, 0);
-}
-
-bool jsontree::detail::may_hold_container(const JSON_Value *tree, const void *container)
-{
-    return !surely_lacks(
-        tree,
-        [container](const JSON_Value *value) {
-            return json_value_get_object(value) == container ||
-                   json_value_get_array(value) == container;
-        },
-        0);
-}
 
 JSON_Value *json_value_deep_copy(const JSON_Value *value)
 {
