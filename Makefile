@@ -6,7 +6,8 @@ ARM_BUILD_DIR  ?= build-arm
 INSTALL_CHECK_DIR ?= build-install-check
 FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS   ?= 60
-FUZZERS        := parse_fuzzer parse_comments_fuzzer roundtrip_fuzzer path_fuzzer
+# Each fuzz/*_fuzzer.cpp is one target; CMake reads the same files.
+FUZZERS        := $(sort $(basename $(notdir $(wildcard fuzz/*_fuzzer.cpp))))
 JOBS           ?= $(shell nproc)
 CMAKE          ?= cmake
 # Our own builds treat warnings as errors; an integrator's plain build does not.
