@@ -1,15 +1,13 @@
 // The parser: one forward recursive-descent pass over NUL-terminated text.
 #include "parse.h"
 
-#include "container.h"
-#include "file_io.h"
 #include "number_read.h"
+#include "open_entries.h"
 #include "parse_fault.h"
 #include "parse_string.h"
 #include "word_scan.h"
 
 #include <array>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -134,114 +132,6 @@ JSON_Value *parse_null_value(const char **string, const char *end, ParseFault &f
 }
 
 // ---- Containers
-
-// Members and items of the containers still open, innermost last. A
-// container's entries gather at the top while it is read and move into slot
-// arrays of exactly their count when it closes, so no container grows or
-// shrinks on the way and a name moves from the text into the object without
-// a copy. Whatever is still held when a parse fails is released here.
-class OpenEntries {
-public:
-    OpenEntries() = default;
-    ~OpenEntries()
-    {
-        for (size_t i = count_; i-- > 0;) {
-            jsontree_free(entries_[i].name);
-            json_value_free(entries_[i].value);
-        }
-        if (entries_ != inline_entries_)
-            jsontree_free(entries_);
-    }
-    OpenEntries(const OpenEntries &) = delete;
-    OpenEntries &operator=(const OpenEntries &) = delete;
-
-    size_t size() const { return count_; }
-
-    // Takes `name` (null for an array item) and `value` on success only;
-    // `hash` is name_hash of the name.
-    bool push(char *name, uint32_t hash, JSON_Value *value)
-    {
-        if (count_ == capacity_ && !grow())
-            return false;
-        entries_[count_++] = {name, value, hash};
-        return true;
-    }
-
-    // Names are unique within an object; they compare after decoding. The
-    // hashes kept beside the names spare reading most of them.
-    bool holds_name(size_t first, std::string_view name, uint32_t hash) const
-    {
-        for (size_t i = first; i < count_; i++) {
-            const char *held = entries_[i].name;
-            if (entries_[i].hash == hash && strncmp(held, name.data(), name.size()) == 0 &&
-                held[name.size()] == '\0')
-                return true;
-        }
-        return false;
-    }
-
-    // Hands the entries from `first` on to `object` as its members.
-    bool move_members(size_t first, JSON_Object *object)
-    {
-        size_t count = count_ - first;
-        if (count == 0)
-            return true;
-        if (!resize_members(object, count))
-            return false;
-        for (size_t i = 0; i < count; i++) {
-            object->names[i] = entries_[first + i].name;
-            object->values[i] = entries_[first + i].value;
-        }
-        object->count = count;
-        count_ = first;
-        return true;
-    }
-
-    // Hands the entries from `first` on to `array` as its items.
-    bool move_items(size_t first, JSON_Array *array)
-    {
-        size_t count = count_ - first;
-        if (count == 0)
-            return true;
-        if (!resize_items(array, count))
-            return false;
-        for (size_t i = 0; i < count; i++)
-            array->items[i] = entries_[first + i].value;
-        array->count = count;
-        count_ = first;
-        return true;
-    }
-
-private:
-    struct Entry {
-        char *name;
-        JSON_Value *value;
-        uint32_t hash;
-    };
-
-    bool grow()
-    {
-        size_t capacity = capacity_ * 2;
-        Entry *entries = static_cast<Entry *>(jsontree_malloc(capacity * sizeof(Entry)));
-        if (!entries)
-            return false;
-        memcpy(entries, entries_, count_ * sizeof(Entry));
-        if (entries_ != inline_entries_)
-            jsontree_free(entries_);
-        entries_ = entries;
-        capacity_ = capacity;
-        return true;
-    }
-
-    // Most documents never hold more entries open at once than fit here, so
-    // a parse asks for no large block (docs/performance.md: large blocks set
-    // off glibc's merging of the blocks a release freed).
-    static constexpr size_t INLINE_ENTRIES = 512;
-    Entry inline_entries_[INLINE_ENTRIES];
-    Entry *entries_ = inline_entries_;
-    size_t count_ = 0;
-    size_t capacity_ = INLINE_ENTRIES;
-};
 
 // Everything one parse carries besides its cursor.
 struct Parser {
@@ -542,43 +432,4 @@ JSON_Value *jsontree::detail::parse_root_reporting(const char *text, const char 
     else
         fault.report(original, error);
     return root;
-}
-
-char *jsontree::detail::read_file_reporting(const char *filename, JSON_Error *error)
-{
-    if (!filename) {
-        report_failure("no file name", error);
-        return nullptr;
-    }
-    errno = 0;
-    char *text = read_file(filename);
-    if (!text)
-        report_failure(errno ? strerror(errno) : "the file could not be read", error);
-    return text;
-}
-
-JSON_Value *json_parse_string(const char *string)
-{
-    return string ? parse_root(string) : nullptr;
-}
-
-JSON_Value *json_parse_file(const char *filename)
-{
-    TextPtr text(read_file(filename));
-    return text ? parse_root(text.get()) : nullptr;
-}
-
-JSON_Value *json_parse_string_report(const char *string, JSON_Error *error)
-{
-    if (!string) {
-        report_failure("no text", error);
-        return nullptr;
-    }
-    return parse_root_reporting(string, string, error);
-}
-
-JSON_Value *json_parse_file_report(const char *filename, JSON_Error *error)
-{
-    TextPtr text(read_file_reporting(filename, error));
-    return text ? parse_root_reporting(text.get(), text.get(), error) : nullptr;
 }

@@ -1,9 +1,13 @@
-// Texts given as a pointer and a length, with no NUL after them (a network
-// buffer, a mapped file): copied with a NUL into a block of their own, which
+// The parse calls of the interface: texts ending in a NUL, files, and texts
+// given as a pointer and a length with no NUL after them (a network buffer,
+// a mapped file), which are copied with a NUL into a block of their own that
 // the parser reads as it reads any text.
 #include "comments.h"
+#include "file_io.h"
+#include "parse.h"
 #include "parse_fault.h"
 
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 
@@ -56,4 +60,43 @@ JSON_Value *json_parse_buffer_with_comments_report(const char *text, size_t leng
                                                    JSON_Error *error)
 {
     return parse_buffer(text, length, true, error);
+}
+
+char *jsontree::detail::read_file_reporting(const char *filename, JSON_Error *error)
+{
+    if (!filename) {
+        report_failure("no file name", error);
+        return nullptr;
+    }
+    errno = 0;
+    char *text = read_file(filename);
+    if (!text)
+        report_failure(errno ? strerror(errno) : "the file could not be read", error);
+    return text;
+}
+
+JSON_Value *json_parse_string(const char *string)
+{
+    return string ? parse_root(string) : nullptr;
+}
+
+JSON_Value *json_parse_file(const char *filename)
+{
+    TextPtr text(read_file(filename));
+    return text ? parse_root(text.get()) : nullptr;
+}
+
+JSON_Value *json_parse_string_report(const char *string, JSON_Error *error)
+{
+    if (!string) {
+        report_failure("no text", error);
+        return nullptr;
+    }
+    return parse_root_reporting(string, string, error);
+}
+
+JSON_Value *json_parse_file_report(const char *filename, JSON_Error *error)
+{
+    TextPtr text(read_file_reporting(filename, error));
+    return text ? parse_root_reporting(text.get(), text.get(), error) : nullptr;
 }
