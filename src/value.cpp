@@ -272,8 +272,7 @@ void release_childless(JSON_Value *value)
         jsontree_free(value->value.array);
         break;
     case JSONString:
-        if (value->value.string)
-            jsontree_free(value->value.string);
+        jsontree_free(value->value.string);
         break;
     default:
         break;
