@@ -109,18 +109,3 @@ JSON_Value *json_parse_file_with_comments(const char *filename)
     TextPtr text(read_file(filename));
     return text ? parse_without_comments(text.get()) : nullptr;
 }
-
-JSON_Value *json_parse_string_with_comments_report(const char *string, JSON_Error *error)
-{
-    if (!string) {
-        report_failure("no text", error);
-        return nullptr;
-    }
-    return parse_copy(string, true, error);
-}
-
-JSON_Value *json_parse_file_with_comments_report(const char *filename, JSON_Error *error)
-{
-    TextPtr text(read_file_reporting(filename, error));
-    return text ? parse_copy(text.get(), true, error) : nullptr;
-}

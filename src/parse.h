@@ -14,9 +14,6 @@ JSON_Value *parse_root(const char *text);
 // counted in `original`: `text` itself, or the text it was blanked from.
 JSON_Value *parse_root_reporting(const char *text, const char *original, JSON_Error *error);
 
-// read_file, a failure reported in `error` (null is ignored).
-char *read_file_reporting(const char *filename, JSON_Error *error);
-
 }  // namespace jsontree::detail
 
 #endif

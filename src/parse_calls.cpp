@@ -1,7 +1,8 @@
-// The parse calls of the interface: texts ending in a NUL, files, and texts
-// given as a pointer and a length with no NUL after them (a network buffer,
-// a mapped file), which are copied with a NUL into a block of their own that
-// the parser reads as it reads any text.
+// The parse calls of the interface but the comment-tolerant ones that report
+// nothing: texts ending in a NUL, files, and texts given as a pointer and a
+// length with no NUL after them (a network buffer, a mapped file), which are
+// copied with a NUL into a block of their own that the parser reads as it
+// reads any text.
 #include "comments.h"
 #include "file_io.h"
 #include "parse.h"
@@ -27,16 +28,48 @@ bool holds_nul(std::string_view text, JSON_Error *error)
     return true;
 }
 
+// Whether a _report call was given a text; the failure reported when not.
+bool text_given(const char *text, JSON_Error *error)
+{
+    if (!text)
+        report_failure("no text", error);
+    return text != nullptr;
+}
+
 JSON_Value *parse_buffer(const char *text, size_t length, bool with_comments, JSON_Error *error)
 {
-    if (!text) {
-        report_failure("no text", error);
+    if (!text_given(text, error))
         return nullptr;
-    }
     std::string_view buffer(text, length);
     if (holds_nul(buffer, error))
         return nullptr;
     return parse_copy(buffer, with_comments, error);
+}
+
+// read_file, a failure reported in `error` (null is ignored).
+char *read_file_reporting(const char *filename, JSON_Error *error)
+{
+    if (!filename) {
+        report_failure("no file name", error);
+        return nullptr;
+    }
+    errno = 0;
+    char *text = read_file(filename);
+    if (!text)
+        report_failure(errno ? strerror(errno) : "the file could not be read", error);
+    return text;
+}
+
+// The document of a file, its comments blanked first (in a copy, so places
+// are counted in the text as read) when `with_comments` says so.
+JSON_Value *parse_file_reporting(const char *filename, bool with_comments, JSON_Error *error)
+{
+    TextPtr text(read_file_reporting(filename, error));
+    if (!text)
+        return nullptr;
+    if (with_comments)
+        return parse_copy(text.get(), true, error);
+    return parse_root_reporting(text.get(), text.get(), error);
 }
 
 }  // namespace
@@ -62,19 +95,6 @@ JSON_Value *json_parse_buffer_with_comments_report(const char *text, size_t leng
     return parse_buffer(text, length, true, error);
 }
 
-char *jsontree::detail::read_file_reporting(const char *filename, JSON_Error *error)
-{
-    if (!filename) {
-        report_failure("no file name", error);
-        return nullptr;
-    }
-    errno = 0;
-    char *text = read_file(filename);
-    if (!text)
-        report_failure(errno ? strerror(errno) : "the file could not be read", error);
-    return text;
-}
-
 JSON_Value *json_parse_string(const char *string)
 {
     return string ? parse_root(string) : nullptr;
@@ -88,15 +108,20 @@ JSON_Value *json_parse_file(const char *filename)
 
 JSON_Value *json_parse_string_report(const char *string, JSON_Error *error)
 {
-    if (!string) {
-        report_failure("no text", error);
-        return nullptr;
-    }
-    return parse_root_reporting(string, string, error);
+    return text_given(string, error) ? parse_root_reporting(string, string, error) : nullptr;
 }
 
 JSON_Value *json_parse_file_report(const char *filename, JSON_Error *error)
 {
-    TextPtr text(read_file_reporting(filename, error));
-    return text ? parse_root_reporting(text.get(), text.get(), error) : nullptr;
+    return parse_file_reporting(filename, false, error);
+}
+
+JSON_Value *json_parse_string_with_comments_report(const char *string, JSON_Error *error)
+{
+    return text_given(string, error) ? parse_copy(string, true, error) : nullptr;
+}
+
+JSON_Value *json_parse_file_with_comments_report(const char *filename, JSON_Error *error)
+{
+    return parse_file_reporting(filename, true, error);
 }
