@@ -263,14 +263,14 @@ size_t serialization_size(const JSON_Value *value, Layout layout)
 }
 
 // `buf` holds at least the measured size.
-JSON_Status write_measured(const JSON_Value *value, char *buf, Layout layout)
+bool write_measured(const JSON_Value *value, char *buf, Layout layout)
 {
     Writer writer(buf, layout);
     write_value(writer, value, 0);
     if (writer.failed())
-        return JSONFailure;
+        return false;
     writer.terminate();
-    return JSONSuccess;
+    return true;
 }
 
 JSON_Status serialize_to_buffer(const JSON_Value *value, char *buf, size_t buf_size_in_bytes,
@@ -279,7 +279,7 @@ JSON_Status serialize_to_buffer(const JSON_Value *value, char *buf, size_t buf_s
     size_t size = serialization_size(value, layout);
     if (!buf || size == 0 || buf_size_in_bytes < size)
         return JSONFailure;
-    return write_measured(value, buf, layout);
+    return write_measured(value, buf, layout) ? JSONSuccess : JSONFailure;
 }
 
 char *serialize_to_string(const JSON_Value *value, Layout layout)
@@ -288,7 +288,7 @@ char *serialize_to_string(const JSON_Value *value, Layout layout)
     if (size == 0)
         return nullptr;
     TextPtr text(static_cast<char *>(jsontree_malloc(size)));
-    if (!text || write_measured(value, text.get(), layout) != JSONSuccess)
+    if (!text || !write_measured(value, text.get(), layout))
         return nullptr;
     return text.release();
 }
