@@ -134,7 +134,7 @@ Cause replace_held(JSON_File *file, const char *text)
     // Copied before anything is written: a handle never holds a file whose
     // text it cannot give.
     size_t length = strlen(text);
-    TextPtr copy(jsontree_strndup(text, length));
+    TextPtr copy(copy_text({text, length}));
     if (!copy)
         return Cause{ENOMEM};
     FileDescriptor new_file;

@@ -72,12 +72,6 @@ inline bool fits_string_length(size_t length)
 // text.
 char *copy_text(std::string_view content);
 
-// For the file modules, which still call it by this name.
-inline char *jsontree_strndup(const char *string, size_t n)
-{
-    return copy_text({string, n});
-}
-
 // A string value holding a copy of `content`, NULs included; null when
 // memory runs out or `content` does not fit a string value.
 JSON_Value *new_string_copy(std::string_view content);
