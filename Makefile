@@ -11,7 +11,10 @@ FUZZERS        := $(sort $(basename $(notdir $(wildcard fuzz/*_fuzzer.cpp))))
 JOBS           ?= $(shell nproc)
 CMAKE          ?= cmake
 # Our own builds treat warnings as errors; an integrator's plain build does not.
-TEST_CONFIG    := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJSONTREE_WERROR=ON
+# Line tables only (-g1): backtraces and valgrind still name file and line, and
+# the test programs, most of a fresh build, compile a third faster.
+TEST_CONFIG    := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJSONTREE_WERROR=ON \
+  -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
 ASAN_CONFIG    := -DCMAKE_BUILD_TYPE=Debug -DJSONTREE_SANITIZE=ON -DJSONTREE_WERROR=ON
 SANITIZER_ENV  := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
