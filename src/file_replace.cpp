@@ -7,7 +7,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/syscall.h>
-#include <sys/xattr.h>
 
 #include <cerrno>
 #include <cstddef>
@@ -192,54 +191,6 @@ private:
     char name_[NAME_MAX + 1] = {};
 };
 
-// ---- What the new file takes from the old one
-
-// ACLs and security labels guard the file as much as its mode does. A file
-// system without extended attributes has none to copy; one that cannot be
-// copied fails the write.
-Cause copy_extended_attributes(int from, int to)
-{
-    ssize_t list_size = flistxattr(from, nullptr, 0);
-    if (list_size == 0 || (list_size < 0 && errno == ENOTSUP))
-        return {};
-    if (list_size < 0)
-        return errno_cause();
-    TextPtr names(static_cast<char *>(jsontree_malloc(size_t(list_size))));
-    if (!names)
-        return Cause{ENOMEM};
-    if ((list_size = flistxattr(from, names.get(), size_t(list_size))) < 0)
-        return errno_cause();
-    TextPtr value;
-    size_t capacity = 0;
-    for (const char *name = names.get(); name < names.get() + list_size; name += strlen(name) + 1) {
-        ssize_t size = fgetxattr(from, name, nullptr, 0);
-        if (size < 0)
-            return errno_cause();
-        if (size_t(size) > capacity) {
-            value.reset(static_cast<char *>(jsontree_malloc(size_t(size))));
-            if (!value)
-                return Cause{ENOMEM};
-            capacity = size_t(size);
-        }
-        size = fgetxattr(from, name, value.get(), capacity);
-        if (size < 0 || fsetxattr(to, name, value.get(), size_t(size), 0) != 0)
-            return errno_cause();
-    }
-    return {};
-}
-
-// The owner, mode and attributes the held file has now: they may have
-// changed since it was opened.
-Cause take_properties(const HeldInode &held, int to)
-{
-    struct stat current;
-    if (fstat(held.fd, &current) != 0)
-        return errno_cause();
-    if (Cause cause = take_owner_and_mode(to, current, 07777))
-        return cause;
-    return copy_extended_attributes(held.fd, to);
-}
-
 // ---- Writing
 
 // A FIFO or a device has a reader behind its name: it is written through,
@@ -333,7 +284,7 @@ Cause replace_regular(int dir_fd, const char *name, const HeldInode *held, NameC
     if (Cause cause = temporary.create(name, held))
         return cause;
     if (held) {
-        if (Cause cause = take_properties(*held, temporary.fd()))
+        if (Cause cause = take_properties(*held, temporary.fd(), 07777))
             return cause;
     }
     if (Cause cause = write_all(temporary.fd(), text))

@@ -4,9 +4,11 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/xattr.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 using namespace jsontree::detail;
 
@@ -21,6 +23,40 @@ Cause refuse_irregular(const struct stat &status)
         return Cause{S_ISDIR(status.st_mode) ? EISDIR : EINVAL};
     if (static_cast<unsigned long long>(status.st_size) >= SIZE_MAX)
         return Cause{EFBIG};
+    return {};
+}
+
+// ACLs and security labels guard the file as much as its mode does. A file
+// system without extended attributes has none to copy; one that cannot be
+// copied fails the write.
+Cause copy_extended_attributes(int from, int to)
+{
+    ssize_t list_size = flistxattr(from, nullptr, 0);
+    if (list_size == 0 || (list_size < 0 && errno == ENOTSUP))
+        return {};
+    if (list_size < 0)
+        return errno_cause();
+    TextPtr names(static_cast<char *>(jsontree_malloc(size_t(list_size))));
+    if (!names)
+        return Cause{ENOMEM};
+    if ((list_size = flistxattr(from, names.get(), size_t(list_size))) < 0)
+        return errno_cause();
+    TextPtr value;
+    size_t capacity = 0;
+    for (const char *name = names.get(); name < names.get() + list_size; name += strlen(name) + 1) {
+        ssize_t size = fgetxattr(from, name, nullptr, 0);
+        if (size < 0)
+            return errno_cause();
+        if (size_t(size) > capacity) {
+            value.reset(static_cast<char *>(jsontree_malloc(size_t(size))));
+            if (!value)
+                return Cause{ENOMEM};
+            capacity = size_t(size);
+        }
+        size = fgetxattr(from, name, value.get(), capacity);
+        if (size < 0 || fsetxattr(to, name, value.get(), size_t(size), 0) != 0)
+            return errno_cause();
+    }
     return {};
 }
 
@@ -141,6 +177,18 @@ void remove_if_abandoned(int dir_fd, const char *name)
         return;  // nothing there, or nothing that is ours to remove
     if (flock(stray.get(), LOCK_EX | LOCK_NB) == 0 && name_holds(dir_fd, name, status))
         unlinkat(dir_fd, name, 0);
+}
+
+// The held file's owner and mode are read anew: they may have changed since
+// it was opened.
+Cause take_properties(const HeldInode &held, int to, mode_t kept)
+{
+    struct stat current;
+    if (fstat(held.fd, &current) != 0)
+        return errno_cause();
+    if (Cause cause = take_owner_and_mode(to, current, kept))
+        return cause;
+    return copy_extended_attributes(held.fd, to);
 }
 
 }  // namespace jsontree::detail

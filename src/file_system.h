@@ -166,6 +166,12 @@ Cause open_for_writing(int dir_fd, const char *name, int access, const struct st
 // of `replaced`, as far as this process may.
 Cause take_owner_and_mode(int fd, const struct stat &replaced, mode_t kept);
 
+// Gives the file `to` what guards the held file now: its owner, group, the
+// permission bits among `kept`, and its extended attributes (ACLs and
+// security labels among them). The one way every file made beside a target
+// takes them.
+Cause take_properties(const HeldInode &held, int to, mode_t kept);
+
 // Removes the regular file `name` unless a live writer holds it locked.
 void remove_if_abandoned(int dir_fd, const char *name);
 
