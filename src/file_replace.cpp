@@ -4,7 +4,6 @@
 // written in place instead (file_journal.cpp).
 #include "file_system.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/syscall.h>
 
@@ -55,6 +54,18 @@ bool is_temporary_name(const char *name, const char *prefix, size_t prefix_lengt
            name[prefix_length + RANDOM_LETTERS] == RESERVED_END;
 }
 
+// The record getdents64 fills, laid out by the kernel alike on every
+// architecture. The C libraries' own name for it is not portable: musl
+// declares dirent64 only under _LARGEFILE64_SOURCE.
+struct KernelDirectoryEntry {
+    uint64_t inode;
+    int64_t offset;
+    unsigned short record_length;
+    unsigned char type;
+    char name[1];
+};
+static_assert(offsetof(KernelDirectoryEntry, name) == 19, "the kernel's record has no padding");
+
 // Temporary files of this target left by killed writers.
 void remove_strays(int dir_fd, const char *target_name)
 {
@@ -72,9 +83,9 @@ void remove_strays(int dir_fd, const char *target_name)
             return;
         for (long offset = 0; offset < length;) {
             unsigned short record_length;
-            memcpy(&record_length, entries + offset + offsetof(struct dirent64, d_reclen),
+            memcpy(&record_length, entries + offset + offsetof(KernelDirectoryEntry, record_length),
                    sizeof record_length);
-            const char *name = entries + offset + offsetof(struct dirent64, d_name);
+            const char *name = entries + offset + offsetof(KernelDirectoryEntry, name);
             if (is_temporary_name(name, prefix, prefix_length))
                 remove_if_abandoned(dir_fd, name);
             offset += record_length;
