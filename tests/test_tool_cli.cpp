@@ -28,6 +28,11 @@ const std::string USAGE =
 const std::string VERSION = "configure_qrn " CONFIGURE_QRN_VERSION "\n";
 const std::string NEEDS_ARGUMENT = ARGV0 + ": requires at least one argument\n" + USAGE;
 
+std::string complaint(const std::vector<std::string> &args)
+{
+    return option_parser_complaint(ARGV0, args);
+}
+
 RunResult run_as_argv0(const std::vector<std::string> &args, const std::string &cwd = "")
 {
     RunOptions options;
@@ -60,7 +65,7 @@ struct OptionCase {
 // Options that end the run before the file is looked at, whatever follows.
 TEST(ToolCommandLine, OptionsThatEndTheRunEarly)
 {
-    const std::string invalid_x = ARGV0 + ": invalid option -- 'x'\n";
+    const std::string invalid_x = complaint({"-x"});
     const std::vector<OptionCase> cases = {
         {{"--version"}, {VERSION, "", 0}},
         {{"--vers"}, {VERSION, "", 0}},
@@ -75,11 +80,11 @@ TEST(ToolCommandLine, OptionsThatEndTheRunEarly)
         {{"a", "b", "-h"}, {"", USAGE, 1}},
         {{"-x", "a"}, {"", invalid_x + USAGE, 1}},
         {{"-x", "--version"}, {"", invalid_x + USAGE, 1}},
-        {{"a", "-f"}, {"", ARGV0 + ": option requires an argument -- 'f'\n" + USAGE, 1}},
-        {{"a", "--file"}, {"", ARGV0 + ": option '--file' requires an argument\n" + USAGE, 1}},
-        {{"--bogus", "a"}, {"", ARGV0 + ": unrecognized option '--bogus'\n" + USAGE, 1}},
+        {{"a", "-f"}, {"", complaint({"-f"}) + USAGE, 1}},
+        {{"a", "--file"}, {"", complaint({"--file"}) + USAGE, 1}},
+        {{"--bogus", "a"}, {"", complaint({"--bogus"}) + USAGE, 1}},
         // A negative VALUE without the end-of-options marker is an option.
-        {{"a", "-5"}, {"", ARGV0 + ": invalid option -- '5'\n" + USAGE, 1}},
+        {{"a", "-5"}, {"", complaint({"-5"}) + USAGE, 1}},
         {{}, {"", NEEDS_ARGUMENT, 1}},
         {{"-v", "-v", "-v"}, {"", NEEDS_ARGUMENT, 1}},
         {{"--"}, {"", NEEDS_ARGUMENT, 1}},
@@ -104,11 +109,7 @@ TEST(ToolCommandLine, AmbiguousPrefixIsRefusedWithUsage)
 {
     TempDir dir;
     const std::string conf = dir.write("conf.json", SMALL_DOC);
-    RunResult result = run_as_argv0({"-f", conf, "--ver", "a"});
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err.rfind(ARGV0 + ": option '--ver' is ambiguous", 0), 0u) << result.err;
-    EXPECT_TRUE(result.err.ends_with(USAGE)) << result.err;
-    EXPECT_EQ(result.status, 1);
+    expect_result(run_as_argv0({"-f", conf, "--ver", "a"}), {"", complaint({"--ver"}) + USAGE, 1});
     expect_result(run_as_argv0({"-f", conf, "--verb", "--verb", "a"}),
                   {"1\n", "<4> Parsing file: " + canonical(conf) + "\n", 0});
 }
@@ -251,8 +252,7 @@ TEST(ToolCommandLine, EndOfOptionsMarkerLetsArgumentsBeginWithAMinus)
 {
     TempDir dir;
     const std::string conf = dir.write("conf.json", "{\"-x\": \"dash\"}");
-    expect_result(run_as_argv0({"-f", conf, "-x"}),
-                  {"", ARGV0 + ": invalid option -- 'x'\n" + USAGE, 1});
+    expect_result(run_as_argv0({"-f", conf, "-x"}), {"", complaint({"-x"}) + USAGE, 1});
     expect_result(run_as_argv0({"-f", conf, "--", "-x"}), {"dash\n", "", 0});
     expect_result(run_as_argv0({"-f", conf, "--", "-x", "-5"}), {"", "", 0});
     expect_result(run_as_argv0({"-f", conf, "--", "-x"}), {"-5\n", "", 0});

@@ -19,6 +19,12 @@ void expect_result(const RunResult &actual, const Expected &expected);
 // Runs the tool built with the tests.
 RunResult run_tool(const std::vector<std::string> &args, const RunOptions &options = {});
 
+// What the C library's option parser prints on standard error for `args`
+// (argv[1] on) given the tool's options, up to the first option it refuses:
+// the C libraries word their complaints differently, and the tool passes
+// theirs on.
+std::string option_parser_complaint(const std::string &argv0, const std::vector<std::string> &args);
+
 // True when JSONTREE_TOOL_WRAPPER runs every start of the tool through a
 // checker, which makes runs many times slower.
 bool tool_is_wrapped();
