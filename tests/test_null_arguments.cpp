@@ -75,6 +75,13 @@ TEST_F(NullArgumentTest, EachCallGivesItsNeutralResult)
         {[] { return shown(json_object_dotremove(nullptr, "a")); }, failure},
         {[&] { return shown(json_object_dotremove(object, nullptr)); }, failure},
         {[&] { return shown(json_validate(nullptr, value.get())); }, failure},
+        {[] { return shown(json_pointer_get(nullptr, "")); }, none},
+        {[&] { return shown(json_pointer_get(root.get(), nullptr)); }, none},
+        {[&] { return shown(json_pointer_add(nullptr, "/a", value.get())); }, failure},
+        {[&] { return shown(json_pointer_add(root.get(), nullptr, value.get())); }, failure},
+        {[&] { return shown(json_pointer_add(root.get(), "/a", nullptr)); }, failure},
+        {[] { return shown(json_pointer_remove(nullptr, "/a")); }, failure},
+        {[&] { return shown(json_pointer_remove(root.get(), nullptr)); }, failure},
         {[&] { return shown(json_validate(null_schema.get(), nullptr)); }, failure},
     };
     for (const auto &c : cases) {
