@@ -34,6 +34,7 @@
 #define JSONTREE_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 #if defined(__GNUC__)
 #define JSONTREE_API __attribute__((visibility("default")))
@@ -232,6 +233,24 @@ JSONTREE_API double json_value_get_number(const JSON_Value *value);
 JSONTREE_API const char *json_value_get_number_text(const JSON_Value *value);
 /* 1 or 0 for a boolean value, else -1 (null included). */
 JSONTREE_API int json_value_get_boolean(const JSON_Value *value);
+
+/* Checked reads, for callers that must tell a missing or unsuitable value
+ * from a stored one: JSONSuccess with the result in `*out`, or JSONFailure
+ * with `*out` untouched. json_value_read_boolean gives 1 or 0 for a boolean.
+ * The integer reads take a number that is whole and within the range of
+ * their type: a fraction (1.5), a number out of range (a negative one for
+ * uint64_t), an infinity or NaN fails. A parsed literal that no double holds
+ * (json_value_get_number_text) is read from its text, every digit counting,
+ * so 9007199254740993 reads exactly; one that became 0 or infinite
+ * ("1e-400", "2e308") fails. Any other number is read from its double, so
+ * the literal 9007199254740993.0, which the double rounds, gives
+ * 9007199254740992. JSONFailure also for any other type, and for a null
+ * argument. The _object_, _dotread_ and _array_ forms read what the
+ * lookups by name, dotted path and index find, and fail where those find
+ * nothing. */
+JSONTREE_API JSON_Status json_value_read_boolean(const JSON_Value *value, int *out);
+JSONTREE_API JSON_Status json_value_read_int64(const JSON_Value *value, int64_t *out);
+JSONTREE_API JSON_Status json_value_read_uint64(const JSON_Value *value, uint64_t *out);
 
 /* Short names for json_value_get_type, _object, _array, _string, _number
  * and _boolean, with the same results. */

@@ -34,6 +34,9 @@ TEST_F(NullArgumentTest, EachCallGivesItsNeutralResult)
     JSON_Object *object = json_object(root.get());
     ValuePtr value(json_value_init_number(1));
     ValuePtr null_schema(json_value_init_null());
+    int boolean = 5;
+    int64_t integer = 5;
+    uint64_t natural = 5;
     const std::string none = shown(nullptr), zero = shown(0.0), no_boolean = shown(-1),
                       no_length = shown(size_t(0)), failure = shown(JSONFailure),
                       no_type = shown(JSONError);
@@ -75,6 +78,14 @@ TEST_F(NullArgumentTest, EachCallGivesItsNeutralResult)
         {[] { return shown(json_object_dotremove(nullptr, "a")); }, failure},
         {[&] { return shown(json_object_dotremove(object, nullptr)); }, failure},
         {[&] { return shown(json_validate(nullptr, value.get())); }, failure},
+        {[&] { return shown(json_value_read_boolean(value.get(), nullptr)); }, failure},
+        {[&] { return shown(json_value_read_int64(nullptr, &integer)); }, failure},
+        {[&] { return shown(json_value_read_uint64(value.get(), nullptr)); }, failure},
+        {[&] { return shown(json_object_read_int64(object, nullptr, &integer)); }, failure},
+        {[&] { return shown(json_object_read_uint64(nullptr, "a", &natural)); }, failure},
+        {[&] { return shown(json_object_dotread_boolean(object, nullptr, &boolean)); }, failure},
+        {[&] { return shown(json_object_dotread_int64(nullptr, "a.b", &integer)); }, failure},
+        {[&] { return shown(json_array_read_uint64(nullptr, 0, &natural)); }, failure},
         {[] { return shown(json_pointer_get(nullptr, "")); }, none},
         {[&] { return shown(json_pointer_get(root.get(), nullptr)); }, none},
         {[&] { return shown(json_pointer_add(nullptr, "/a", value.get())); }, failure},
@@ -92,6 +103,7 @@ TEST_F(NullArgumentTest, EachCallGivesItsNeutralResult)
     }
     EXPECT_EQ(json_object_get_count(object), 0u);
     EXPECT_EQ(json_number(value.get()), 1.0) << "a refused value is still the caller's";
+    EXPECT_EQ(boolean + integer + natural, 15u) << "a failed read writes nothing";
 }
 
 }  // namespace

@@ -39,6 +39,15 @@ JSONTREE_API int json_object_has_value(const JSON_Object *object, const char *na
 JSONTREE_API int json_object_has_value_of_type(const JSON_Object *object, const char *name,
                                                JSON_Value_Type type);
 
+/* json_value_read_boolean, _int64 and _uint64 for the member `name`:
+ * JSONFailure, `*out` untouched, when there is none. */
+JSONTREE_API JSON_Status json_object_read_boolean(const JSON_Object *object, const char *name,
+                                                  int *out);
+JSONTREE_API JSON_Status json_object_read_int64(const JSON_Object *object, const char *name,
+                                                int64_t *out);
+JSONTREE_API JSON_Status json_object_read_uint64(const JSON_Object *object, const char *name,
+                                                 uint64_t *out);
+
 /* Dotted paths: "outer.inner.leaf" steps through member objects only. The
  * path is split at every full stop, with no escape, so a member whose name
  * holds a full stop cannot be reached, and an empty segment names the member
@@ -54,6 +63,14 @@ JSONTREE_API JSON_Object *json_object_dotget_object(const JSON_Object *object, c
 JSONTREE_API JSON_Array *json_object_dotget_array(const JSON_Object *object, const char *name);
 JSONTREE_API double json_object_dotget_number(const JSON_Object *object, const char *name);
 JSONTREE_API int json_object_dotget_boolean(const JSON_Object *object, const char *name);
+/* The checked reads of the member the path leads to: JSONFailure, `*out`
+ * untouched, when the walk ends early. */
+JSONTREE_API JSON_Status json_object_dotread_boolean(const JSON_Object *object, const char *name,
+                                                     int *out);
+JSONTREE_API JSON_Status json_object_dotread_int64(const JSON_Object *object, const char *name,
+                                                   int64_t *out);
+JSONTREE_API JSON_Status json_object_dotread_uint64(const JSON_Object *object, const char *name,
+                                                    uint64_t *out);
 /* json_object_has_value and _of_type for the member the path leads to; 0
  * when the walk ends early. */
 JSONTREE_API int json_object_dothas_value(const JSON_Object *object, const char *name);
