@@ -86,6 +86,7 @@ TEST_F(NullArgumentTest, EachCallGivesItsNeutralResult)
         {[&] { return shown(json_object_dotread_boolean(object, nullptr, &boolean)); }, failure},
         {[&] { return shown(json_object_dotread_int64(nullptr, "a.b", &integer)); }, failure},
         {[&] { return shown(json_array_read_uint64(nullptr, 0, &natural)); }, failure},
+        {[] { return shown(json_object_get_value_at(nullptr, 0)); }, none},
         {[] { return shown(json_pointer_get(nullptr, "")); }, none},
         {[&] { return shown(json_pointer_get(root.get(), nullptr)); }, none},
         {[&] { return shown(json_pointer_add(nullptr, "/a", value.get())); }, failure},

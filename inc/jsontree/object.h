@@ -85,6 +85,10 @@ JSONTREE_API int json_object_dothas_value_of_type(const JSON_Object *object, con
  * or the object cleared or released. */
 JSONTREE_API size_t json_object_get_count(const JSON_Object *object);
 JSONTREE_API const char *json_object_get_name(const JSON_Object *object, size_t index);
+/* The value of the member at `index`, whose name json_object_get_name gives
+ * (null for null or an index of the count or more): with the count, a walk
+ * over every member that looks up no name. */
+JSONTREE_API JSON_Value *json_object_get_value_at(const JSON_Object *object, size_t index);
 
 /* json_object_set_value stores `value` as the member `name`: a member of
  * that name keeps its place and takes the value, else a new member is added
