@@ -206,10 +206,19 @@ Cause locate_target(const char *filename, Target &target)
     return {};
 }
 
-char *read_file(const char *filename)
+char *read_file(const char *filename, size_t &length)
 {
     FileText text;
-    return filename && succeeded(read_named(filename, text)) ? text.bytes.release() : nullptr;
+    if (!filename || !succeeded(read_named(filename, text)))
+        return nullptr;
+    length = text.length;
+    return text.bytes.release();
+}
+
+char *read_file(const char *filename)
+{
+    size_t length = 0;
+    return read_file(filename, length);
 }
 
 }  // namespace jsontree::detail

@@ -89,12 +89,13 @@ TEST_F(CommentsTest, LosslessOnlyWhenTheDocumentHoldsAllTheText)
         {"{\"a\":\"x\\u0000y\"}", JSONFailure, 7},
         {"{\"x\\u0000y\":1}", JSONFailure, 3},
         // Members hidden by the two-pass blanking.
-        {"{\"a\":1, // see /etc/*\n\"b\":2, /* c */\n\"d\":3}", JSONFailure, 22},
+        {"{\"a\":1, // see /etc/*\n\"b\":2, /* c */\n\"d\":3}", JSONFailure, 8},
         {"{\"a\":1, // it\"s\n\"p\":\"/*\", \"b\":2, \"q\":\"*/\"}", JSONFailure, 21},
-        {"{\"a\": // 1}", JSONFailure, 9},
+        {"{\"a\": // 1}", JSONFailure, 6},
         // A line comment runs on past a carriage return an editor ends the line at.
         {"{ // settings\r\"a\": 1,\r\"b\": 2\r\n}", JSONFailure, 14},
-        {"{\"a\":1, // note\r\n\"b\":2, // old\r\"c\":3\n}", JSONFailure},  // no document
+        // No document: the failure began at the hidden line.
+        {"{\"a\":1, // note\r\n\"b\":2, // old\r\"c\":3\n}", JSONFailure, 31},
         {"{\"a\":1, // note\r\n\"b\":2 // last\r\n}\r\n", JSONSuccess},
         // No document at all.
         {"", JSONFailure},

@@ -196,7 +196,7 @@ TEST(ToolRead, FailuresAtVerboseSayWhy)
          missing + "(null)\n<3> No path: three or more arguments were given\n"},
         {{lossy, "b"},
          missing + "b\n<3> b: no such member; " + lossy +
-             ":2:1: the document read leaves out the text from here\n"},
+             ":1:9: a comment that opens here hides text from the document\n"},
         {{dir.write("array.json", "[1]"), "a"},
          "<1> Invalid value type\n<3> The document's root is an array, not an object\n"},
         {{dir.path(), "a"}, invalid + "<3> " + dir.path() + ": Is a directory\n"},
