@@ -14,6 +14,13 @@ using namespace jsontree::detail;
 
 namespace {
 
+// The slash after the token that `rest` opens, or its end.
+size_t end_of_token(std::string_view rest)
+{
+    size_t next = rest.find('/', 1);
+    return next == std::string_view::npos ? rest.size() : next;
+}
+
 // The byte the token's text stands for at `i`, moving `i` past an escape.
 char decoded_at(std::string_view token, size_t &i)
 {
@@ -88,13 +95,12 @@ bool is_pointer(std::string_view text)
 
 std::string_view ReferenceTokens::iterator::operator*() const
 {
-    return rest_.substr(1, rest_.find('/', 1) - 1);
+    return span(rest_, 1, end_of_token(rest_));
 }
 
 ReferenceTokens::iterator &ReferenceTokens::iterator::operator++()
 {
-    size_t next = rest_.find('/', 1);
-    rest_ = rest_.substr(next == std::string_view::npos ? rest_.size() : next);
+    rest_ = span(rest_, end_of_token(rest_), rest_.size());
     return *this;
 }
 
@@ -103,8 +109,8 @@ bool split_last_token(std::string_view pointer, std::string_view &parent, std::s
     size_t slash = pointer.rfind('/');
     if (slash == std::string_view::npos)
         return false;
-    parent = pointer.substr(0, slash);
-    last = pointer.substr(slash + 1);
+    parent = span(pointer, 0, slash);
+    last = span(pointer, slash + 1, pointer.size());
     return true;
 }
 

@@ -10,6 +10,13 @@
 
 namespace jsontree::detail {
 
+// The bytes of `text` from `start` to `end`, within it: substr would check
+// that, and its throw would bring in the C++ run-time library.
+constexpr std::string_view span(std::string_view text, size_t start, size_t end)
+{
+    return {text.data() + start, end - start};
+}
+
 // Whether `text` is a pointer: empty (the root itself), or tokens each
 // opened by a slash, in which every "~" is followed by "0" (standing for
 // "~") or "1" (standing for "/"). Callers check the whole text first, so that
@@ -33,7 +40,7 @@ public:
     };
 
     iterator begin() const { return iterator(pointer_); }
-    iterator end() const { return iterator(pointer_.substr(pointer_.size())); }
+    iterator end() const { return iterator(span(pointer_, pointer_.size(), pointer_.size())); }
 
 private:
     std::string_view pointer_;
