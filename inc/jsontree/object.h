@@ -19,7 +19,11 @@ extern "C" {
 /* ---- Objects ---------------------------------------------------------- */
 
 /* An object holds at most 960 members, each name once (names compare byte
- * for byte). Lookups by name: the value of the member `name`, or its object,
+ * for byte). A lookup by name, and every call that takes a name or a dotted
+ * path (stores and removals too), compares the name with the members' in
+ * turn: its cost grows with the member count, there being no hash table. To
+ * visit every member, walk by index (json_object_get_name and
+ * json_object_get_value_at). Lookups by name: the value of the member `name`, or its object,
  * array, text, number or boolean (1 or 0) when the value is of that type.
  * Null, 0.0 or -1 (booleans) when the object or the name is null, no member
  * has that name, or its value is of another type. What they return stays the
