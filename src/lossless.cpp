@@ -234,6 +234,7 @@ JSON_Value *jsontree::detail::parse_lossless(const char *text, size_t length, JS
         report_place(text, size_t(loss.at - lexed.get()), loss.reason, error);
         return nullptr;
     }
+    report_success(error);
     return document.release();
 }
 
