@@ -5,8 +5,6 @@
 // closes the gap it leaves.
 #include "pointer.h"
 
-#include "container.h"
-
 #include <cstdint>
 #include <cstring>
 
