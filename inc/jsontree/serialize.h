@@ -60,8 +60,10 @@ JSONTREE_API JSON_Status json_canonical_filename(const char *filename, char *buf
  *
  * Sizes count the terminating NUL; 0 means the value cannot be serialized.
  * A regular file is replaced whole, by a rename: readers see the old file or
- * the new one, which keeps the old one's owner, group, mode and extended
- * attributes. A symbolic link at the name when the call starts is resolved
+ * the new one, which keeps the old one's owner, group, mode and exactly its
+ * extended attributes: an ACL the directory's default ACL would give a new
+ * file, and the old one lacks, is removed before the new one holds any
+ * text. A symbolic link at the name when the call starts is resolved
  * once and its target replaced; a FIFO or a device is written in place. A
  * file that is missing is created, with mode 0666 less the umask. A file
  * that is a mount of its own (bind-mounted), which no rename can replace, is
