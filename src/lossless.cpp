@@ -104,23 +104,44 @@ const char *earlier(const char *a, const char *b)
     return !a ? b : !b ? a : a < b ? a : b;
 }
 
+// What a check of a text found.
+enum class Loss {
+    NONE,
+    TEXT,    // the document leaves text out
+    MEMORY,  // memory ran out before the check could tell
+};
+
+// A parse that tells a text that does not parse from memory running out.
+JSON_Value *parse_noting_memory(const char *text, Loss &loss)
+{
+    JSON_Error fault;
+    JSON_Value *root = parse_root_reporting(text, text, &fault);
+    // Only a failure for want of memory has no place in the text.
+    if (!root && fault.line == 0)
+        loss = Loss::MEMORY;
+    return root;
+}
+
 // Where the document the comment-tolerant parser makes of `string` first
-// leaves text out, as an offset in `lost_at`; false when it leaves out none.
-bool loses_text(const char *string, size_t &lost_at)
+// leaves text out, as an offset in `lost_at`.
+Loss loses_text(const char *string, size_t &lost_at)
 {
     lost_at = 0;
     TextPtr blanked(copy_text(string));
     TextPtr lexed_text(copy_text(string));
     if (!blanked || !lexed_text)
-        return true;
+        return Loss::MEMORY;
     blank_comments(blanked.get());
-    ValuePtr document(parse_root(blanked.get()));
+    Loss loss = Loss::TEXT;
+    ValuePtr document(parse_noting_memory(blanked.get(), loss));
     if (!document)
-        return true;
+        return loss;
     LexicalView view = blank_comments_in_one_pass(lexed_text.get());
     // The parser stops at the root's closing bracket, where the lexical view
     // found it, so what follows is all the text the document leaves out.
-    ValuePtr lexed(parse_root(lexed_text.get()));
+    ValuePtr lexed(parse_noting_memory(lexed_text.get(), loss));
+    if (loss == Loss::MEMORY)
+        return loss;
     const bool readings_differ = !lexed || !json_value_equals(document.get(), lexed.get());
     const char *lost = earlier(view.nul_escape, view.hidden_line);
     if (view.root_end)
@@ -129,7 +150,7 @@ bool loses_text(const char *string, size_t &lost_at)
         lost = earlier(lost, first_divergence(blanked.get(), lexed_text.get()));
     if (lost)
         lost_at = size_t(lost - lexed_text.get());
-    return lost || readings_differ || !view.root_end;
+    return lost || readings_differ || !view.root_end ? Loss::TEXT : Loss::NONE;
 }
 
 }  // namespace
@@ -142,7 +163,12 @@ JSON_Status json_verify_lossless_with_comments_report(const char *string, size_t
         report_failure("no text", error);
         return JSONFailure;
     }
-    if (!loses_text(string, offset)) {
+    Loss loss = loses_text(string, offset);
+    if (loss == Loss::MEMORY) {
+        report_failure("out of memory", error);
+        return JSONFailure;
+    }
+    if (loss == Loss::NONE) {
         // The parser's reading ends at a NUL byte; the file may hold more.
         offset = strlen(string);
         if (offset >= length) {
