@@ -120,7 +120,8 @@ TEST(ToolRead, OutputThatCannotBeWrittenFails)
     }
 }
 
-// Control bytes in a path or file name are shown escaped: one line per message.
+// Control bytes in a path or file name are shown escaped: one line per
+// message, and one text per line.
 TEST(ToolRead, NamesInMessagesCannotForgeLines)
 {
     ConfFile conf(READ_DOC);
@@ -133,6 +134,10 @@ TEST(ToolRead, NamesInMessagesCannotForgeLines)
         {{"-f", conf.path, forged}, "<1> Failed to get json value: a\\n<0> Invalid json file\n"},
         {{"-f", conf.path, "twelve.\x1b[2J", "1"},
          "<1> Failed to set json value: twelve.\\x1b[2J\n"},
+        // A backslash, C1 controls (encoded and raw), the line separator and
+        // DEL escaped; other UTF-8 shown as it is.
+        {{"-f", conf.path, "a\\n\xc2\x9b\x9b\xe2\x80\xa8\x7f\xc3\xa9"},
+         "<1> Failed to get json value: a\\\\n\\xc2\\x9b\\x9b\\xe2\\x80\\xa8\\x7f\xc3\xa9\n"},
         {{"-f", missing, "a"},
          "<0> Failed to get canonical filename: " + conf.dir.file("x\\r\\t\\x01\\x1f.json") +
              ": No such file or directory\n"},

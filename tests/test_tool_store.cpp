@@ -248,7 +248,7 @@ TEST(ToolWrite, RewriteLaysOutTheDocumentAfterItsStores)
 TEST(ToolWrite, PathsThatCannotTakeTheValueAreRefused)
 {
     expect_refused({
-        {"{\"keep\": 1}", "\xff\xfe", "1", "<1> Failed to set json value: \xff\xfe\n",
+        {"{\"keep\": 1}", "\xff\xfe", "1", "<1> Failed to set json value: \\xff\\xfe\n",
          "JSON_PATH is not valid UTF-8 at column 1"},
         {"{\"outer\": 5}", "outer.inner", "1", "<1> Failed to set json value: outer.inner\n",
          "outer is a number, not an object"},
