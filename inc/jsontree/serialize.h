@@ -122,7 +122,8 @@ JSONTREE_API void json_free_serialized_string(char *string);
  * the file the name holds was obtained in time. A file system without locks
  * is read unlocked. Every failure sets errno: as the system call that failed
  * sets it, EISDIR for a directory, EINVAL for any other file that is not
- * regular, EFBIG for one too large to hold, ENOMEM when memory runs out. */
+ * regular and for a null name, EFBIG for one too large to hold, ENOMEM when
+ * memory runs out. */
 typedef struct json_file_t JSON_File;
 JSONTREE_API JSON_File *json_file_open(const char *filename, int lock_wait_ms);
 /* The text of the file the handle holds, NUL-terminated: as read when the
