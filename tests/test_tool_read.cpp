@@ -205,6 +205,9 @@ TEST(ToolRead, FailuresAtVerboseSayWhy)
         {{dir.write("array.json", "[1]"), "a"},
          "<1> Invalid value type\n<3> The document's root is an array, not an object\n"},
         {{dir.path(), "a"}, invalid + "<3> " + dir.path() + ": Is a directory\n"},
+        {{conf + "/x/y.json", "a"},
+         "<0> Failed to get canonical filename: " + conf + "/x/y.json: Not a directory\n<3> " +
+             conf + "/x/y.json: stops at " + conf + "/x: Not a directory\n"},
         {{fifo, "a", "1"}, invalid + "<3> " + fifo + ": Not a regular file\n"},
         {{dir.write("-inf.json", "{\"n\": [-inf]}"), "n"},
          "<1> Failed to serialize json value\n<3> No JSON text: a number in it has none (an "
