@@ -29,15 +29,24 @@ extern "C" {
  * regular file (a FIFO, a device). Otherwise the call fails with errno
  * EACCES and writes nothing. This is the rule of the kernel's
  * protected_symlinks and protected_fifos, applied in every directory others
- * may write, sticky or not. A relative link counts from the directory that
- * holds it; more than 40 links in one name fail with ELOOP. */
+ * may write, sticky or not. Once the name has passed through a directory or
+ * link owned by a user other than root and the caller, it goes on only into
+ * directories, links and files of that same user (EACCES otherwise, nothing
+ * written): a user's own links and "..", that could lead out of his files
+ * into root's or another user's, are not followed there. A relative link
+ * counts from the directory that holds it; more than 40 links in one name
+ * fail with ELOOP. A link on /proc (/proc/PID/root, /proc/self/fd/N) is
+ * followed by the kernel, never by its text, and kept in the canonical
+ * name; one that leads to anything but a directory, and a ".." above the
+ * directory it leads to, fail with EOPNOTSUPP. */
 
 /* Writes the canonical absolute name of the existing file `filename` (no
  * ".", "..", repeated slashes or symbolic links; a relative name counts
  * from the working directory) into `buffer`, NUL-terminated, as realpath(3)
  * does, links followed under the rule above. JSONFailure with errno set:
  * as realpath sets it (ENOENT, ENOTDIR, ELOOP, ENAMETOOLONG, ...), EACCES
- * for a link that may not be followed, ERANGE when the name does not fit in
+ * for a link or a step that may not be followed, EOPNOTSUPP for a link on
+ * /proc refused, ERANGE when the name does not fit in
  * `size` bytes (PATH_MAX always suffices), EINVAL for a null argument. */
 JSONTREE_API JSON_Status json_canonical_filename(const char *filename, char *buffer, size_t size);
 
