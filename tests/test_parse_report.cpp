@@ -57,6 +57,7 @@ std::vector<MalformedText> malformed_texts()
         {"[\"\x01\"]", 2, 1, 3, "control byte 1 inside a string"},
         {"{\"path\":\"C:\\qrn\"}", 11, 1, 12, "invalid escape \"\\q\" in path"},
         {"[\"x\\\n\"]", 3, 1, 4, "invalid escape \"\\?\""},
+        {"[\"\xC3\xA9\\q\"]", 4, 1, 4, "invalid escape \"\\q\""},  // one column for the é
         {"[\"\\ud83d\"]", 2, 1, 3, "unpaired surrogate \"\\ud83d\" in [0]"},
         {"[\"\\ud83d\\u0041\"]", 2, 1, 3, "unpaired surrogate \"\\ud83d\""},
         {"[\"\\ude00\"]", 2, 1, 3, "unpaired surrogate \"\\ude00\""},

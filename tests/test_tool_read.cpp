@@ -238,4 +238,34 @@ TEST(ToolRead, CommentsInTheFileAreWhiteSpace)
     expect_result(conf.read("b"), {"2\n", "", 0});
 }
 
+// Names at the edges of resolution: as many links as the kernel follows and
+// one more, and a ".." back up to the root, which leaves the name absolute.
+TEST(ToolRead, NamesAtTheEdgesOfResolution)
+{
+    ConfFile conf("{\"a\": 1}");
+    constexpr int MOST_LINKS = 40;
+    for (int i = MOST_LINKS; i >= 0; i--) {
+        std::string to = i == MOST_LINKS ? "conf.json" : "link" + std::to_string(i + 1);
+        ASSERT_EQ(symlink(to.c_str(), conf.dir.file("link" + std::to_string(i)).c_str()), 0);
+    }
+    const std::string first = conf.path.substr(0, conf.path.find('/', 1));
+    const std::string up_and_back = first + "/.." + conf.path;
+    const struct {
+        std::string name;
+        std::string err;
+    } cases[] = {
+        {conf.dir.file("link1"), ""},
+        {conf.dir.file("link0"), "<0> Failed to get canonical filename: " + conf.dir.file("link0") +
+                                     ": Too many levels of symbolic links\n"},
+        {up_and_back, ""},
+    };
+    RunOptions elsewhere;
+    elsewhere.cwd = conf.dir.path();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        expect_result(run_tool({"-f", c.name, "a"}, elsewhere),
+                      {c.err.empty() ? "1\n" : "", c.err, c.err.empty() ? 0 : 1});
+    }
+}
+
 }  // namespace

@@ -289,6 +289,9 @@ TEST(ToolWrite, RefusalsAtVerboseSayWhy)
          "VALUE is not valid UTF-8 at column 5"},
         {keep, "v", " {\"a\": [1, 2,]}", "<1> Failed to parse json string\n",
          "VALUE is not acceptable JSON at column 14: expected a value in a[2]"},
+        // White space before the first line's text is not in a later line's column.
+        {keep, "v", "  [1,\n x]", "<1> Failed to parse json string\n",
+         "VALUE is not acceptable JSON at column 2: unknown word \"x\" in [1]"},
         {keep, dotted_path(20), "7", "<1> Failed to set json value: " + dotted_path(20) + "\n",
          "The value would nest 20 levels deep; a file holds at most 19"},
     });
