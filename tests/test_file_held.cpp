@@ -223,7 +223,8 @@ TEST_F(FileReplaceTest, ReadersRefuseAFifoAtOnce)
 
 // A user who may write a directory plants a link or a FIFO there for root to
 // follow or fill: every file call and the tool refuse it (EACCES, nothing
-// written), unless no other user can have put it there.
+// written), unless no other user can have put it there. Past a directory or
+// link of another user, nothing of root's is reached.
 TEST_F(FileReplaceTest, LinksAndFifosPlantedByAnotherUserAreNotFollowed)
 {
     if (geteuid() != 0)
@@ -247,15 +248,10 @@ TEST_F(FileReplaceTest, LinksAndFifosPlantedByAnotherUserAreNotFollowed)
         bool step;        // it stands for a directory in the middle of the name
         bool followed;
     } links[] = {
-        {"sticky", OTHER, false, false},
-        {"group", OTHER, false, false},
-        {"other", THIRD, false, false},
-        {"group", OTHER, true, false},
-        {"sticky", 0, false, true},
-        // Past a directory or link of another user, nothing of root's.
-        {"other", OTHER, false, false},
-        {"other", 0, true, false},
-        {"own", OTHER, false, false},
+        {"sticky", OTHER, false, false},  {"group", OTHER, false, false},
+        {"other", THIRD, false, false},   {"group", OTHER, true, false},
+        {"sticky", 0, false, true},       {"other", OTHER, false, false},
+        {"other", 0, true, false},        {"own", OTHER, false, false},
         {"private", OTHER, false, false},
     };
     // 0 for a call that succeeded, else its errno.

@@ -301,7 +301,7 @@ static int planted_stale_text(int dir_fd, const char *path)
     if (!text)
         return 0;
     int saved_errno = errno;
-    int fd = NEXT(openat)(dir_fd, path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int fd = NEXT(openat)(dir_fd, path, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0 || NEXT(write)(fd, text, strlen(text)) != (ssize_t)strlen(text))
         abort();
     NEXT(close)(fd);
@@ -309,22 +309,23 @@ static int planted_stale_text(int dir_fd, const char *path)
     return 1;
 }
 
-static int open_matches(int dir_fd, const char *path, int flags)
+/* With JSONTREE_STALE_TEXT only opens that create a named file count. */
+static int counts(int dir_fd, const char *path, int flags)
 {
     return path_matches(dir_fd, path) && (!getenv("JSONTREE_STALE_TEXT") || (flags & O_CREAT));
 }
 
-#define WRAP_OPEN(function, parameters, arguments, dir_fd)                 \
-    int function parameters                                                \
-    {                                                                      \
-        va_list variadic;                                                  \
-        va_start(variadic, flags);                                         \
-        mode_t mode = mode_argument(flags, variadic);                      \
-        va_end(variadic);                                                  \
-        if (fails(#function, open_matches(dir_fd, path, flags), EMFILE) && \
-            !planted_stale_text(dir_fd, path))                             \
-            return -1;                                                     \
-        return NEXT(function) arguments;                                   \
+#define WRAP_OPEN(function, parameters, arguments, dir_fd)           \
+    int function parameters                                          \
+    {                                                                \
+        va_list variadic;                                            \
+        va_start(variadic, flags);                                   \
+        mode_t mode = mode_argument(flags, variadic);                \
+        va_end(variadic);                                            \
+        if (fails(#function, counts(dir_fd, path, flags), EMFILE) && \
+            !planted_stale_text(dir_fd, path))                       \
+            return -1;                                               \
+        return NEXT(function) arguments;                             \
     }
 WRAP_OPEN(open, (const char *path, int flags, ...), (path, flags, mode), AT_FDCWD)
 WRAP_OPEN(open64, (const char *path, int flags, ...), (path, flags, mode), AT_FDCWD)
