@@ -29,6 +29,10 @@
  * (serializing, copying and comparing included). A tree being changed, like a
  * JSON_File, is used by one thread at a time. The hooks are then called from
  * several threads at once, as malloc and free may be.
+ *
+ * Locale: numbers are read and written with "." as the decimal point
+ * whatever locale the program has set (setlocale, uselocale), in every
+ * thread; the library never changes the program's locale.
  */
 #ifndef JSONTREE_H
 #define JSONTREE_H

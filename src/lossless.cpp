@@ -172,18 +172,19 @@ Loss first_loss(const char *text, const char *blanked, const char *lexed, const 
 {
     // The parser stops at the root's closing bracket, where the lexical view
     // found it, so what follows is all the text the document leaves out.
-    ValuePtr lexed_document(parse_root(lexed));
+    JSON_Error lexed_fault;
+    ValuePtr lexed_document(parse_root_reporting(lexed, lexed, &lexed_fault));
+    // Only a failure for want of memory has no place in the text.
+    failed = !lexed_document && lexed_fault.line == 0;
     const bool readings_differ =
         !lexed_document || !json_value_equals(document, lexed_document.get());
-    Loss loss = earlier({view.nul_escape, "\\u0000 cuts the string short here"},
+    Loss loss = earlier({view.nul_escape, "an escaped NUL cuts the string short here"},
                         {view.hidden_line, HIDDEN_LINE});
     if (view.root_end)
         loss =
             earlier(loss, {text_after_root(view.root_end), "text after the end of the document"});
     if (readings_differ)
         loss = earlier(loss, hidden_by_comment(text, blanked, lexed));
-    // The same text read twice the same way yet parsed once only: memory ran out.
-    failed = readings_differ && !loss.at;
     return loss;
 }
 

@@ -120,6 +120,26 @@ TEST_F(CommentsTest, EveryAllocationFailureReleasesEverything)
     EXPECT_GE(failing, 15u);
 }
 
+// A check that runs out of memory cannot tell a place: naming one would send
+// an operator to mend a file that is fine.
+TEST_F(CommentsTest, LosslessCheckOutOfMemoryNamesNoPlace)
+{
+    const char *text = "{\"a\":[1,{\"b\":null}], /* c */ \"d\":true}";
+    for (size_t failing = 1;; failing++) {
+        SCOPED_TRACE(failing);
+        recording_hooks::fail_allocation(failing);
+        JSON_Error lost;
+        JSON_Status status = json_verify_lossless_with_comments_report(text, strlen(text), &lost);
+        if (!recording_hooks::failure_fired()) {
+            EXPECT_EQ(status, JSONSuccess);
+            break;
+        }
+        EXPECT_EQ(status, JSONFailure);
+        EXPECT_EQ(lost.line, 0u);
+        EXPECT_STREQ(lost.reason, "out of memory");
+    }
+}
+
 TEST_F(CommentsTest, FileIsBlankedInItsOwnBuffer)
 {
     TempDir dir;

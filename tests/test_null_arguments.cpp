@@ -3,6 +3,7 @@
 #include "owners.h"
 #include "recording_hooks.h"
 
+#include <cerrno>
 #include <functional>
 #include <string>
 
@@ -107,6 +108,14 @@ TEST_F(NullArgumentTest, EachCallGivesItsNeutralResult)
     EXPECT_EQ(json_object_get_count(object), 0u);
     EXPECT_EQ(json_number(value.get()), 1.0) << "a refused value is still the caller's";
     EXPECT_EQ(boolean + integer + natural, 15u) << "a failed read writes nothing";
+}
+
+// json_file_open promises errno on every failure, a null name's too.
+TEST_F(NullArgumentTest, FileOpenSetsErrnoForANullName)
+{
+    errno = 0;
+    EXPECT_EQ(json_file_open(nullptr, 0), nullptr);
+    EXPECT_EQ(errno, EINVAL);
 }
 
 }  // namespace

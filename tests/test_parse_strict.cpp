@@ -32,7 +32,7 @@ TEST_F(StrictReadTest, FaultsArePlacedWhereTheyAreMended)
         {"{\"a\": 1,\n/* off\n\"b\": 2,\n\"c\": }",
          "2:1: a comment that opens here is never closed"},
         {"{\"a\": 1,\n\"b\" 2}", "2:5: expected ':' after a member name in b"},
-        {"{\"a\": \"x\\u0000y\"}", "1:9: \\u0000 cuts the string short here"},
+        {"{\"a\": \"x\\u0000y\"}", "1:9: an escaped NUL cuts the string short here"},
         {"{ // set\r\"a\": 1\n}", "1:10: a line comment hides this text past a carriage return"},
         {std::string("{\"a\": 1}\0{\"b\": 2}", 16), "1:9: NUL byte in the text"},
     };

@@ -32,7 +32,8 @@ extern "C" {
  * the same); a raw byte below 0x20 in a string, an unknown escape, a "\u"
  * without four hexadecimal digits or a surrogate without its pair; a string
  * of 4 GiB or more; a number with a leading zero ("01") or in hexadecimal;
- * true, false and null written other than in lower case. A number is what strtod reads there, so "1." and
+ * true, false and null written other than in lower case. A number is what strtod reads there in
+ * the C locale, whatever locale the program has set, so "1." and
  * "-.5" are read too, and so are "-inf" and "-nan", which have no JSON text:
  * a tree that holds one cannot be serialized. A "\u0000" ends a member name;
  * a string value keeps it and what follows (json_value_get_string_len), its
