@@ -271,5 +271,6 @@ JSONTREE_API int json_boolean(const JSON_Value *value);
 #include "jsontree/object.h"
 #include "jsontree/parse.h"
 #include "jsontree/serialize.h"
+#include "jsontree/edit.h"
 
 #endif /* JSONTREE_H */
