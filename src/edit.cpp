@@ -9,6 +9,7 @@
 #include "comments.h"
 #include "parse_fault.h"
 #include "parse_string.h"
+#include "pointer.h"
 #include "value.h"
 
 #include <cstdint>
@@ -250,25 +251,6 @@ void read_container(const char *open, std::string_view step, size_t index, NameR
     container.close = cursor;
 }
 
-// The index an array step names: digits without a leading zero, or "-" for
-// the end (SIZE_MAX).
-bool index_of(std::string_view step, size_t &index)
-{
-    if (step == "-") {
-        index = SIZE_MAX;
-        return true;
-    }
-    if (step.empty() || step.size() > 9 || (step[0] == '0' && step.size() > 1))
-        return false;
-    index = 0;
-    for (char digit : step) {
-        if (digit < '0' || digit > '9')
-            return false;
-        index = index * 10 + size_t(digit - '0');
-    }
-    return true;
-}
-
 // ---- Layout
 
 // How entries are laid out in a container, found in the text around the
@@ -456,16 +438,35 @@ Splice splice(TextBuilder &out, const Source &source, const char *from, const ch
 // first step missing) and how many steps from there on are missing.
 struct Place {
     Container holder;
-    const char *root = nullptr;
     size_t missing = 0;
     Style style;  // the text's own
 };
+
+// A container among entries that are containers on one line is written on
+// one line too, spaced as the entry `neighbour` is.
+Style beside(const Source &source, const Entry &neighbour, const JSON_Value *value, Style style)
+{
+    if (!neighbour.start || (*neighbour.value != '{' && *neighbour.value != '[') ||
+        !is_filled_container(value))
+        return style;
+    NameReader names(source.lexed_end);
+    Container model;
+    read_container(neighbour.value, {}, SIZE_MAX, names, model);
+    const Style found = style_of(source, model, style);
+    if (found.multi_line)
+        return style;
+    style.padding = found.padding;
+    style.comma = found.comma;
+    style.colon = model.count > 0 && model.is_object() ? found.colon : style.colon;
+    style.multi_line = false;
+    return style;
+}
 
 Splice replace_entry(TextBuilder &out, const Source &source, const Place &place,
                      const JSON_Value *value)
 {
     const Entry &entry = place.holder.found;
-    Style style = place.holder.open ? style_of(source, place.holder, place.style) : place.style;
+    Style style = style_of(source, place.holder, place.style);
     if (*entry.value == '{' || *entry.value == '[') {
         // A container keeps its own layout: on lines, or on one line.
         NameReader names(source.lexed_end);
@@ -485,11 +486,12 @@ Splice append_entry(TextBuilder &out, const Source &source, const Place &place,
 {
     const Container &holder = place.holder;
     const Style style = style_of(source, holder, place.style);
+    const Style value_style = beside(source, holder.last, value, style);
     auto entry = [&] {
         if (holder.is_object())
-            put_member(out, name, value, style);
+            put_member(out, name, value, value_style);
         else
-            put_value(out, value, style);
+            put_value(out, value, value_style);
     };
     if (holder.count == 0) {
         const char *line_feed = line_feed_after(holder.open + 1);
@@ -519,6 +521,30 @@ Splice append_entry(TextBuilder &out, const Source &source, const Place &place,
         out.put(line_feed ? line_end_of(source, line_feed) : style.eol);
         put_indent(out, style, 0);
         entry();
+    });
+}
+
+// A new item where the item `place` found stands, which moves up by one.
+Splice insert_item(TextBuilder &out, const Source &source, const Place &place,
+                   const JSON_Value *value)
+{
+    const Entry &entry = place.holder.found;
+    Style style = style_of(source, place.holder, place.style);
+    style.indent = indentation(source, entry.start);
+    const Style value_style = beside(source, entry, value, style);
+    if (style.multi_line && starts_line(source, entry.start)) {
+        const char *at = line_start(source, entry.start);
+        return splice(out, source, at, at, [&] {
+            out.put(style.indent);
+            put_value(out, value, value_style);
+            out.put(',');
+            out.put(style.eol);
+        });
+    }
+    return splice(out, source, entry.start, entry.start, [&] {
+        put_value(out, value, value_style);
+        out.put(',');
+        out.put(style.comma);
     });
 }
 
@@ -561,13 +587,15 @@ bool find_place(const Source &source, const Steps &steps, const Change &change, 
 {
     NameReader names(source.lexed_end);
     place.style = text_style(source);
-    const char *at = place.root = skip_space(source.lexed);
+    const char *at = skip_space(source.lexed);
+    if (steps.count == 0)
+        return refuse(source, at, "the root itself, which no edit replaces or removes", error);
     for (size_t i = 0; i < steps.count; i++) {
         const bool is_array = *at == '[';
         size_t index = SIZE_MAX;
         if (*at != '{' && !(is_array && change.through_arrays))
             return refuse(source, at, "not an object, and the location goes on inside it", error);
-        if (is_array && !index_of(steps.step[i], index))
+        if (is_array && steps.step[i] != "-" && !token_index(steps.step[i], index))
             return refuse(source, at, "an array, and the location names no index of it", error);
         read_container(at, steps.step[i], index, names, place.holder);
         if (i == 0 && place.holder.is_object() && place.holder.count > 0)
@@ -580,7 +608,7 @@ bool find_place(const Source &source, const Steps &steps, const Change &change, 
         }
         at = place.holder.found.value;
     }
-    const char *open = place.holder.open ? place.holder.open : at;
+    const char *open = place.holder.open;
     if (place.missing > 0 && !change.value)
         return refuse(source, open, "nothing at the location to remove", error);
     if (place.missing > 1 && !change.makes_objects)
@@ -611,15 +639,14 @@ ValuePtr wrapped_value(const Steps &steps, size_t first_missing, const JSON_Valu
 Splice write_edit(TextBuilder &out, const Source &source, const Steps &steps, const Change &change,
                   const Place &place)
 {
-    if (steps.count == 0) {
-        Place root = place;
-        root.holder.found = Entry{place.root, place.root, past_value(place.root), nullptr};
-        return replace_entry(out, source, root, change.value);
-    }
     if (!change.value)
         return remove_entry(out, source, place);
-    if (place.missing == 0)
+    if (place.missing == 0) {
+        // An array takes a new item in, as a pointer's add does.
+        if (!place.holder.is_object())
+            return insert_item(out, source, place, change.value);
         return replace_entry(out, source, place, change.value);
+    }
     const size_t first_missing = steps.count - place.missing;
     ValuePtr value(wrapped_value(steps, first_missing, change.value));
     if (!value) {

@@ -40,7 +40,8 @@ extern "C" {
  *
  * Before returning, the new text is read back (with comments) and compared
  * with the document of the old text with the same change made through the
- * tree calls (json_object_dotset_value, json_object_dotremove); the call
+ * tree calls (json_object_dotset_value, json_object_dotremove,
+ * json_pointer_add, json_pointer_remove); the call
  * fails unless they are equal and json_verify_lossless_with_comments accepts
  * the new text. It fails too, with nothing written, when the old text does
  * not parse or holds text its document leaves out (see
@@ -68,6 +69,19 @@ JSONTREE_API char *json_edit_dotset(const char *text, size_t length, const char 
  * does; the objects on the way stay). */
 JSONTREE_API char *json_edit_dotremove(const char *text, size_t length, const char *path,
                                        size_t *new_length, JSON_Error *error);
+
+/* Stores `value` at the JSON Pointer `pointer` as json_pointer_add does
+ * (RFC 6902 "add": the container must exist; an array takes the value in at
+ * the index, the item there and those after it moving up, "-" appending; an
+ * object's member of that name takes it). The empty pointer, the root, fails.
+ * The caller keeps `value`. */
+JSONTREE_API char *json_edit_pointer_set(const char *text, size_t length, const char *pointer,
+                                         const JSON_Value *value, size_t *new_length,
+                                         JSON_Error *error);
+/* Removes the member or item at the JSON Pointer `pointer`, as
+ * json_pointer_remove does. */
+JSONTREE_API char *json_edit_pointer_remove(const char *text, size_t length, const char *pointer,
+                                            size_t *new_length, JSON_Error *error);
 
 /* json_edit_dotset on a file's text, the file then replaced as
  * json_file_replace replaces it: opened with json_file_open (see File
