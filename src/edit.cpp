@@ -348,6 +348,22 @@ void put_literal(TextBuilder &out, const char *quote, const char *end)
     }
 }
 
+// A number as the writer wrote it, but without the zeros "%f" leaves after
+// the last digit that counts: 52.5167, not 52.516700; the same decimal, the
+// same double. Past it.
+const char *put_number(TextBuilder &out, const char *number)
+{
+    const size_t length = strcspn(number, ",]} \n");
+    std::string_view text(number, length);
+    if (text.find('.') != std::string_view::npos && text.find_first_of("eE") == text.npos) {
+        text.remove_suffix(text.size() - 1 - text.find_last_not_of('0'));
+        if (text.back() == '.')
+            text.remove_suffix(1);
+    }
+    out.put(text);
+    return number + length;
+}
+
 // `value` in the layout of `style`: a filled container on lines of its own
 // where the entries around it are, each line indented from theirs, else on
 // one line with the spacing found.
@@ -395,6 +411,10 @@ void put_value(TextBuilder &out, const JSON_Value *value, const Style &style)
             out.put(*cursor);
             break;
         default:
+            if (*cursor == '-' || (*cursor >= '0' && *cursor <= '9')) {
+                cursor = put_number(out, cursor);
+                continue;
+            }
             out.put(*cursor);
         }
         cursor++;
@@ -453,7 +473,7 @@ Style beside(const Source &source, const Entry &neighbour, const JSON_Value *val
     Container model;
     read_container(neighbour.value, {}, SIZE_MAX, names, model);
     const Style found = style_of(source, model, style);
-    if (found.multi_line)
+    if (model.count == 0 || found.multi_line)
         return style;
     style.padding = found.padding;
     style.comma = found.comma;
