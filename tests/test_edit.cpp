@@ -6,7 +6,7 @@
 #include "recording_hooks.h"
 #include "serialized.h"
 
-#include <cmath>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -150,6 +150,42 @@ TEST_F(EditTest, RefusesWhatItCannotPlaceAndSaysWhere)
         EXPECT_EQ(error.column, c.column);
     }
     EXPECT_EQ(edit(hiding, "a", "2").rfind("refused: ", 0), 0u) << "a text hiding a member";
+}
+
+TEST_F(EditTest, FileFormReplacesTheFileOnlyWithAnEditedText)
+{
+    TempDir dir;
+    const std::string path = dir.write("global_conf.json", FORWARDER);
+    const std::string edited = with(FORWARDER, "AA555A0000000000", "0016C001FF10A235");
+    ValuePtr id = value_of(R"("0016C001FF10A235")");
+    JSON_Error error;
+    ASSERT_EQ(json_edit_file_dotset(path.c_str(), "gateway_conf.gateway_ID", id.get(), &error),
+              JSONSuccess)
+        << error.reason;
+    EXPECT_EQ(read_file_bytes(path), edited);
+    EXPECT_EQ(json_edit_file_dotset(path.c_str(), "gateway_conf.gateway_ID.x", id.get(), &error),
+              JSONFailure);
+    EXPECT_EQ(read_file_bytes(path), edited);
+    EXPECT_EQ(json_edit_file_dotset(dir.file("missing.json").c_str(), "a", id.get(), &error),
+              JSONFailure);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_STREQ(error.reason, strerror(ENOENT));
+}
+
+TEST_F(EditTest, RunningOutOfMemoryGivesNothingAndLeavesNothing)
+{
+    ValuePtr beacon = value_of(R"({"period":128,"freq_hz":869525000})");
+    for (size_t failing = 1;; failing++) {
+        recording_hooks::fail_allocation(failing);
+        TextPtr edited(json_edit_dotset(FORWARDER.data(), FORWARDER.size(), "gateway_conf.beacon",
+                                        beacon.get(), nullptr, nullptr));
+        if (!recording_hooks::failure_fired()) {
+            EXPECT_TRUE(edited);
+            break;
+        }
+        EXPECT_FALSE(edited) << "allocation " << failing;
+    }
+    recording_hooks::fail_allocation(0);
 }
 
 // Every value of `value`, as pointers from `location`.
