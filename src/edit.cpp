@@ -348,14 +348,15 @@ void put_literal(TextBuilder &out, const char *quote, const char *end)
     }
 }
 
-// A number as the writer wrote it, but without the zeros "%f" leaves after
-// the last digit that counts: 52.5167, not 52.516700; the same decimal, the
-// same double. Past it.
+// A number as the writer wrote it, but without the zeros its "%f" form (six
+// decimals) leaves after the last digit that counts: 52.5167, not 52.516700;
+// the same decimal, the same double. A literal kept as it was read has no
+// such form and stays whole. Past it.
 const char *put_number(TextBuilder &out, const char *number)
 {
     const size_t length = strcspn(number, ",]} \n");
     std::string_view text(number, length);
-    if (text.find('.') != std::string_view::npos && text.find_first_of("eE") == text.npos) {
+    if (text.find('.') == length - 7 && text.find_first_of("eE") == text.npos) {
         text.remove_suffix(text.size() - 1 - text.find_last_not_of('0'));
         if (text.back() == '.')
             text.remove_suffix(1);
