@@ -695,12 +695,18 @@ bool read_back_as(const Source &source, const Splice &splice, const char *edited
                   const JSON_Value *expected, JSON_Error *error)
 {
     JSON_Error check;
-    if (json_verify_lossless_with_comments_report(edited, length, &check) != JSONSuccess) {
-        report_place(source.text, place_in_source(source, splice, check.offset),
-                     "the edited text would hide text from the document here", error);
+    ValuePtr document(parse_lossless(edited, length, &check));
+    if (!document && check.line == 0) {
+        report_failure(check.reason, error);  // memory ran out
         return false;
     }
-    ValuePtr document(json_parse_string_with_comments(edited));
+    if (!document) {
+        ReasonLine reason;
+        reason.append("the edited text would not be read whole: ").append(check.reason);
+        report_place(source.text, place_in_source(source, splice, check.offset), reason.text(),
+                     error);
+        return false;
+    }
     if (!json_value_equals(document.get(), expected)) {
         report_place(source.text, size_t(splice.from - source.lexed),
                      "the edited text would not read back as the changed document", error);
@@ -736,17 +742,20 @@ char *jsontree::detail::edit_text(const char *text, size_t length, const Steps &
                        error);
         return nullptr;
     }
-    ValuePtr document(json_parse_buffer_with_comments_report(text, length, error));
-    if (!document)
+    if (!text) {
+        report_failure("no text", error);
         return nullptr;
-    // The text has no NUL now, and nothing the comment rules would hide.
+    }
     TextPtr source_text(copy_text({text, length}));
     TextPtr lexed(copy_text({text, length}));
     if (!source_text || !lexed) {
         report_failure("out of memory", error);
         return nullptr;
     }
-    if (json_verify_lossless_with_comments_report(source_text.get(), length, error) != JSONSuccess)
+    // Nothing the comment rules hide, no NUL, nothing after the root: the
+    // blanked copy then reads as the document does.
+    ValuePtr document(parse_lossless(source_text.get(), length, error));
+    if (!document)
         return nullptr;
     blank_comments_in_one_pass(lexed.get());
     const Source source{source_text.get(), lexed.get(), lexed.get() + length};

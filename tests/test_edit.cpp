@@ -140,7 +140,9 @@ TEST_F(EditTest, RefusesWhatItCannotPlaceAndSaysWhere)
         // A quotation mark in a line comment opens a string literal for the
         // comment blanking; the new member's "/*" then opens a comment.
         {"{\n  \"a\": 1 // the \"quoted\n}", "b", R"("x /* y")",
-         "the edited text would hide text from the document here", 2, 9},
+         "the edited text would not be read whole: a comment that opens here hides text "
+         "from the document",
+         2, 9},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.location);
