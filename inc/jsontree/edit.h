@@ -20,8 +20,8 @@ extern "C" {
 
 /* A configuration text written by hand keeps its comments and layout through
  * these calls: only the text of the value at the location changes, or a new
- * member is written, or a member goes with its separator; every other byte
- * stays as it was. The text is read as json_parse_buffer_with_comments reads
+ * member or item is written, or a member or item goes with its separator;
+ * every other byte stays as it was. The text is read as json_parse_buffer_with_comments reads
  * it (`length` bytes at `text`, comments allowed).
  *
  * What is written follows the layout found around the place: the line end
@@ -32,8 +32,10 @@ extern "C" {
  * members stand one per line; after the last member where the object is on
  * one line. A filled object or array is written on lines of its own,
  * indented from the line of its member, where the members around it stand one
- * per line (a container replaced keeps its own way, on lines or on one line),
- * else on one line. Numbers are written as the serializers write them, a
+ * per line (a container replaced keeps its own way, on lines or on one line,
+ * and one beside a container on one line goes on one line too), else on one
+ * line. Values are written as the serializers write them, but a fraction
+ * without the zeros of the six-decimal form (52.5167, not 52.516700) and a
  * string's solidus unescaped. A member removed takes its lines with it when
  * it stands on lines of its own (its comment on the same line too); comments
  * on lines of their own stay.
@@ -41,14 +43,15 @@ extern "C" {
  * Before returning, the new text is read back (with comments) and compared
  * with the document of the old text with the same change made through the
  * tree calls (json_object_dotset_value, json_object_dotremove,
- * json_pointer_add, json_pointer_remove); the call
- * fails unless they are equal and json_verify_lossless_with_comments accepts
- * the new text. It fails too, with nothing written, when the old text does
- * not parse or holds text its document leaves out (see
- * json_verify_lossless_with_comments), when the location cannot take the
- * change (a member on the way that is not an object, a member to remove that
- * is missing), when the change meets a limit of the tree (an object of
- * JSON_MAX_MEMBERS members, a value nested past JSON_MAX_NESTING once
+ * json_pointer_add, json_pointer_remove); the call fails unless they are
+ * equal and json_verify_lossless_with_comments accepts the new text. It
+ * fails too, with nothing written, when the old text does not parse or holds
+ * text its document leaves out (see json_verify_lossless_with_comments; the
+ * place is the one json_parse_buffer_strict_report gives), when the location
+ * names the root, when the location cannot take the change (a member on the
+ * way that is not an object, a member to remove that is missing, an index
+ * past an array's end), when the change meets a limit of the tree (an object
+ * of JSON_MAX_MEMBERS members, a value nested past JSON_MAX_NESTING once
  * written), and when memory runs out.
  *
  * Results: the new text, NUL-terminated, in a block from the allocation hook
@@ -57,8 +60,10 @@ extern "C" {
  * (when not null) then telling where and why: a place in the old text (the
  * byte where the location stops, the place of the text that would be lost,
  * or where the edit would have written) or no place (offset, line and
- * column 0: a null argument, memory); a success leaves `error` as a success
- * (every number 0, the reason ""). */
+ * column 0: a null argument, a location of more than JSON_MAX_NESTING steps,
+ * memory); a success leaves `error` as a success (every number 0, the reason
+ * ""). The edits take a few times as long as a parse and an indented
+ * serialization of the same text: both texts are read whole, twice each. */
 
 /* Stores `value` at the dotted path `path` (as json_object_dotset_value
  * does: objects missing on the way are made, each written as the layout
