@@ -356,7 +356,7 @@ const char *put_number(TextBuilder &out, const char *number)
 {
     const size_t length = strcspn(number, ",]} \n");
     std::string_view text(number, length);
-    if (text.find('.') == length - 7 && text.find_first_of("eE") == text.npos) {
+    if (length > 7 && text[length - 7] == '.' && text.find_first_of("eE") == text.npos) {
         text.remove_suffix(text.size() - 1 - text.find_last_not_of('0'));
         if (text.back() == '.')
             text.remove_suffix(1);
