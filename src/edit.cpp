@@ -33,7 +33,8 @@ public:
 
     void put(std::string_view piece)
     {
-        if (!reserve(piece.size()))
+        // An empty piece may have no bytes at all to copy from.
+        if (piece.empty() || !reserve(piece.size()))
             return;
         memcpy(data_ + length_, piece.data(), piece.size());
         length_ += piece.size();
