@@ -271,6 +271,8 @@ JSONTREE_API int json_boolean(const JSON_Value *value);
 #include "jsontree/object.h"
 #include "jsontree/parse.h"
 #include "jsontree/serialize.h"
+
+/* After the others: edits report in a JSON_Error, which parse.h defines. */
 #include "jsontree/edit.h"
 
 #endif /* JSONTREE_H */
