@@ -276,4 +276,7 @@ JSONTREE_API int json_boolean(const JSON_Value *value);
 #include "jsontree/parse.h"
 #include "jsontree/serialize.h"
 
+/* After the others: edits report in a JSON_Error, which parse.h defines. */
+#include "jsontree/edit.h"
+
 #endif /* JSONTREE_H */

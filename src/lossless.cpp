@@ -20,14 +20,6 @@ char *blank(char *from, char *to)
     return to;
 }
 
-// Each a place in the lexed text, null where the text has none.
-struct LexicalView {
-    const char *root_end = nullptr;     // just past the bracket closing the first value
-    const char *nul_escape = nullptr;   // the first "\u0000" in a string literal
-    const char *hidden_line = nullptr;  // past the first CR inside a line comment
-    const char *unclosed = nullptr;     // the last "/*" with no "*/" after it
-};
-
 // A line comment runs to the line feed, but an editor ends the line at a
 // carriage return of its own, showing what follows as text of the next line:
 // just past that CR, or null.
@@ -37,44 +29,6 @@ const char *line_hidden_after_carriage_return(const char *comment, const char *e
     auto *carriage_return =
         static_cast<const char *>(memchr(comment, '\r', size_t(end - comment) - 1));
     return carriage_return ? carriage_return + 1 : nullptr;
-}
-
-// Blanks comments as one lexical pass reads them: "//" runs to the line feed
-// or the end of the text, "/*" to the next "*/", and nothing inside a comment
-// (a quotation mark, another opening) means anything. A "/*" never closed is
-// only its two characters, as the comment-tolerant parser takes it.
-LexicalView blank_comments_in_one_pass(char *text)
-{
-    LexicalView view;
-    size_t depth = 0;
-    char *cursor = text;
-    while (*cursor) {
-        if (*cursor == '"') {
-            cursor = skip_string_literal(cursor, [&view](const char *escape) {
-                if (!view.nul_escape && strncmp(escape, "\\u0000", 6) == 0)
-                    view.nul_escape = escape;
-            });
-        } else if (strncmp(cursor, "//", 2) == 0) {
-            char *line_feed = strchr(cursor, '\n');
-            char *end = line_feed ? line_feed : cursor + strlen(cursor);
-            if (!view.hidden_line)
-                view.hidden_line = line_hidden_after_carriage_return(cursor, end);
-            cursor = blank(cursor, end);
-        } else if (strncmp(cursor, "/*", 2) == 0) {
-            char *closing = strstr(cursor + 2, "*/");
-            if (!closing)
-                view.unclosed = cursor;
-            cursor = blank(cursor, closing ? closing + 2 : cursor + 2);
-        } else {
-            if (*cursor == '{' || *cursor == '[')
-                depth++;
-            else if ((*cursor == '}' || *cursor == ']') && depth > 0 && --depth == 0 &&
-                     !view.root_end)
-                view.root_end = cursor + 1;
-            cursor++;
-        }
-    }
-    return view;
 }
 
 constexpr char WHITE_SPACE[] = " \t\n\v\f\r";
@@ -204,6 +158,44 @@ void report_parse_failure(const char *text, const char *blanked, const char *lex
 }
 
 }  // namespace
+
+// Blanks comments as one lexical pass reads them: "//" runs to the line feed
+// or the end of the text, "/*" to the next "*/", and nothing inside a comment
+// (a quotation mark, another opening) means anything. A "/*" never closed is
+// only its two characters, as the comment-tolerant parser takes it.
+LexicalView jsontree::detail::blank_comments_in_one_pass(char *text)
+{
+    LexicalView view;
+    size_t depth = 0;
+    char *cursor = text;
+    while (*cursor) {
+        if (*cursor == '"') {
+            cursor = skip_string_literal(cursor, [&view](const char *escape) {
+                if (!view.nul_escape && strncmp(escape, "\\u0000", 6) == 0)
+                    view.nul_escape = escape;
+            });
+        } else if (strncmp(cursor, "//", 2) == 0) {
+            char *line_feed = strchr(cursor, '\n');
+            char *end = line_feed ? line_feed : cursor + strlen(cursor);
+            if (!view.hidden_line)
+                view.hidden_line = line_hidden_after_carriage_return(cursor, end);
+            cursor = blank(cursor, end);
+        } else if (strncmp(cursor, "/*", 2) == 0) {
+            char *closing = strstr(cursor + 2, "*/");
+            if (!closing)
+                view.unclosed = cursor;
+            cursor = blank(cursor, closing ? closing + 2 : cursor + 2);
+        } else {
+            if (*cursor == '{' || *cursor == '[')
+                depth++;
+            else if ((*cursor == '}' || *cursor == ']') && depth > 0 && --depth == 0 &&
+                     !view.root_end)
+                view.root_end = cursor + 1;
+            cursor++;
+        }
+    }
+    return view;
+}
 
 JSON_Value *jsontree::detail::parse_lossless(const char *text, size_t length, JSON_Error *error)
 {

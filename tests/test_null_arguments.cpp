@@ -97,6 +97,24 @@ TEST_F(NullArgumentTest, EachCallGivesItsNeutralResult)
         {[&] { return shown(json_pointer_add(root.get(), "/a", nullptr)); }, failure},
         {[] { return shown(json_pointer_remove(nullptr, "/a")); }, failure},
         {[&] { return shown(json_pointer_remove(root.get(), nullptr)); }, failure},
+        {[&] { return shown(json_edit_dotset(nullptr, 2, "a", value.get(), nullptr, nullptr)); },
+         none},
+        {[&] { return shown(json_edit_dotset("{}", 2, nullptr, value.get(), nullptr, nullptr)); },
+         none},
+        {[] { return shown(json_edit_dotset("{}", 2, "a", nullptr, nullptr, nullptr)); }, none},
+        {[] { return shown(json_edit_dotremove(nullptr, 2, "a", nullptr, nullptr)); }, none},
+        {[] { return shown(json_edit_dotremove("{\"a\":1}", 7, nullptr, nullptr, nullptr)); },
+         none},
+        {[&] {
+             return shown(json_edit_pointer_set("[]", 2, nullptr, value.get(), nullptr, nullptr));
+         },
+         none},
+        {[] { return shown(json_edit_pointer_set("[]", 2, "/-", nullptr, nullptr, nullptr)); },
+         none},
+        {[] { return shown(json_edit_pointer_remove(nullptr, 2, "/0", nullptr, nullptr)); }, none},
+        {[&] { return shown(json_edit_file_dotset(nullptr, "a", value.get(), nullptr)); }, failure},
+        {[&] { return shown(json_edit_file_dotset("x", nullptr, value.get(), nullptr)); }, failure},
+        {[] { return shown(json_edit_file_dotset("x", "a", nullptr, nullptr)); }, failure},
         {[&] { return shown(json_validate(null_schema.get(), nullptr)); }, failure},
     };
     for (const auto &c : cases) {
