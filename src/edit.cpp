@@ -709,8 +709,13 @@ bool read_back_as(const Source &source, const Splice &splice, const char *edited
         return false;
     }
     if (!json_value_equals(document.get(), expected)) {
-        report_place(source.text, size_t(splice.from - source.lexed),
-                     "the edited text would not read back as the changed document", error);
+        // A not-a-number equals nothing, itself included: no text holding
+        // one can be shown to read back right.
+        const char *reason =
+            json_value_equals(expected, expected)
+                ? "the edited text would not read back as the changed document"
+                : "the document holds a not-a-number, which no read-back can check";
+        report_place(source.text, size_t(splice.from - source.lexed), reason, error);
         return false;
     }
     return true;

@@ -144,6 +144,8 @@ TEST_F(EditTest, RefusesWhatItCannotPlaceAndSaysWhere)
          "the edited text would not be read whole: a comment that opens here hides text "
          "from the document",
          2, 9},
+        {"{\"a\": 1, \"b\": -nan}", "a", "2",
+         "the document holds a not-a-number, which no read-back can check", 1, 7},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.location);
@@ -232,6 +234,8 @@ TEST_F(EditTest, EveryValueChangedAndChangedBackKeepsEveryOtherByte)
         if (json_verify_lossless_with_comments(text.c_str()) != JSONSuccess)
             continue;
         ValuePtr document(json_parse_string_with_comments(text.c_str()));
+        if (!json_value_equals(document.get(), document.get()))
+            continue;  // a not-a-number: every edit refused, as a table row shows
         std::vector<std::string> pointers;
         collect_pointers(document.get(), "", pointers);
         for (const std::string &pointer : pointers) {
