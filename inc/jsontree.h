@@ -29,11 +29,16 @@
  * (serializing, copying and comparing included). A tree being changed, like a
  * JSON_File, is used by one thread at a time. The hooks are then called from
  * several threads at once, as malloc and free may be.
+ *
+ * Locale: numbers are read and written with "." as the decimal point
+ * whatever locale the program has set (setlocale, uselocale), in every
+ * thread; the library never changes the program's locale.
  */
 #ifndef JSONTREE_H
 #define JSONTREE_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 #if defined(__GNUC__)
 #define JSONTREE_API __attribute__((visibility("default")))
@@ -172,6 +177,42 @@ JSONTREE_API JSON_Status json_value_equals(const JSON_Value *a, const JSON_Value
  * is touched. */
 JSONTREE_API JSON_Status json_value_merge_patch(JSON_Value *target, const JSON_Value *patch);
 
+/* JSON Pointers (RFC 6901) address any value of a tree, array items and
+ * member names holding a full stop included: "" is `root` itself, and each
+ * "/token" steps into the member of that name or, in an array, the item at
+ * that index ("0", or digits with no leading zero). In a token "~1" stands
+ * for "/" and "~0" for "~"; a "~" followed by anything else, or a non-empty
+ * pointer that does not begin with a slash, is no pointer, and every call
+ * fails on it. Dotted paths are unchanged by all this.
+ *
+ * json_pointer_get gives the value the pointer leads to, borrowed as the
+ * getters' results are (see Lifetimes); null when it leads nowhere (a
+ * missing member, an index of the count or more, "-", a step into a
+ * string, number, boolean or null) or an argument is null. It allocates
+ * nothing.
+ *
+ * json_pointer_add stores `value` as RFC 6902's "add" does: the pointer's
+ * last token names a place in a container that must exist already. In an
+ * object the member of that name takes the value, as json_object_set_value
+ * stores it (a member of that name keeps its place). In an array the value
+ * is inserted at that index, from 0 to the count, moving the items from there
+ * on up by one; "-" appends. On success the value belongs to the tree; on
+ * failure it stays the caller's. JSONFailure, changing nothing, for a null
+ * argument, a malformed pointer, the empty pointer (a root cannot be
+ * replaced inside its own record), a container that is missing or not an
+ * object or array, an index past the count, a full container, a value that
+ * is or holds the container (a cycle), or when memory runs out. The value
+ * must not be held by a container already, as for the setters.
+ *
+ * json_pointer_remove releases the member or item the pointer leads to; the
+ * other members or items keep their order (unlike json_object_remove and
+ * json_array_remove, which move the last one into the gap). JSONFailure,
+ * changing nothing, when it leads nowhere, for the empty pointer, and for a
+ * null argument. */
+JSONTREE_API JSON_Value *json_pointer_get(const JSON_Value *root, const char *pointer);
+JSONTREE_API JSON_Status json_pointer_add(JSON_Value *root, const char *pointer, JSON_Value *value);
+JSONTREE_API JSON_Status json_pointer_remove(JSON_Value *root, const char *pointer);
+
 /* The type of `value`, JSONError for null; its object, array, text, number
  * or boolean (1 or 0) when it is of that type, else null, 0.0 or -1. What
  * they return stays the value's (see Lifetimes). */
@@ -197,6 +238,24 @@ JSONTREE_API const char *json_value_get_number_text(const JSON_Value *value);
 /* 1 or 0 for a boolean value, else -1 (null included). */
 JSONTREE_API int json_value_get_boolean(const JSON_Value *value);
 
+/* Checked reads, for callers that must tell a missing or unsuitable value
+ * from a stored one: JSONSuccess with the result in `*out`, or JSONFailure
+ * with `*out` untouched. json_value_read_boolean gives 1 or 0 for a boolean.
+ * The integer reads take a number that is whole and within the range of
+ * their type: a fraction (1.5), a number out of range (a negative one for
+ * uint64_t), an infinity or NaN fails. A parsed literal that no double holds
+ * (json_value_get_number_text) is read from its text, every digit counting,
+ * so 9007199254740993 reads exactly; one that became 0 or infinite
+ * ("1e-400", "2e308") fails. Any other number is read from its double, so
+ * the literal 9007199254740993.0, which the double rounds, gives
+ * 9007199254740992. JSONFailure also for any other type, and for a null
+ * argument. The _object_, _dotread_ and _array_ forms read what the
+ * lookups by name, dotted path and index find, and fail where those find
+ * nothing. */
+JSONTREE_API JSON_Status json_value_read_boolean(const JSON_Value *value, int *out);
+JSONTREE_API JSON_Status json_value_read_int64(const JSON_Value *value, int64_t *out);
+JSONTREE_API JSON_Status json_value_read_uint64(const JSON_Value *value, uint64_t *out);
+
 /* Short names for json_value_get_type, _object, _array, _string, _number
  * and _boolean, with the same results. */
 JSONTREE_API JSON_Value_Type json_type(const JSON_Value *value);
@@ -216,5 +275,8 @@ JSONTREE_API int json_boolean(const JSON_Value *value);
 #include "jsontree/object.h"
 #include "jsontree/parse.h"
 #include "jsontree/serialize.h"
+
+/* After the others: edits report in a JSON_Error, which parse.h defines. */
+#include "jsontree/edit.h"
 
 #endif /* JSONTREE_H */

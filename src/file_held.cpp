@@ -162,7 +162,8 @@ Cause replace_held(JSON_File *file, const char *text)
 JSON_File *json_file_open(const char *filename, int lock_wait_ms)
 {
     JSON_File *file = nullptr;
-    return filename && succeeded(open_file(filename, lock_wait_ms, file)) ? file : nullptr;
+    Cause cause = filename ? open_file(filename, lock_wait_ms, file) : Cause{EINVAL};
+    return succeeded(cause) ? file : nullptr;
 }
 
 const char *json_file_text(const JSON_File *file)

@@ -10,6 +10,9 @@ namespace jsontree::detail {
 
 // The whole regular file `filename` as NUL-terminated text; null on failure.
 char *read_file(const char *filename);
+// The same, its length (more than strlen finds when it holds a NUL byte) in
+// `length`.
+char *read_file(const char *filename, size_t &length);
 
 // Makes `text` the content of `filename`, as json_serialize_to_file
 // describes; whether it did.

@@ -26,24 +26,60 @@ Cause refuse_irregular(const struct stat &status)
     return {};
 }
 
-// ACLs and security labels guard the file as much as its mode does. A file
-// system without extended attributes has none to copy; one that cannot be
-// copied fails the write.
-Cause copy_extended_attributes(int from, int to)
+// The names of the extended attributes of `fd`, each NUL-terminated, into
+// `names`; their total length. A file system without extended attributes
+// has none.
+Cause list_attributes(int fd, TextPtr &names, ssize_t &length)
 {
-    ssize_t list_size = flistxattr(from, nullptr, 0);
-    if (list_size == 0 || (list_size < 0 && errno == ENOTSUP))
-        return {};
-    if (list_size < 0)
-        return errno_cause();
-    TextPtr names(static_cast<char *>(jsontree_malloc(size_t(list_size))));
-    if (!names)
-        return Cause{ENOMEM};
-    if ((list_size = flistxattr(from, names.get(), size_t(list_size))) < 0)
-        return errno_cause();
+    for (;;) {
+        length = flistxattr(fd, nullptr, 0);
+        if (length == 0 || (length < 0 && errno == ENOTSUP)) {
+            length = 0;
+            return {};
+        }
+        if (length < 0)
+            return errno_cause();
+        names.reset(static_cast<char *>(jsontree_malloc(size_t(length))));
+        if (!names)
+            return Cause{ENOMEM};
+        length = flistxattr(fd, names.get(), size_t(length));
+        // ERANGE: an attribute was added since the list was measured.
+        if (length >= 0 || errno != ERANGE)
+            return length < 0 ? errno_cause() : Cause{};
+    }
+}
+
+bool listed(const char *name, const TextPtr &names, ssize_t length)
+{
+    for (const char *listed = names.get(); listed < names.get() + length;
+         listed += strlen(listed) + 1) {
+        if (strcmp(listed, name) == 0)
+            return true;
+    }
+    return false;
+}
+
+// ACLs and security labels guard the file as much as its mode does, so the
+// new file ends with exactly the old one's: what it was given at creation
+// (an ACL inherited from the directory's default ACL) and the old file lacks
+// is removed, the rest copied. One that cannot be copied or removed fails
+// the write.
+Cause take_extended_attributes(int from, int to)
+{
+    TextPtr kept, given;
+    ssize_t kept_length = 0, given_length = 0;
+    if (Cause cause = list_attributes(from, kept, kept_length))
+        return cause;
+    if (Cause cause = list_attributes(to, given, given_length))
+        return cause;
+    for (const char *name = given.get(); name < given.get() + given_length;
+         name += strlen(name) + 1) {
+        if (!listed(name, kept, kept_length) && fremovexattr(to, name) != 0 && errno != ENODATA)
+            return errno_cause();
+    }
     TextPtr value;
     size_t capacity = 0;
-    for (const char *name = names.get(); name < names.get() + list_size; name += strlen(name) + 1) {
+    for (const char *name = kept.get(); name < kept.get() + kept_length; name += strlen(name) + 1) {
         ssize_t size = fgetxattr(from, name, nullptr, 0);
         if (size < 0)
             return errno_cause();
@@ -55,6 +91,20 @@ Cause copy_extended_attributes(int from, int to)
         }
         size = fgetxattr(from, name, value.get(), capacity);
         if (size < 0 || fsetxattr(to, name, value.get(), size_t(size), 0) != 0)
+            return errno_cause();
+    }
+    return {};
+}
+
+// Owner and group where this process may give the file away (EPERM, or
+// EINVAL for an owner its user namespace cannot map, leave its own); a writer
+// that may not give it to the owner may still keep the group, one it belongs
+// to.
+Cause take_owner(int fd, const struct stat &replaced)
+{
+    auto refused = [] { return errno == EPERM || errno == EINVAL; };
+    if (fchown(fd, replaced.st_uid, replaced.st_gid) != 0) {
+        if (!refused() || (fchown(fd, uid_t(-1), replaced.st_gid) != 0 && !refused()))
             return errno_cause();
     }
     return {};
@@ -153,17 +203,11 @@ Cause open_for_writing(int dir_fd, const char *name, int access, const struct st
     return {};
 }
 
-// Owner and group where this process may give the file away (EPERM, or
-// EINVAL for an owner its user namespace cannot map, leave its own); a writer
-// that may not give it to the owner may still keep the group, one it belongs
-// to. Then the permission bits, which a change of owner may have cleared.
+// The permission bits come last: a change of owner may have cleared them.
 Cause take_owner_and_mode(int fd, const struct stat &replaced, mode_t kept)
 {
-    auto refused = [] { return errno == EPERM || errno == EINVAL; };
-    if (fchown(fd, replaced.st_uid, replaced.st_gid) != 0) {
-        if (!refused() || (fchown(fd, uid_t(-1), replaced.st_gid) != 0 && !refused()))
-            return errno_cause();
-    }
+    if (Cause cause = take_owner(fd, replaced))
+        return cause;
     return fchmod(fd, replaced.st_mode & kept) == 0 ? Cause{} : errno_cause();
 }
 
@@ -180,15 +224,18 @@ void remove_if_abandoned(int dir_fd, const char *name)
 }
 
 // The held file's owner and mode are read anew: they may have changed since
-// it was opened.
+// it was opened. The mode is set after the attributes, so that an ACL taken
+// or removed leaves the permission bits exactly the old file's.
 Cause take_properties(const HeldInode &held, int to, mode_t kept)
 {
     struct stat current;
     if (fstat(held.fd, &current) != 0)
         return errno_cause();
-    if (Cause cause = take_owner_and_mode(to, current, kept))
+    if (Cause cause = take_owner(to, current))
         return cause;
-    return copy_extended_attributes(held.fd, to);
+    if (Cause cause = take_extended_attributes(held.fd, to))
+        return cause;
+    return fchmod(to, current.st_mode & kept) == 0 ? Cause{} : errno_cause();
 }
 
 }  // namespace jsontree::detail

@@ -167,9 +167,11 @@ Cause open_for_writing(int dir_fd, const char *name, int access, const struct st
 Cause take_owner_and_mode(int fd, const struct stat &replaced, mode_t kept);
 
 // Gives the file `to` what guards the held file now: its owner, group, the
-// permission bits among `kept`, and its extended attributes (ACLs and
-// security labels among them). The one way every file made beside a target
-// takes them.
+// permission bits among `kept`, and exactly its extended attributes (ACLs and
+// security labels among them): one `to` was given at creation, an ACL
+// inherited from the directory's default ACL, is removed unless the held
+// file has it too. The one way every file made beside a target takes them,
+// before it holds any text.
 Cause take_properties(const HeldInode &held, int to, mode_t kept);
 
 // Removes the regular file `name` unless a live writer holds it locked.

@@ -3,6 +3,7 @@
 // whether that double stands for the literal it was read from.
 #include "number_read.h"
 
+#include "c_locale.h"
 #include "wide_multiply.h"
 
 #include <cfloat>
@@ -178,6 +179,7 @@ double jsontree::detail::read_number(const char *text, const char **end)
             return number.negative ? -magnitude : magnitude;
         }
     }
+    CLocaleScope c_locale;
     char *strtod_end = nullptr;
     double value = strtod(text, &strtod_end);
     *end = strtod_end;

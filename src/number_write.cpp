@@ -2,6 +2,7 @@
 // back: the shortest digits laid out as "%f" or "%.Ng" lays them out.
 #include "number_write.h"
 
+#include "c_locale.h"
 #include "number_shortest.h"
 
 #include <cmath>
@@ -173,6 +174,7 @@ int jsontree::detail::format_number(double number, char *out, char *scratch)
         // Scaling can miss the one six-decimal number by a rounding of its own.
         if (std::fabs(number) < SIX_DECIMALS_UNIQUE_BELOW)
             return write_fixed(number < 0, shortest, out);
+        CLocaleScope c_locale;
         int fixed = checked_length(snprintf(scratch, NUMBER_TEXT_SIZE, "%f", number));
         if (fixed < 0 || reads_back_as(scratch, number))
             return copied_from_scratch(fixed, scratch, out);

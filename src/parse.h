@@ -14,6 +14,10 @@ JSON_Value *parse_root(const char *text);
 // counted in `original`: `text` itself, or the text it was blanked from.
 JSON_Value *parse_root_reporting(const char *text, const char *original, JSON_Error *error);
 
+// read_file, a failure reported in `error` (null is ignored); the file's
+// length in `length`.
+char *read_file_reporting(const char *filename, size_t &length, JSON_Error *error);
+
 }  // namespace jsontree::detail
 
 #endif

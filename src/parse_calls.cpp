@@ -46,25 +46,29 @@ JSON_Value *parse_buffer(const char *text, size_t length, bool with_comments, JS
     return parse_copy(buffer, with_comments, error);
 }
 
-// read_file, a failure reported in `error` (null is ignored).
-char *read_file_reporting(const char *filename, JSON_Error *error)
+}  // namespace
+
+char *jsontree::detail::read_file_reporting(const char *filename, size_t &length, JSON_Error *error)
 {
     if (!filename) {
         report_failure("no file name", error);
         return nullptr;
     }
     errno = 0;
-    char *text = read_file(filename);
+    char *text = read_file(filename, length);
     if (!text)
         report_failure(errno ? strerror(errno) : "the file could not be read", error);
     return text;
 }
 
+namespace {
+
 // The document of a file, its comments blanked first (in a copy, so places
 // are counted in the text as read) when `with_comments` says so.
 JSON_Value *parse_file_reporting(const char *filename, bool with_comments, JSON_Error *error)
 {
-    TextPtr text(read_file_reporting(filename, error));
+    size_t length = 0;
+    TextPtr text(read_file_reporting(filename, length, error));
     if (!text)
         return nullptr;
     if (with_comments)

@@ -89,12 +89,13 @@ TEST_F(CommentsTest, LosslessOnlyWhenTheDocumentHoldsAllTheText)
         {"{\"a\":\"x\\u0000y\"}", JSONFailure, 7},
         {"{\"x\\u0000y\":1}", JSONFailure, 3},
         // Members hidden by the two-pass blanking.
-        {"{\"a\":1, // see /etc/*\n\"b\":2, /* c */\n\"d\":3}", JSONFailure, 22},
+        {"{\"a\":1, // see /etc/*\n\"b\":2, /* c */\n\"d\":3}", JSONFailure, 8},
         {"{\"a\":1, // it\"s\n\"p\":\"/*\", \"b\":2, \"q\":\"*/\"}", JSONFailure, 21},
-        {"{\"a\": // 1}", JSONFailure, 9},
+        {"{\"a\": // 1}", JSONFailure, 6},
         // A line comment runs on past a carriage return an editor ends the line at.
         {"{ // settings\r\"a\": 1,\r\"b\": 2\r\n}", JSONFailure, 14},
-        {"{\"a\":1, // note\r\n\"b\":2, // old\r\"c\":3\n}", JSONFailure},  // no document
+        // No document: the failure began at the hidden line.
+        {"{\"a\":1, // note\r\n\"b\":2, // old\r\"c\":3\n}", JSONFailure, 31},
         {"{\"a\":1, // note\r\n\"b\":2 // last\r\n}\r\n", JSONSuccess},
         // No document at all.
         {"", JSONFailure},
@@ -117,6 +118,26 @@ TEST_F(CommentsTest, EveryAllocationFailureReleasesEverything)
     size_t failing = recording_hooks::sweep_failing_allocations(
         [&] { return json_parse_string_with_comments(text); });
     EXPECT_GE(failing, 15u);
+}
+
+// A check that runs out of memory cannot tell a place: naming one would send
+// an operator to mend a file that is fine.
+TEST_F(CommentsTest, LosslessCheckOutOfMemoryNamesNoPlace)
+{
+    const char *text = "{\"a\":[1,{\"b\":null}], /* c */ \"d\":true}";
+    for (size_t failing = 1;; failing++) {
+        SCOPED_TRACE(failing);
+        recording_hooks::fail_allocation(failing);
+        JSON_Error lost;
+        JSON_Status status = json_verify_lossless_with_comments_report(text, strlen(text), &lost);
+        if (!recording_hooks::failure_fired()) {
+            EXPECT_EQ(status, JSONSuccess);
+            break;
+        }
+        EXPECT_EQ(status, JSONFailure);
+        EXPECT_EQ(lost.line, 0u);
+        EXPECT_STREQ(lost.reason, "out of memory");
+    }
 }
 
 TEST_F(CommentsTest, FileIsBlankedInItsOwnBuffer)

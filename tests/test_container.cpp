@@ -101,6 +101,18 @@ TEST_F(ContainerTest, SettingAnExistingMemberReplacesItInPlace)
     json_value_free(root);
 }
 
+TEST_F(ContainerTest, ValuesByIndexPairWithNames)
+{
+    ValuePtr root(json_parse_string(R"({"a":1,"b":[2],"c":null})"));
+    const JSON_Object *object = json_object(root.get());
+    for (size_t i = 0; i < json_object_get_count(object); i++) {
+        EXPECT_EQ(json_object_get_value_at(object, i),
+                  json_object_get_value(object, json_object_get_name(object, i)))
+            << i;
+    }
+    EXPECT_EQ(json_object_get_value_at(object, 3), nullptr);
+}
+
 TEST_F(ContainerTest, RemovalMovesTheLastEntryIntoTheGap)
 {
     JSON_Value *root = json_value_init_object();

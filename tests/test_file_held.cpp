@@ -10,8 +10,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/fanotify.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -221,7 +223,8 @@ TEST_F(FileReplaceTest, ReadersRefuseAFifoAtOnce)
 
 // A user who may write a directory plants a link or a FIFO there for root to
 // follow or fill: every file call and the tool refuse it (EACCES, nothing
-// written), unless no other user can have put it there.
+// written), unless no other user can have put it there. Past a directory or
+// link of another user, nothing of root's is reached.
 TEST_F(FileReplaceTest, LinksAndFifosPlantedByAnotherUserAreNotFollowed)
 {
     if (geteuid() != 0)
@@ -231,11 +234,8 @@ TEST_F(FileReplaceTest, LinksAndFifosPlantedByAnotherUserAreNotFollowed)
         const char *name;
         uid_t owner;
         mode_t mode;
-    } dirs[] = {{"sticky", 0, 01777},
-                {"group", 0, 0770},
-                {"other", OTHER, 01777},
-                {"private", 0, 0755},
-                {"targets", 0, 0755}};
+    } dirs[] = {{"sticky", 0, 01777}, {"group", 0, 0770},   {"other", OTHER, 01777},
+                {"own", OTHER, 0755}, {"private", 0, 0755}, {"targets", 0, 0755}};
     for (const auto &d : dirs) {
         std::string path = dir_.file(d.name);
         ASSERT_EQ(mkdir(path.c_str(), 0), 0);
@@ -248,10 +248,11 @@ TEST_F(FileReplaceTest, LinksAndFifosPlantedByAnotherUserAreNotFollowed)
         bool step;        // it stands for a directory in the middle of the name
         bool followed;
     } links[] = {
-        {"sticky", OTHER, false, false}, {"group", OTHER, false, false},
-        {"other", THIRD, false, false},  {"group", OTHER, true, false},
-        {"sticky", 0, false, true},      {"other", OTHER, false, true},
-        {"other", 0, true, true},        {"private", OTHER, false, true},
+        {"sticky", OTHER, false, false},  {"group", OTHER, false, false},
+        {"other", THIRD, false, false},   {"group", OTHER, true, false},
+        {"sticky", 0, false, true},       {"other", OTHER, false, false},
+        {"other", 0, true, false},        {"own", OTHER, false, false},
+        {"private", OTHER, false, false},
     };
     // 0 for a call that succeeded, else its errno.
     auto error_of = [](bool succeeded) { return succeeded ? 0 : errno; };
@@ -324,6 +325,50 @@ TEST_F(FileReplaceTest, LinksAndFifosPlantedByAnotherUserAreNotFollowed)
         close(reader);
         EXPECT_EQ(std::string(received, length > 0 ? size_t(length) : 0), c.written ? text : "");
     }
+}
+
+// A link on /proc stands for what the kernel finds through it: the root of
+// another mount namespace, where another file may lie at the same path, or a
+// file since removed, which no name leads to any more.
+TEST_F(FileReplaceTest, ProcLinksLeadWhereTheKernelLeads)
+{
+    ValuePtr doc(json_parse_string("{\"who\": \"new\"}"));
+    std::string removed = dir_.write("removed.json", "{}");
+    int held = open(removed.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(unlink(removed.c_str()), 0);
+    std::string through_fd = "/proc/self/fd/" + std::to_string(held);
+    errno = 0;
+    EXPECT_EQ(json_serialize_to_file(doc.get(), through_fd.c_str()), JSONFailure);
+    EXPECT_EQ(errno, EOPNOTSUPP);
+    close(held);
+    EXPECT_EQ(directory_entries(dir_.path()), Strings{});
+
+    // A child binds "inner" over "outer" in a mount namespace of its own:
+    // through the test's root it still reaches the test's "outer".
+    ASSERT_EQ(mkdir(dir_.file("inner").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir_.file("outer").c_str(), 0755), 0);
+    std::string inner = dir_.write("inner/conf.json", "{\"who\": \"inner\"}");
+    std::string outer = dir_.write("outer/conf.json", "{\"who\": \"outer\"}");
+    std::string through_root = "/proc/" + std::to_string(getpid()) + "/root" + outer;
+    constexpr int NO_NAMESPACE = 100;
+    int result = in_child([&] {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount(dir_.file("inner").c_str(), dir_.file("outer").c_str(), nullptr, MS_BIND,
+                  nullptr) != 0)
+            return NO_NAMESPACE;
+        ValuePtr seen(json_parse_file(through_root.c_str()));
+        const char *who = json_object_get_string(json_object(seen.get()), "who");
+        return first_failed(
+            {who && std::string(who) == "outer",
+             json_serialize_to_file(doc.get(), through_root.c_str()) == JSONSuccess});
+    });
+    if (result == NO_NAMESPACE)
+        GTEST_SKIP() << "no mount namespace of its own for a child here";
+    EXPECT_EQ(result, 0) << "check " << result << " failed in the child";
+    EXPECT_EQ(read_file_bytes(outer), text_of(doc.get(), false));
+    EXPECT_EQ(read_file_bytes(inner), "{\"who\": \"inner\"}");
 }
 
 }  // namespace

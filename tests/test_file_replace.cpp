@@ -266,4 +266,23 @@ TEST_F(FileReplaceTest, AttributesAndGroupThatGuardTheFileAreKept)
     EXPECT_EQ(status.st_mode & 07777, 0664u);
 }
 
+// A directory's default ACL gives every file made in it an ACL of its own;
+// the replacement of a file without one must not keep it, or user 65534
+// could read what the old file kept from it.
+TEST_F(FileReplaceTest, ReplacementLosesAnAclTheDirectoryWouldGiveIt)
+{
+    RunResult set = run_program("/usr/bin/setfacl", {"-d", "-m", "u:65534:r", dir_.path()});
+    if (set.status != 0)
+        GTEST_SKIP() << "no default ACL here (setfacl, of the acl package): " << set.err;
+    std::string path = dir_.write("conf.json", "old");
+    ASSERT_EQ(run_program("/usr/bin/setfacl", {"-b", path}).status, 0);
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    auto before = attributes_of(path);
+    ASSERT_EQ(before.count("system.posix_acl_access"), 0u);
+
+    ASSERT_EQ(json_serialize_to_file(document("new").get(), path.c_str()), JSONSuccess);
+    EXPECT_EQ(attributes_of(path), before);
+    EXPECT_EQ(lstat_of(path).st_mode, S_IFREG | 0640u);
+}
+
 }  // namespace

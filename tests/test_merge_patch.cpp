@@ -11,13 +11,6 @@ namespace {
 
 using MergePatchTest = HookedTest;
 
-// Any JSON text as a value of its own, a bare scalar too.
-ValuePtr value_of(const std::string &text)
-{
-    ValuePtr wrapped(json_parse_string(("[" + text + "]").c_str()));
-    return ValuePtr(json_value_deep_copy(json_array_get_value(json_array(wrapped.get()), 0)));
-}
-
 TEST_F(MergePatchTest, RfcExamples)
 {
     const char *const cases[][3] = {

@@ -3,6 +3,7 @@
 #include "owners.h"
 #include "recording_hooks.h"
 
+#include <cerrno>
 #include <functional>
 #include <string>
 
@@ -34,6 +35,9 @@ TEST_F(NullArgumentTest, EachCallGivesItsNeutralResult)
     JSON_Object *object = json_object(root.get());
     ValuePtr value(json_value_init_number(1));
     ValuePtr null_schema(json_value_init_null());
+    int boolean = 5;
+    int64_t integer = 5;
+    uint64_t natural = 5;
     const std::string none = shown(nullptr), zero = shown(0.0), no_boolean = shown(-1),
                       no_length = shown(size_t(0)), failure = shown(JSONFailure),
                       no_type = shown(JSONError);
@@ -58,6 +62,8 @@ TEST_F(NullArgumentTest, EachCallGivesItsNeutralResult)
         {[] { return shown(json_parse_buffer(nullptr, 3)); }, none},
         {[] { return shown(json_parse_buffer_with_comments(nullptr, 0)); }, none},
         {[] { return shown(json_parse_file(nullptr)); }, none},
+        {[] { return shown(json_parse_file_strict_report(nullptr, nullptr)); }, none},
+        {[] { return shown(json_parse_buffer_strict_report(nullptr, 2, nullptr)); }, none},
         {[&] { return shown(json_object_get_string(object, nullptr)); }, none},
         {[] { return shown(json_object_get_string(nullptr, "text")); }, none},
         {[] { return shown(json_array_get_string_len(nullptr, 0)); }, no_length},
@@ -75,6 +81,40 @@ TEST_F(NullArgumentTest, EachCallGivesItsNeutralResult)
         {[] { return shown(json_object_dotremove(nullptr, "a")); }, failure},
         {[&] { return shown(json_object_dotremove(object, nullptr)); }, failure},
         {[&] { return shown(json_validate(nullptr, value.get())); }, failure},
+        {[&] { return shown(json_value_read_boolean(value.get(), nullptr)); }, failure},
+        {[&] { return shown(json_value_read_int64(nullptr, &integer)); }, failure},
+        {[&] { return shown(json_value_read_uint64(value.get(), nullptr)); }, failure},
+        {[&] { return shown(json_object_read_int64(object, nullptr, &integer)); }, failure},
+        {[&] { return shown(json_object_read_uint64(nullptr, "a", &natural)); }, failure},
+        {[&] { return shown(json_object_dotread_boolean(object, nullptr, &boolean)); }, failure},
+        {[&] { return shown(json_object_dotread_int64(nullptr, "a.b", &integer)); }, failure},
+        {[&] { return shown(json_array_read_uint64(nullptr, 0, &natural)); }, failure},
+        {[] { return shown(json_object_get_value_at(nullptr, 0)); }, none},
+        {[] { return shown(json_pointer_get(nullptr, "")); }, none},
+        {[&] { return shown(json_pointer_get(root.get(), nullptr)); }, none},
+        {[&] { return shown(json_pointer_add(nullptr, "/a", value.get())); }, failure},
+        {[&] { return shown(json_pointer_add(root.get(), nullptr, value.get())); }, failure},
+        {[&] { return shown(json_pointer_add(root.get(), "/a", nullptr)); }, failure},
+        {[] { return shown(json_pointer_remove(nullptr, "/a")); }, failure},
+        {[&] { return shown(json_pointer_remove(root.get(), nullptr)); }, failure},
+        {[&] { return shown(json_edit_dotset(nullptr, 2, "a", value.get(), nullptr, nullptr)); },
+         none},
+        {[&] { return shown(json_edit_dotset("{}", 2, nullptr, value.get(), nullptr, nullptr)); },
+         none},
+        {[] { return shown(json_edit_dotset("{}", 2, "a", nullptr, nullptr, nullptr)); }, none},
+        {[] { return shown(json_edit_dotremove(nullptr, 2, "a", nullptr, nullptr)); }, none},
+        {[] { return shown(json_edit_dotremove("{\"a\":1}", 7, nullptr, nullptr, nullptr)); },
+         none},
+        {[&] {
+             return shown(json_edit_pointer_set("[]", 2, nullptr, value.get(), nullptr, nullptr));
+         },
+         none},
+        {[] { return shown(json_edit_pointer_set("[]", 2, "/-", nullptr, nullptr, nullptr)); },
+         none},
+        {[] { return shown(json_edit_pointer_remove(nullptr, 2, "/0", nullptr, nullptr)); }, none},
+        {[&] { return shown(json_edit_file_dotset(nullptr, "a", value.get(), nullptr)); }, failure},
+        {[&] { return shown(json_edit_file_dotset("x", nullptr, value.get(), nullptr)); }, failure},
+        {[] { return shown(json_edit_file_dotset("x", "a", nullptr, nullptr)); }, failure},
         {[&] { return shown(json_validate(null_schema.get(), nullptr)); }, failure},
     };
     for (const auto &c : cases) {
@@ -85,6 +125,15 @@ TEST_F(NullArgumentTest, EachCallGivesItsNeutralResult)
     }
     EXPECT_EQ(json_object_get_count(object), 0u);
     EXPECT_EQ(json_number(value.get()), 1.0) << "a refused value is still the caller's";
+    EXPECT_EQ(boolean + integer + natural, 15u) << "a failed read writes nothing";
+}
+
+// json_file_open promises errno on every failure, a null name's too.
+TEST_F(NullArgumentTest, FileOpenSetsErrnoForANullName)
+{
+    errno = 0;
+    EXPECT_EQ(json_file_open(nullptr, 0), nullptr);
+    EXPECT_EQ(errno, EINVAL);
 }
 
 }  // namespace

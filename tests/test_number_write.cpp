@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +20,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -266,6 +268,25 @@ TEST(SerializeNumbers, TextsMatchTheCLibraryAndTheShortestDigits)
             ASSERT_EQ(strtod(text, nullptr), number) << text;
         }
     }
+}
+
+// A program that sets a locale with a decimal comma still reads and writes
+// "." in every thread: texts that reach the C library's conversions, in the
+// fixed form ("%f") and as strtod reads them (subnormal, 21 digits).
+TEST(SerializeNumbers, DecimalPointWhateverTheCallersLocale)
+{
+    const char *text = "[5000000000.5,4.9e-324,1.00000000000000000001]";
+    const std::string expected = "[5000000000.500000,5e-324,1]";
+    ASSERT_EQ(text_of(ValuePtr(json_parse_string(text)).get()), expected);
+    if (!setlocale(LC_ALL, "de_DE.UTF-8"))
+        GTEST_SKIP() << "locale de_DE.UTF-8 not installed (localedef -i de_DE -f UTF-8)";
+    auto round_trip = [&] { return text_of(ValuePtr(json_parse_string(text)).get()); };
+    std::string in_thread;
+    std::thread([&] { in_thread = round_trip(); }).join();
+    std::string in_main = round_trip();
+    setlocale(LC_ALL, "C");
+    EXPECT_EQ(in_main, expected);
+    EXPECT_EQ(in_thread, expected);
 }
 
 }  // namespace

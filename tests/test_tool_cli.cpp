@@ -134,7 +134,8 @@ TEST(ToolCommandLine, FileThatCannotBeCanonicalisedIsReportedAsGiven)
         {{"-v", "-v", "-f", dir.file("no/such.json"), "a"},
          "",
          "<0> Failed to get canonical filename: " + dir.file("no/such.json") +
-             ": No such file or directory\n"},
+             ": No such file or directory\n<3> " + dir.file("no/such.json") + ": stops at " +
+             dir.file("no") + ": No such file or directory\n"},
         {{"-f", conf + "/inside", "a"},
          "",
          "<0> Failed to get canonical filename: " + conf + "/inside: Not a directory\n"},

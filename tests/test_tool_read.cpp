@@ -120,7 +120,8 @@ TEST(ToolRead, OutputThatCannotBeWrittenFails)
     }
 }
 
-// Control bytes in a path or file name are shown escaped: one line per message.
+// Control bytes in a path or file name are shown escaped: one line per
+// message, and one text per line.
 TEST(ToolRead, NamesInMessagesCannotForgeLines)
 {
     ConfFile conf(READ_DOC);
@@ -133,6 +134,10 @@ TEST(ToolRead, NamesInMessagesCannotForgeLines)
         {{"-f", conf.path, forged}, "<1> Failed to get json value: a\\n<0> Invalid json file\n"},
         {{"-f", conf.path, "twelve.\x1b[2J", "1"},
          "<1> Failed to set json value: twelve.\\x1b[2J\n"},
+        // A backslash, C1 controls (encoded and raw), the line separator and
+        // DEL escaped; other UTF-8 shown as it is.
+        {{"-f", conf.path, "a\\n\xc2\x9b\x9b\xe2\x80\xa8\x7f\xc3\xa9"},
+         "<1> Failed to get json value: a\\\\n\\xc2\\x9b\\x9b\\xe2\\x80\\xa8\\x7f\xc3\xa9\n"},
         {{"-f", missing, "a"},
          "<0> Failed to get canonical filename: " + conf.dir.file("x\\r\\t\\x01\\x1f.json") +
              ": No such file or directory\n"},
@@ -196,10 +201,13 @@ TEST(ToolRead, FailuresAtVerboseSayWhy)
          missing + "(null)\n<3> No path: three or more arguments were given\n"},
         {{lossy, "b"},
          missing + "b\n<3> b: no such member; " + lossy +
-             ":2:1: the document read leaves out the text from here\n"},
+             ":1:9: a comment that opens here hides text from the document\n"},
         {{dir.write("array.json", "[1]"), "a"},
          "<1> Invalid value type\n<3> The document's root is an array, not an object\n"},
         {{dir.path(), "a"}, invalid + "<3> " + dir.path() + ": Is a directory\n"},
+        {{conf + "/x/y.json", "a"},
+         "<0> Failed to get canonical filename: " + conf + "/x/y.json: Not a directory\n<3> " +
+             conf + "/x/y.json: stops at " + conf + "/x: Not a directory\n"},
         {{fifo, "a", "1"}, invalid + "<3> " + fifo + ": Not a regular file\n"},
         {{dir.write("-inf.json", "{\"n\": [-inf]}"), "n"},
          "<1> Failed to serialize json value\n<3> No JSON text: a number in it has none (an "
@@ -228,6 +236,26 @@ TEST(ToolRead, CommentsInTheFileAreWhiteSpace)
     expect_result(conf.read("a"), {"1\n", "", 0});
     expect_result(conf.read("path"), {"x//y/*z*/\n", "", 0});
     expect_result(conf.read("b"), {"2\n", "", 0});
+}
+
+// Names at the edges of resolution: as many links as the kernel follows and
+// one more, and a ".." back up to the root, which leaves the name absolute.
+TEST(ToolRead, NamesAtTheEdgesOfResolution)
+{
+    ConfFile conf("{\"a\": 1}");
+    for (int i = 40; i >= 0; i--) {
+        std::string to = i == 40 ? "conf.json" : "link" + std::to_string(i + 1);
+        ASSERT_EQ(symlink(to.c_str(), conf.dir.file("link" + std::to_string(i)).c_str()), 0);
+    }
+    std::string up_and_back = conf.path.substr(0, conf.path.find('/', 1)) + "/.." + conf.path;
+    RunOptions elsewhere;
+    elsewhere.cwd = conf.dir.path();
+    for (const std::string &name : {conf.dir.file("link1"), up_and_back})
+        expect_result(run_tool({"-f", name, "a"}, elsewhere), {"1\n", "", 0});
+    expect_result(
+        run_tool({"-f", "link0", "a"}, elsewhere),
+        {"", "<0> Failed to get canonical filename: link0: Too many levels of symbolic links\n",
+         1});
 }
 
 }  // namespace

@@ -169,7 +169,7 @@ TEST(ToolWrite, ValuesThatCannotBeConvertedAreRefused)
 }
 
 // Files that read fine, but that a rewrite from their document would cut
-// short: where the first text the document leaves out begins.
+// short: where the first fault lies, as a person would mend it.
 TEST(ToolWrite, FileTheDocumentDoesNotWhollyHoldIsNotRewritten)
 {
     struct Case {
@@ -177,21 +177,22 @@ TEST(ToolWrite, FileTheDocumentDoesNotWhollyHoldIsNotRewritten)
         std::string member;  // one that reads
         std::string lost_from;
     };
+    const std::string hidden_line = ": a line comment hides this text past a carriage return";
     const Case cases[] = {
-        {"{\"a\":1}\n{\"b\":2}", "a", "2:1"},
-        {"{\"a\":\"x\\u0000y\"}", "a", "1:8"},
-        {"{\"a\":1, // matches /etc/*\n\"b\":2, /* c */\n\"d\":3}", "a", "2:1"},
-        {"{\"a\":1, // note\r\"b\":2,\r\n\"c\":3}", "a", "1:17"},
-        {"{\"\xc3\xa9\":1 // x\r,\"b\":2\n}", "\xc3\xa9", "1:13"},
-        {std::string("{\"a\":1}\0{\"b\":2}", 15), "a", "1:8"},
+        {"{\"a\":1}\n{\"b\":2}", "a", "2:1: text after the end of the document"},
+        {"{\"a\":\"x\\u0000y\"}", "a", "1:8: an escaped NUL cuts the string short here"},
+        {"{\"a\":1, // matches /etc/*\n\"b\":2, /* c */\n\"d\":3}", "a",
+         "1:9: a comment that opens here hides text from the document"},
+        {"{\"a\":1, // note\r\"b\":2,\r\n\"c\":3}", "a", "1:17" + hidden_line},
+        {"{\"\xc3\xa9\":1 // x\r,\"b\":2\n}", "\xc3\xa9", "1:13" + hidden_line},
+        {std::string("{\"a\":1}\0{\"b\":2}", 15), "a", "1:8: NUL byte in the text"},
     };
     std::vector<RefusedStore> refused;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.file);
         EXPECT_EQ(ConfFile(c.file).read(c.member).status, 0);
-        refused.push_back(
-            {c.file, "v", "2", "<1> File holds text a rewrite would lose\n",
-             "FILE:" + c.lost_from + ": the document read leaves out the text from here"});
+        refused.push_back({c.file, "v", "2", "<1> File holds text a rewrite would lose\n",
+                           "FILE:" + c.lost_from});
     }
     expect_refused(refused);
 }
@@ -248,7 +249,7 @@ TEST(ToolWrite, RewriteLaysOutTheDocumentAfterItsStores)
 TEST(ToolWrite, PathsThatCannotTakeTheValueAreRefused)
 {
     expect_refused({
-        {"{\"keep\": 1}", "\xff\xfe", "1", "<1> Failed to set json value: \xff\xfe\n",
+        {"{\"keep\": 1}", "\xff\xfe", "1", "<1> Failed to set json value: \\xff\\xfe\n",
          "JSON_PATH is not valid UTF-8 at column 1"},
         {"{\"outer\": 5}", "outer.inner", "1", "<1> Failed to set json value: outer.inner\n",
          "outer is a number, not an object"},
@@ -289,6 +290,9 @@ TEST(ToolWrite, RefusalsAtVerboseSayWhy)
          "VALUE is not valid UTF-8 at column 5"},
         {keep, "v", " {\"a\": [1, 2,]}", "<1> Failed to parse json string\n",
          "VALUE is not acceptable JSON at column 14: expected a value in a[2]"},
+        // White space before the first line's text is not in a later line's column.
+        {keep, "v", "  [1,\n x]", "<1> Failed to parse json string\n",
+         "VALUE is not acceptable JSON at column 2: unknown word \"x\" in [1]"},
         {keep, dotted_path(20), "7", "<1> Failed to set json value: " + dotted_path(20) + "\n",
          "The value would nest 20 levels deep; a file holds at most 19"},
     });

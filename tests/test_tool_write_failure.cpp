@@ -5,6 +5,7 @@
 #include "failing_calls.h"
 #include "mount.h"
 #include "process.h"
+#include "seccomp.h"
 #include "tool.h"
 
 #include <gtest/gtest.h>
@@ -75,7 +76,10 @@ void expect_store_fails_cleanly(const StoreAttempt &attempt, bool replaced = fal
         std::erase_if(uncounted.env, [](const std::string &setting) {
             return setting.starts_with("JSONTREE_CALL_LOG=");
         });
-        result = run_program(TOOL, {"-v", "-f", attempt.path, "big", attempt.value}, uncounted);
+        // Another value than the first run's: where that run replaced the file,
+        // the text now held must differ from the one written.
+        result =
+            run_program(TOOL, {"-v", "-f", attempt.path, "big", attempt.value + "!"}, uncounted);
         EXPECT_EQ(result.err,
                   SERIALIZE_FAILED + "<3> " + attempt.path + ": " + attempt.cause + "\n");
     }
@@ -272,6 +276,32 @@ TEST_F(ToolUnderShim, FileSwappedForALinkIsNotWrittenThrough)
                   victim_exists ? Strings{"victim"} : Strings{});
         EXPECT_EQ(read_file_bytes(victim), victim_exists ? "victim bytes" : "");
     }
+}
+
+// Where no unnamed temporary file can be made, the copy is created under a
+// name of its own; a stale file a killed writer left at that very name must
+// not be written into, or the new text would keep its tail.
+TEST_F(ToolUnderShim, StaleFileAtTheTemporaryNameIsNotWrittenInto)
+{
+    TempDir dir;
+    const std::string path = dir.write("conf.json", "{\"a\": 1}");
+    const std::string stale(200, 's');
+    RunOptions options;
+    options.env = {"LD_PRELOAD=" IO_FAILURE_SHIM, "JSONTREE_FAIL_CALL=open,open64,openat,openat64",
+                   "JSONTREE_FAIL_PATH=" + dir.path(), "JSONTREE_STALE_TEXT=" + stale};
+    int result = in_child([&] {
+        if (!deny_call(NO_UNNAMED_TEMPORARY_FILES))
+            return 100;
+        return run_program(TOOL, {"-f", path, "a", "2"}, options).status;
+    });
+    if (result == 100)
+        GTEST_SKIP() << "no seccomp filter can be installed here";
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(read_file_bytes(path), "{\n    \"a\": 2\n}");
+    // The planted file stays as it was, beside the file (the first name).
+    const Strings entries = directory_entries(dir.path());
+    ASSERT_EQ(entries.size(), 2u) << "nothing was planted";
+    EXPECT_EQ(read_file_bytes(dir.file(entries[0])), stale);
 }
 
 // Anyone who can read the file can lock it. A store waits for the lock a

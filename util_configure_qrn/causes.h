@@ -40,7 +40,8 @@ void explain_stop(const char *name, const PathStop &stop);
 
 // Where the first text that the document read leaves out begins (hidden by
 // the comment rules, after the root, cut at \u0000 or at a NUL byte); false
-// when it holds all of the file.
+// when it holds all of the file. Line 0, no place, when memory ran out
+// before the check could tell.
 bool find_lost_text(const ConfigFile &file, JSON_Error &lost);
 
 // True for an object; otherwise says that the document's root is none.

@@ -59,16 +59,39 @@ bool load_and_serve(const char *filename, const char *json_path, const char *jso
     return store_and_rewrite(root.get(), json_path, json_value, loaded);
 }
 
+// The step of `name` at which resolving it fails: its shortest leading part,
+// cut at a slash, that does not resolve, and why. A link refused is named
+// where the name given reaches it.
+void explain_unresolved(const char *name, int error)
+{
+    char step[PATH_MAX], canonical[PATH_MAX];
+    const size_t length = strlen(name);
+    for (size_t end = 1; end <= length && end < sizeof step; end++) {
+        if (end < length && name[end] != '/')
+            continue;
+        memcpy(step, name, end);
+        step[end] = '\0';
+        if (json_canonical_filename(step, canonical, sizeof canonical) != JSONSuccess) {
+            log_line(LOGGER_NOTICE, "%s: stops at %s: %s\n", name, step, strerror(errno));
+            return;
+        }
+    }
+    log_line(LOGGER_NOTICE, "%s: %s\n", name, strerror(error));
+}
+
 // The canonical name comes from the library, which follows a symbolic link
 // only where no other user can have planted it (EACCES otherwise).
 bool serve(const Request &request)
 {
     logger_glevel = request.threshold;
     char filename[PATH_MAX];
-    if (json_canonical_filename(request.filename_as_given.get(), filename, sizeof filename) !=
-        JSONSuccess) {
-        log_line(LOGGER_CRITICAL, "Failed to get canonical filename: %s: %s\n",
-                 request.filename_as_given.get(), strerror(errno));
+    const char *given = request.filename_as_given.get();
+    if (json_canonical_filename(given, filename, sizeof filename) != JSONSuccess) {
+        const int error = errno;
+        log_line(LOGGER_CRITICAL, "Failed to get canonical filename: %s: %s\n", given,
+                 strerror(error));
+        if (logger_glevel >= LOGGER_NOTICE)
+            explain_unresolved(given, error);
         return false;
     }
     return load_and_serve(filename, request.json_path, request.json_value);

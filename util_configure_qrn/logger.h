@@ -15,9 +15,10 @@ enum logger_level : unsigned {
 extern logger_level logger_glevel;
 
 // One line on standard error, its level first as "<level> ", written only
-// when the threshold lets that level through. Control bytes that arguments
-// bring in are escaped, so that no path or file name can end the line and
-// forge another.
+// when the threshold lets that level through. Control bytes, C1 controls,
+// line separators and backslashes that arguments bring in are escaped, so
+// that no path or file name can end the line, forge another, drive the
+// terminal or pass for another name.
 [[gnu::format(printf, 2, 3)]] void log_line(logger_level level, const char *format, ...);
 
 #endif

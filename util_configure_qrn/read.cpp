@@ -30,7 +30,7 @@ void explain_missing(const JSON_Value *root, const char *name, const ConfigFile 
         log_line(LOGGER_NOTICE, "No path: three or more arguments were given\n");
     else if (!walk_path(json_object(root), name, stop))
         explain_out_of_memory();
-    else if (find_lost_text(file, lost))
+    else if (find_lost_text(file, lost) && lost.line != 0)
         log_line(LOGGER_NOTICE, "%.*s: %s; %s:%zu:%zu: %s\n", int(stop.end), name,
                  stop.value ? "not an object" : "no such member", file.name, lost.line, lost.column,
                  lost.reason);

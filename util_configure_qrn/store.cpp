@@ -113,6 +113,13 @@ bool store_and_rewrite(JSON_Value *root, const char *name, const char *argument,
     // not drop more than comments and layout.
     JSON_Error lost;
     if (text && find_lost_text(file, lost)) {
+        // No place: memory ran out before the check could tell.
+        if (lost.line == 0) {
+            log_line(LOGGER_ERROR, "Failed to serialize json value\n");
+            log_line(LOGGER_NOTICE, "%s: checking what a rewrite keeps: %s\n", file.name,
+                     lost.reason);
+            return false;
+        }
         log_line(LOGGER_ERROR, "File holds text a rewrite would lose\n");
         log_line(LOGGER_NOTICE, "%s:%zu:%zu: %s\n", file.name, lost.line, lost.column, lost.reason);
         return false;

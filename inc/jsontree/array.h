@@ -31,6 +31,12 @@ JSONTREE_API JSON_Array *json_array_get_array(const JSON_Array *array, size_t in
 JSONTREE_API double json_array_get_number(const JSON_Array *array, size_t index);
 JSONTREE_API int json_array_get_boolean(const JSON_Array *array, size_t index);
 JSONTREE_API size_t json_array_get_count(const JSON_Array *array);
+/* json_value_read_boolean, _int64 and _uint64 for the item at `index`:
+ * JSONFailure, `*out` untouched, for an index of the count or more. */
+JSONTREE_API JSON_Status json_array_read_boolean(const JSON_Array *array, size_t index, int *out);
+JSONTREE_API JSON_Status json_array_read_int64(const JSON_Array *array, size_t index, int64_t *out);
+JSONTREE_API JSON_Status json_array_read_uint64(const JSON_Array *array, size_t index,
+                                                uint64_t *out);
 
 /* Releases the item at `ix`; JSONFailure for null or an index of the count
  * or more. Removal moves the last item into the gap. */

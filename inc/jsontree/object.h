@@ -19,7 +19,11 @@ extern "C" {
 /* ---- Objects ---------------------------------------------------------- */
 
 /* An object holds at most 960 members, each name once (names compare byte
- * for byte). Lookups by name: the value of the member `name`, or its object,
+ * for byte). A lookup by name, and every call that takes a name or a dotted
+ * path (stores and removals too), compares the name with the members' in
+ * turn: its cost grows with the member count, there being no hash table. To
+ * visit every member, walk by index (json_object_get_name and
+ * json_object_get_value_at). Lookups by name: the value of the member `name`, or its object,
  * array, text, number or boolean (1 or 0) when the value is of that type.
  * Null, 0.0 or -1 (booleans) when the object or the name is null, no member
  * has that name, or its value is of another type. What they return stays the
@@ -39,6 +43,15 @@ JSONTREE_API int json_object_has_value(const JSON_Object *object, const char *na
 JSONTREE_API int json_object_has_value_of_type(const JSON_Object *object, const char *name,
                                                JSON_Value_Type type);
 
+/* json_value_read_boolean, _int64 and _uint64 for the member `name`:
+ * JSONFailure, `*out` untouched, when there is none. */
+JSONTREE_API JSON_Status json_object_read_boolean(const JSON_Object *object, const char *name,
+                                                  int *out);
+JSONTREE_API JSON_Status json_object_read_int64(const JSON_Object *object, const char *name,
+                                                int64_t *out);
+JSONTREE_API JSON_Status json_object_read_uint64(const JSON_Object *object, const char *name,
+                                                 uint64_t *out);
+
 /* Dotted paths: "outer.inner.leaf" steps through member objects only. The
  * path is split at every full stop, with no escape, so a member whose name
  * holds a full stop cannot be reached, and an empty segment names the member
@@ -54,6 +67,14 @@ JSONTREE_API JSON_Object *json_object_dotget_object(const JSON_Object *object, c
 JSONTREE_API JSON_Array *json_object_dotget_array(const JSON_Object *object, const char *name);
 JSONTREE_API double json_object_dotget_number(const JSON_Object *object, const char *name);
 JSONTREE_API int json_object_dotget_boolean(const JSON_Object *object, const char *name);
+/* The checked reads of the member the path leads to: JSONFailure, `*out`
+ * untouched, when the walk ends early. */
+JSONTREE_API JSON_Status json_object_dotread_boolean(const JSON_Object *object, const char *name,
+                                                     int *out);
+JSONTREE_API JSON_Status json_object_dotread_int64(const JSON_Object *object, const char *name,
+                                                   int64_t *out);
+JSONTREE_API JSON_Status json_object_dotread_uint64(const JSON_Object *object, const char *name,
+                                                    uint64_t *out);
 /* json_object_has_value and _of_type for the member the path leads to; 0
  * when the walk ends early. */
 JSONTREE_API int json_object_dothas_value(const JSON_Object *object, const char *name);
@@ -68,6 +89,10 @@ JSONTREE_API int json_object_dothas_value_of_type(const JSON_Object *object, con
  * or the object cleared or released. */
 JSONTREE_API size_t json_object_get_count(const JSON_Object *object);
 JSONTREE_API const char *json_object_get_name(const JSON_Object *object, size_t index);
+/* The value of the member at `index`, whose name json_object_get_name gives
+ * (null for null or an index of the count or more): with the count, a walk
+ * over every member that looks up no name. */
+JSONTREE_API JSON_Value *json_object_get_value_at(const JSON_Object *object, size_t index);
 
 /* json_object_set_value stores `value` as the member `name`: a member of
  * that name keeps its place and takes the value, else a new member is added

@@ -32,7 +32,8 @@ extern "C" {
  * the same); a raw byte below 0x20 in a string, an unknown escape, a "\u"
  * without four hexadecimal digits or a surrogate without its pair; a string
  * of 4 GiB or more; a number with a leading zero ("01") or in hexadecimal;
- * true, false and null written other than in lower case. A number is what strtod reads there, so "1." and
+ * true, false and null written other than in lower case. A number is what strtod reads there in
+ * the C locale, whatever locale the program has set, so "1." and
  * "-.5" are read too, and so are "-inf" and "-nan", which have no JSON text:
  * a tree that holds one cannot be serialized. A "\u0000" ends a member name;
  * a string value keeps it and what follows (json_value_get_string_len), its
@@ -152,12 +153,32 @@ JSONTREE_API JSON_Value *json_parse_buffer_report(const char *text, size_t lengt
 JSONTREE_API JSON_Value *json_parse_buffer_with_comments_report(const char *text, size_t length,
                                                                 JSON_Error *error);
 
+/* Strict reading: the comment-tolerant parse of a file's text, or of the
+ * `length` bytes at `text` (as json_parse_buffer_with_comments_report takes
+ * them), that gives a document only when it holds everything the text holds
+ * but comments and white space, as json_verify_lossless_with_comments_report
+ * checks. The tree belongs to the caller. Null otherwise, `error` (when not
+ * null) placing the first fault where a person would mend it: a parse
+ * failure at its own place (or, when an unclosed comment or a line a
+ * carriage return hides comes before it, there); text after the root at its
+ * first byte that is not white space or comment; a comment that hides
+ * members (a "/" followed by "*" inside a line comment, say) where it opens;
+ * a string holding "\u0000", which a reader of C strings would cut, at its
+ * escape; a NUL byte at its place. A file that cannot be read gives line 0
+ * and the system's message, errno telling why, as json_parse_file_report.
+ * The text is only read; null for a null `text` or `filename`, and when
+ * memory runs out (the text, a blanked copy and a second lexical copy are
+ * held at once, with two parses of it). */
+JSONTREE_API JSON_Value *json_parse_file_strict_report(const char *filename, JSON_Error *error);
+JSONTREE_API JSON_Value *json_parse_buffer_strict_report(const char *text, size_t length,
+                                                         JSON_Error *error);
+
 /* json_verify_lossless_with_comments for a text of `length` bytes that may
  * hold NUL bytes (a file's, as json_file_length gives it): the parse ends at
  * the first NUL, so one before `length` loses what follows. On JSONFailure
- * `error`, when not null, gets the place where the first text the document
- * leaves out begins (the start of the text when it does not parse, no place
- * when memory runs out or `string` is null). */
+ * `error`, when not null, gets the place and the reason of the first fault,
+ * as the strict reading above places them (no place when memory runs out or
+ * `string` is null). */
 JSONTREE_API JSON_Status json_verify_lossless_with_comments_report(const char *string,
                                                                    size_t length,
                                                                    JSON_Error *error);

@@ -29,15 +29,24 @@ extern "C" {
  * regular file (a FIFO, a device). Otherwise the call fails with errno
  * EACCES and writes nothing. This is the rule of the kernel's
  * protected_symlinks and protected_fifos, applied in every directory others
- * may write, sticky or not. A relative link counts from the directory that
- * holds it; more than 40 links in one name fail with ELOOP. */
+ * may write, sticky or not. Once the name has passed through a directory or
+ * link owned by a user other than root and the caller, it goes on only into
+ * directories, links and files of that same user (EACCES otherwise, nothing
+ * written): a user's own links and "..", that could lead out of his files
+ * into root's or another user's, are not followed there. A relative link
+ * counts from the directory that holds it; more than 40 links in one name
+ * fail with ELOOP. A link on /proc (/proc/PID/root, /proc/self/fd/N) is
+ * followed by the kernel, never by its text, and kept in the canonical
+ * name; one that leads to anything but a directory, and a ".." above the
+ * directory it leads to, fail with EOPNOTSUPP. */
 
 /* Writes the canonical absolute name of the existing file `filename` (no
  * ".", "..", repeated slashes or symbolic links; a relative name counts
  * from the working directory) into `buffer`, NUL-terminated, as realpath(3)
  * does, links followed under the rule above. JSONFailure with errno set:
  * as realpath sets it (ENOENT, ENOTDIR, ELOOP, ENAMETOOLONG, ...), EACCES
- * for a link that may not be followed, ERANGE when the name does not fit in
+ * for a link or a step that may not be followed, EOPNOTSUPP for a link on
+ * /proc refused, ERANGE when the name does not fit in
  * `size` bytes (PATH_MAX always suffices), EINVAL for a null argument. */
 JSONTREE_API JSON_Status json_canonical_filename(const char *filename, char *buffer, size_t size);
 
@@ -60,8 +69,10 @@ JSONTREE_API JSON_Status json_canonical_filename(const char *filename, char *buf
  *
  * Sizes count the terminating NUL; 0 means the value cannot be serialized.
  * A regular file is replaced whole, by a rename: readers see the old file or
- * the new one, which keeps the old one's owner, group, mode and extended
- * attributes. A symbolic link at the name when the call starts is resolved
+ * the new one, which keeps the old one's owner, group, mode and exactly its
+ * extended attributes: an ACL the directory's default ACL would give a new
+ * file, and the old one lacks, is removed before the new one holds any
+ * text. A symbolic link at the name when the call starts is resolved
  * once and its target replaced; a FIFO or a device is written in place. A
  * file that is missing is created, with mode 0666 less the umask. A file
  * that is a mount of its own (bind-mounted), which no rename can replace, is
@@ -120,7 +131,8 @@ JSONTREE_API void json_free_serialized_string(char *string);
  * the file the name holds was obtained in time. A file system without locks
  * is read unlocked. Every failure sets errno: as the system call that failed
  * sets it, EISDIR for a directory, EINVAL for any other file that is not
- * regular, EFBIG for one too large to hold, ENOMEM when memory runs out. */
+ * regular and for a null name, EFBIG for one too large to hold, ENOMEM when
+ * memory runs out. */
 typedef struct json_file_t JSON_File;
 JSONTREE_API JSON_File *json_file_open(const char *filename, int lock_wait_ms);
 /* The text of the file the handle holds, NUL-terminated: as read when the

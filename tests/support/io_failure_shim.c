@@ -16,6 +16,9 @@
  *   JSONTREE_SWAP_LINK   replaces this file by a symbolic link to that target
  *                        and then goes ahead, as another user might do at
  *                        that very moment
+ *   JSONTREE_STALE_TEXT  only opens that create a named file count; instead
+ *                        of failing, one finds this text at its name first,
+ *                        as a killed writer may have left it, and goes ahead
  *
  * A failed call reports what the kernel reports for a failing disk (EIO), a
  * full one (ENOSPC on writes, allocations and new attributes), no descriptor
@@ -290,16 +293,39 @@ static mode_t mode_argument(int flags, va_list arguments)
     return creates(flags) ? va_arg(arguments, mode_t) : 0;
 }
 
-#define WRAP_OPEN(function, parameters, arguments, dir_fd)        \
-    int function parameters                                       \
-    {                                                             \
-        va_list variadic;                                         \
-        va_start(variadic, flags);                                \
-        mode_t mode = mode_argument(flags, variadic);             \
-        va_end(variadic);                                         \
-        if (fails(#function, path_matches(dir_fd, path), EMFILE)) \
-            return -1;                                            \
-        return NEXT(function) arguments;                          \
+/* Writes JSONTREE_STALE_TEXT at the name an open is about to create; false
+ * when that text is not asked for. */
+static int planted_stale_text(int dir_fd, const char *path)
+{
+    const char *text = getenv("JSONTREE_STALE_TEXT");
+    if (!text)
+        return 0;
+    int saved_errno = errno;
+    int fd = NEXT(openat)(dir_fd, path, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0 || NEXT(write)(fd, text, strlen(text)) != (ssize_t)strlen(text))
+        abort();
+    NEXT(close)(fd);
+    errno = saved_errno;
+    return 1;
+}
+
+/* With JSONTREE_STALE_TEXT only opens that create a named file count. */
+static int counts(int dir_fd, const char *path, int flags)
+{
+    return path_matches(dir_fd, path) && (!getenv("JSONTREE_STALE_TEXT") || (flags & O_CREAT));
+}
+
+#define WRAP_OPEN(function, parameters, arguments, dir_fd)           \
+    int function parameters                                          \
+    {                                                                \
+        va_list variadic;                                            \
+        va_start(variadic, flags);                                   \
+        mode_t mode = mode_argument(flags, variadic);                \
+        va_end(variadic);                                            \
+        if (fails(#function, counts(dir_fd, path, flags), EMFILE) && \
+            !planted_stale_text(dir_fd, path))                       \
+            return -1;                                               \
+        return NEXT(function) arguments;                             \
     }
 WRAP_OPEN(open, (const char *path, int flags, ...), (path, flags, mode), AT_FDCWD)
 WRAP_OPEN(open64, (const char *path, int flags, ...), (path, flags, mode), AT_FDCWD)

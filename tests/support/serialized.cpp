@@ -7,3 +7,9 @@ std::string text_of(const JSON_Value *value, bool pretty)
     json_free_serialized_string(text);
     return result;
 }
+
+ValuePtr value_of(const std::string &text)
+{
+    ValuePtr wrapped(json_parse_string(("[" + text + "]").c_str()));
+    return ValuePtr(json_value_deep_copy(json_array_get_value(json_array(wrapped.get()), 0)));
+}
