@@ -7,6 +7,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -252,9 +254,10 @@ TEST(ToolRead, NamesAtTheEdgesOfResolution)
     elsewhere.cwd = conf.dir.path();
     for (const std::string &name : {conf.dir.file("link1"), up_and_back})
         expect_result(run_tool({"-f", name, "a"}, elsewhere), {"1\n", "", 0});
+    // The C library's own words for ELOOP: glibc's and musl's differ.
     expect_result(
         run_tool({"-f", "link0", "a"}, elsewhere),
-        {"", "<0> Failed to get canonical filename: link0: Too many levels of symbolic links\n",
+        {"", "<0> Failed to get canonical filename: link0: " + std::string(strerror(ELOOP)) + "\n",
          1});
 }
 
