@@ -264,8 +264,8 @@ namespace jsontree::detail {
 
 // Renamed over, the target shows readers the old file or the new one, and
 // on failure keeps its bytes and its inode. Written in place, it may hold a
-// part of the new text until the journal is settled by the next read or
-// store.
+// part of the new text until the store ends or the next access settles its
+// journal, both putting the old text back unless the store succeeded.
 Cause replace_regular(int dir_fd, const char *name, const HeldInode *held, NameCheck check,
                       const char *text, FileDescriptor &new_file)
 {

@@ -58,6 +58,7 @@ TEST_F(NullArgumentTest, EachCallGivesItsNeutralResult)
         {[] { return shown(json_parse_buffer(nullptr, 3)); }, none},
         {[] { return shown(json_parse_buffer_with_comments(nullptr, 0)); }, none},
         {[] { return shown(json_parse_file(nullptr)); }, none},
+        {[] { return shown(json_file_journal_name(nullptr, nullptr, 0)); }, failure},
         {[&] { return shown(json_object_get_string(object, nullptr)); }, none},
         {[] { return shown(json_object_get_string(nullptr, "text")); }, none},
         {[] { return shown(json_array_get_string_len(nullptr, 0)); }, no_length},
