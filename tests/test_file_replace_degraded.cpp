@@ -14,6 +14,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -270,6 +271,39 @@ TEST_F(MountedFileReplaceTest, InterruptedInPlaceWriteIsUndone)
         }
     }
     ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+}
+
+// Reads racing in-place stores, without the lock, see one document or the
+// other, whole: never the file half written.
+TEST_F(MountedFileReplaceTest, ReadsRacingInPlaceStoresSeeWholeDocuments)
+{
+    constexpr int STORES = 60;
+    ValuePtr shorter = document("short", 10), longer = document("longer", 400);
+    const std::string short_text = text_of(shorter.get(), true);
+    const std::string long_text = text_of(longer.get(), true);
+    std::string target = dir_.write("conf.json", "under the mount");
+    std::string source = dir_.write("mounted.json", short_text);
+    ScopedMount bind(source.c_str(), target, nullptr, MS_BIND, nullptr);
+    if (!bind.mounted())
+        GTEST_SKIP() << "mount not permitted: " << bind.error();
+    pid_t writer = start_child([&] {
+        for (int i = 0; i < STORES; i++) {
+            JSON_Value *doc = i % 2 ? shorter.get() : longer.get();
+            if (json_serialize_to_file_pretty(doc, target.c_str()) != JSONSuccess)
+                return 1;
+        }
+        return 0;
+    });
+    int reads = 0, torn = 0, status = 0;
+    while (waitpid(writer, &status, WNOHANG) == 0) {
+        ValuePtr read(json_parse_file(target.c_str()));
+        const std::string text = read ? text_of(read.get(), true) : "<invalid>";
+        torn += text != short_text && text != long_text;
+        reads++;
+    }
+    EXPECT_EQ(exit_status(status), 0);
+    EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+    printf("%d reads raced %d in-place stores\n", reads, STORES);
 }
 
 TEST_F(MountedFileReplaceTest, BindMountedFileOnAFullDiskKeepsItsBytes)
