@@ -171,9 +171,6 @@ TEST(ToolWriteFailure, TakenJournalNameIsNamedAndKept)
     const std::string document = "{\"a\": 1}";
     int live = -1;
     const std::pair<const char *, std::function<bool(const std::string &)>> takers[] = {
-        {"a FIFO", [](const std::string &name) { return mkfifo(name.c_str(), 0600) == 0; }},
-        {"a directory", [](const std::string &name) { return mkdir(name.c_str(), 0700) == 0; }},
-        {"a link", [](const std::string &name) { return symlink("conf.json", name.c_str()) == 0; }},
         // Neither reused (its bytes kept) nor removed.
         {"the journal of a live store",
          [&](const std::string &name) {
@@ -181,6 +178,9 @@ TEST(ToolWriteFailure, TakenJournalNameIsNamedAndKept)
              live = open(name.c_str(), O_RDONLY | O_CLOEXEC);
              return live >= 0 && flock(live, LOCK_EX) == 0;
          }},
+        {"a FIFO", [](const std::string &name) { return mkfifo(name.c_str(), 0600) == 0; }},
+        {"a directory", [](const std::string &name) { return mkdir(name.c_str(), 0700) == 0; }},
+        {"a link", [](const std::string &name) { return symlink("conf.json", name.c_str()) == 0; }},
     };
     for (const auto &[what, take] : takers) {
         SCOPED_TRACE(what);
@@ -209,6 +209,7 @@ TEST(ToolWriteFailure, TakenJournalNameIsNamedAndKept)
         if (live >= 0) {
             EXPECT_EQ(read_file_bytes(journal), "being written");
             close(live);
+            live = -1;
         }
     }
 }
