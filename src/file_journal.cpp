@@ -127,7 +127,7 @@ bool passes_through(std::string_view file, std::string_view old_text, std::strin
         file.size() > std::max(old_text.size(), new_text.size()))
         return false;
     for (size_t at = 0; at < file.size(); at += SECTOR) {
-        std::string_view block = file.substr(at, SECTOR);
+        std::string_view block(file.data() + at, std::min(SECTOR, file.size() - at));
         if (!holds_at(block, old_text, new_text, at) && !holds_at(block, new_text, old_text, at) &&
             !holds_at(block, old_text, {}, at) && !holds_at(block, new_text, {}, at) &&
             !holds_at(block, {}, {}, at))
@@ -282,8 +282,8 @@ private:
             header.old_length > bytes.size() ||
             header.new_length != bytes.size() - header.old_length)
             return Found::CUT_SHORT;
-        old_text = bytes.substr(0, size_t(header.old_length));
-        new_text = bytes.substr(old_text.size());
+        old_text = std::string_view(bytes.data(), size_t(header.old_length));
+        new_text = std::string_view(old_text.end(), bytes.size() - old_text.size());
         if (header.checksum != checksum_of(header, old_text, new_text))
             return Found::CUT_SHORT;
         return header.inode == uint64_t(status.st_ino) ? Found::BELIEVED : Found::FOREIGN;
@@ -336,10 +336,10 @@ private:
     int fd_;
 };
 
-// Where a reader that takes no lock cannot confirm what it read (a journal
-// that cannot be believed may be a live write's), it waits this long for the
-// file's lock.
-constexpr int UNCONFIRMED_WAIT_MS = 10000;
+// The longest wait for the file's lock: for a store, and for a reader that
+// takes no lock but cannot confirm what it read (a journal that cannot be
+// believed may be a live write's). Anyone who may open the file can hold it.
+constexpr int LOCK_WAIT_MS = 10000;
 
 // The journal of one store, locked by its writer while it lives.
 class Journal {
@@ -418,9 +418,10 @@ namespace jsontree::detail {
 Cause overwrite_in_place(int dir_fd, const char *name, const HeldInode &held, const char *text)
 {
     // Journals are settled only under the file's lock: holding it keeps
-    // this write's journal from being taken for an abandoned one.
-    if (!lock_now(held.fd))
-        return LOCK_HELD;
+    // this write's journal from being taken for an abandoned one. A reader
+    // settling one holds it for a moment.
+    if (Cause cause = lock_within(held.fd, Deadline(LOCK_WAIT_MS)))
+        return cause;
     FileDescriptor fd;
     if (Cause cause = open_for_writing(dir_fd, name, O_RDWR, held.status, fd))
         return cause;
@@ -471,7 +472,7 @@ Cause read_settled(int dir_fd, const char *name, int fd, struct stat &status, bo
         hand_over(view.journal_bytes, view.old_text, text);
         return {};
     }
-    if (Cause cause = lock_within(fd, Deadline(UNCONFIRMED_WAIT_MS)))
+    if (Cause cause = lock_within(fd, Deadline(LOCK_WAIT_MS)))
         return cause;
     SettlingLock lock(fd);
     return read_locked(dir_fd, name, fd, status, text);

@@ -214,7 +214,8 @@ void journal_name(char (&name)[NAME_MAX + 1], const char *target_name);
 // Writes `text` over the regular file `name`, which cannot be renamed over,
 // behind a journal of the text it replaces: a kill, a failure or a crash
 // before success is reported leaves what the next access reads as the old
-// text. EEXIST when the journal's name is taken (journal_name).
+// text. The file's lock is waited for at most 10 seconds (EWOULDBLOCK).
+// EEXIST when the journal's name is taken (journal_name).
 Cause overwrite_in_place(int dir_fd, const char *name, const HeldInode &held, const char *text);
 
 // The text of the regular file `fd`, `name` in `dir_fd`, read from its
