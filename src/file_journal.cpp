@@ -19,14 +19,25 @@
 //   8. fsync(file)        the new text is on disk
 //   9. unlinkat(journal)
 //  10. fsync(directory)   the removal is on disk: success
-// A failure at 7 to 9 settles the journal before the store reports it; a
-// failure at 10 leaves the new text, which a crash may yet undo.
+// A failure at 7 to 9 puts the old text back as settling does (below)
+// before the store reports it, and where even that fails leaves the journal
+// for the next access; a failure at 10 leaves the new text, which a crash may
+// yet undo.
 //
-// Settling, with the file's lock and the journal's lock held:
+// Settling, with the file's lock and the journal's lock held, where the
+// journal is believed and the file holds a state the write passes through:
 //   1. lseek(file, 0), write(file, old text), ftruncate(file, old length)
 //   2. fsync(file)        the old text is on disk
 //   3. unlinkat(journal), fsync(directory)
-// Each step may be cut short and run again: settling is settled anew.
+// Each step may be cut short and run again: settling is settled anew. A
+// journal cut short is only unlinked (with the directory's sync): its write
+// never reached the file.
+//
+// A read without the lock: pread(file), then openat(journal) (most often
+// ENOENT) and fstat(file). The text stands when no journal is there and the
+// file's size and times did not change; with a believed journal the old text
+// comes from it (settled first where the lock is free at once); anything
+// else waits for the lock and reads again under it.
 #include "file_system.h"
 
 #include <fcntl.h>
