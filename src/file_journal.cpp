@@ -34,8 +34,8 @@
 // never reached the file.
 //
 // A read without the lock: pread(file), then openat(journal) (most often
-// ENOENT) and fstat(file). The text stands when no journal is there and the
-// file's size and times did not change; with a believed journal the old text
+// ENOENT), fstat(file) and pread(file) again. The text stands when no journal
+// is there and the file's size, times and bytes did not change; with a believed journal the old text
 // comes from it (settled first where the lock is free at once); anything
 // else waits for the lock and reads again under it.
 #include "file_system.h"
@@ -219,6 +219,20 @@ bool same_state(const struct stat &a, const struct stat &b)
     return a.st_ino == b.st_ino && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
            a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
            a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// Whether the file still holds `text`, read again: times too coarse to tell
+// two writes apart (a second on some file systems) leave the bytes to tell.
+bool still_reads(int fd, std::string_view text)
+{
+    char chunk[4096];
+    for (size_t at = 0; at < text.size(); at += sizeof chunk) {
+        size_t size = std::min(sizeof chunk, text.size() - at);
+        if (pread(fd, chunk, size, off_t(at)) != ssize_t(size) ||
+            memcmp(chunk, text.data() + at, size) != 0)
+            return false;
+    }
+    return true;
 }
 
 // ---- A journal found beside a file
@@ -470,9 +484,10 @@ Cause read_settled(int dir_fd, const char *name, int fd, struct stat &status, bo
     if (Cause cause = view.look(dir_fd, name, fd, status))
         return cause;
     // A journal cut short is removed where the lock is free.
-    bool settled_text =
-        view.unchanged && (view.found == Found::NONE || view.found == Found::FOREIGN ||
-                           (view.found == Found::CUT_SHORT && !lock_now(fd)));
+    bool settled_text = view.unchanged &&
+                        (view.found == Found::NONE || view.found == Found::FOREIGN ||
+                         (view.found == Found::CUT_SHORT && !lock_now(fd))) &&
+                        still_reads(fd, view.file.view());
     if (settled_text) {
         text = std::move(view.file);
         return {};
