@@ -87,8 +87,9 @@ Cause replace_held(JSON_File *file, const char *text)
     FileDescriptor new_file;
     Cause cause = replace_regular(file->dir_fd, file->name, &file->held, NameCheck::STILL_HELD,
                                   text, new_file);
-    // Written in place, the file is the same inode; renamed, the new one,
-    // even when only the directory's sync failed after the rename.
+    // Renamed, the new file; written in place, the same inode again: once
+    // the new text is the file's, even when only the directory's sync failed
+    // after that.
     struct stat new_status;
     bool renamed = new_file.get() >= 0 && fstat(new_file.get(), &new_status) == 0;
     if (renamed) {

@@ -440,7 +440,8 @@ private:
 
 namespace jsontree::detail {
 
-Cause overwrite_in_place(int dir_fd, const char *name, const HeldInode &held, const char *text)
+Cause overwrite_in_place(int dir_fd, const char *name, const HeldInode &held, const char *text,
+                         FileDescriptor &written)
 {
     // Journals are settled only under the file's lock: holding it keeps
     // this write's journal from being taken for an abandoned one. A reader
@@ -470,6 +471,8 @@ Cause overwrite_in_place(int dir_fd, const char *name, const HeldInode &held, co
             (void)sync_directory(dir_fd);
         return cause;
     }
+    // The new text is the file's now, even should the directory's sync fail.
+    written.reset(fcntl(held.fd, F_DUPFD_CLOEXEC, 0));
     return sync_directory(dir_fd);
 }
 

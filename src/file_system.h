@@ -216,7 +216,10 @@ void journal_name(char (&name)[NAME_MAX + 1], const char *target_name);
 // before success is reported leaves what the next access reads as the old
 // text. The file's lock is waited for at most 10 seconds (EWOULDBLOCK).
 // EEXIST when the journal's name is taken (journal_name).
-Cause overwrite_in_place(int dir_fd, const char *name, const HeldInode &held, const char *text);
+// Once the journal is gone, even when the directory's sync fails after that,
+// `written` holds the file (the held descriptor's lock with it).
+Cause overwrite_in_place(int dir_fd, const char *name, const HeldInode &held, const char *text,
+                         FileDescriptor &written);
 
 // The text of the regular file `fd`, `name` in `dir_fd`, read from its
 // start: never a write of ours half done. A journal that an interrupted
@@ -230,8 +233,9 @@ Cause read_settled(int dir_fd, const char *name, int fd, struct stat &status, bo
 
 // Replaces the regular file `name` in `dir_fd` (`held` is null for a new
 // file). With STILL_HELD nothing is renamed over a name that no longer holds
-// the held inode (ESTALE). Once the new file has taken the name, even when
-// the directory's sync fails after that, `new_file` holds it, still locked.
+// the held inode (ESTALE). Once the new file has taken the name (written in
+// place: once its journal is gone), even when the directory's sync fails
+// after that, `new_file` holds it, still locked.
 Cause replace_regular(int dir_fd, const char *name, const HeldInode *held, NameCheck check,
                       const char *text, FileDescriptor &new_file);
 
