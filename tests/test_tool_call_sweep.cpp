@@ -57,14 +57,6 @@ const SweptStore SWEPT_STORES[] = {
     {"the tool, bind-mounted file", TOOL, tool_store, true},
 };
 
-bool bind_mounts_permitted()
-{
-    TempDir dir;
-    ScopedMount bind(dir.write("source", "").c_str(), dir.write("target", ""), nullptr, MS_BIND,
-                     nullptr);
-    return bind.mounted();
-}
-
 // Type, mode, owner and the kept attribute of what `path` names.
 std::string file_properties(const std::string &path)
 {
