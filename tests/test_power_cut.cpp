@@ -57,6 +57,23 @@ ValuePtr document(const char *first)
     return value;
 }
 
+// The next access, as a reader or a store finds the file; both settle
+// what a cut left.
+using Access = ValuePtr (*)(const std::string &path);
+
+ValuePtr parsed(const std::string &path)
+{
+    return ValuePtr(json_parse_file(path.c_str()));
+}
+
+ValuePtr held(const std::string &path)
+{
+    HeldFile file(json_file_open(path.c_str(), 0));
+    return ValuePtr(file ? json_parse_string(json_file_text(file.get())) : nullptr);
+}
+
+constexpr Access ACCESSES[] = {parsed, held};
+
 struct TracedRun {
     RunResult result;
     std::vector<TracedChange> changes;
@@ -112,26 +129,30 @@ struct Check {
         return text;
     }
 
-    // What the next access, a parse that settles what it finds, and a
-    // second one find, where that is wrong.
+    // What the next access finds, each in its turn, where that is wrong; a
+    // parse after it must find the same.
     std::string fault(const DirectoryState &state, const CrashPoint &point,
                       const std::vector<TracedChange> &changes)
     {
         ValuePtr old_document = document(OLD_VALUE), new_document = document(NEW_VALUE);
-        materialize(dir, state);
-        ValuePtr found(json_parse_file(path().c_str()));
-        ValuePtr again(json_parse_file(path().c_str()));
-        const bool is_old = json_value_equals(found.get(), old_document.get());
-        const bool is_new = json_value_equals(found.get(), new_document.get());
-        const bool same_again = json_value_equals(again.get(), found.get());
-        if ((is_new || (is_old && !(success_reported && point.after_all))) && same_again)
-            return "";
-        const char *what = !found   ? "no document"
-                           : is_old ? "the old document"
-                           : is_new ? "the new document"
-                                    : "another document";
-        return describe(state, point, changes) + ": found " + what +
-               (same_again ? "" : ", then another");
+        for (Access access : ACCESSES) {
+            materialize(dir, state);
+            ValuePtr found = access(path());
+            ValuePtr again = parsed(path());
+            const bool is_old = json_value_equals(found.get(), old_document.get());
+            const bool is_new = json_value_equals(found.get(), new_document.get());
+            const bool same_again = json_value_equals(again.get(), found.get());
+            if ((is_new || (is_old && !(success_reported && point.after_all))) && same_again)
+                continue;
+            const char *what = !found   ? "no document"
+                               : is_old ? "the old document"
+                               : is_new ? "the new document"
+                                        : "another document";
+            return describe(state, point, changes) + ": " +
+                   (access == parsed ? "a parse" : "a held open") + " found " + what +
+                   (same_again ? "" : ", then another");
+        }
+        return "";
     }
 
     void every_crash_state(const TracedDirectory &before, const std::vector<TracedChange> &changes)
