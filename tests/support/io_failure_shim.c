@@ -229,11 +229,13 @@ static unsigned long long inode_of(int fd)
     return (unsigned long long)status.st_ino;
 }
 
-/* `path` as a name within the directory. */
+/* `path` as a name within the directory; a path elsewhere whole. */
 static const char *name_within(int dir_fd, const char *path, char (*joined)[2 * PATH_MAX])
 {
     if (!full_path(dir_fd, path, joined))
         abort();
+    if (!name_matches(*joined))
+        return *joined;
     const char *rest = *joined + strlen(getenv("JSONTREE_FAIL_PATH"));
     return *rest == '/' ? rest + 1 : rest;
 }
