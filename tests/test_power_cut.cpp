@@ -36,7 +36,7 @@ struct Scenario {
 
 const Scenario SCENARIOS[] = {
     {"rename store", false, false},
-    {"in-place store", true, false, true},
+    {"in-place store", true, false},
     {"settling an in-place store cut short", true, true, true},
 };
 
