@@ -111,12 +111,14 @@ uint64_t checksum_of(const JournalHeader &header, std::string_view old_text,
 }
 
 // Whether `block`, found at `at`, holds what `first` written over `second`
-// holds there, zeros past both.
-bool holds_at(std::string_view block, std::string_view first, std::string_view second, size_t at)
+// holds there, zeros past both and from `cut` on.
+bool holds_at(std::string_view block, std::string_view first, std::string_view second, size_t at,
+              size_t cut)
 {
     for (size_t i = 0; i < block.size(); i++) {
         size_t offset = at + i;
-        char byte = offset < first.size()    ? first[offset]
+        char byte = offset >= cut            ? '\0'
+                    : offset < first.size()  ? first[offset]
                     : offset < second.size() ? second[offset]
                                              : '\0';
         if (block[i] != byte)
@@ -128,20 +130,30 @@ bool holds_at(std::string_view block, std::string_view first, std::string_view s
 // Whether `file` is what a crash can leave on disk while the file goes from
 // `old_text` to `new_text` or back: a length between theirs, and each block
 // as one text or the other left it, written over the other or not, zeros
-// where the length reached the disk ahead of the data. A disk writes a
+// where the length reached the disk ahead of the data: past both texts, or
+// past the length the file was cut to before it grew again. A disk writes a
 // sector whole, and larger blocks tear at sector bounds, so the sector is
 // the unit.
 bool passes_through(std::string_view file, std::string_view old_text, std::string_view new_text)
 {
     constexpr size_t SECTOR = 512;
-    if (file.size() < std::min(old_text.size(), new_text.size()) ||
-        file.size() > std::max(old_text.size(), new_text.size()))
+    const size_t shorter = std::min(old_text.size(), new_text.size());
+    const size_t longer = std::max(old_text.size(), new_text.size());
+    if (file.size() < shorter || file.size() > longer)
         return false;
+    const std::string_view layers[][2] = {
+        {old_text, new_text}, {new_text, old_text}, {old_text, {}}, {new_text, {}}, {{}, {}}};
+    auto left_by_the_write = [&](std::string_view block, size_t at) {
+        for (size_t cut : {longer, shorter}) {
+            for (const auto &layer : layers) {
+                if (holds_at(block, layer[0], layer[1], at, cut))
+                    return true;
+            }
+        }
+        return false;
+    };
     for (size_t at = 0; at < file.size(); at += SECTOR) {
-        std::string_view block(file.data() + at, std::min(SECTOR, file.size() - at));
-        if (!holds_at(block, old_text, new_text, at) && !holds_at(block, new_text, old_text, at) &&
-            !holds_at(block, old_text, {}, at) && !holds_at(block, new_text, {}, at) &&
-            !holds_at(block, {}, {}, at))
+        if (!left_by_the_write({file.data() + at, std::min(SECTOR, file.size() - at)}, at))
             return false;
     }
     return true;
