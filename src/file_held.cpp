@@ -3,12 +3,9 @@
 #include "file_system.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
-#include <ctime>
 
 using namespace jsontree::detail;
 
@@ -21,56 +18,6 @@ struct json_file_t {
 };
 
 namespace {
-
-// A point on the monotonic clock that a whole open must end by, however
-// often the name moves meanwhile.
-class Deadline {
-public:
-    explicit Deadline(int wait_ms)
-    {
-        clock_gettime(CLOCK_MONOTONIC, &end_);
-        int64_t end_ns = end_.tv_nsec + int64_t{wait_ms} * NS_PER_MS;
-        end_.tv_sec += time_t(end_ns / NS_PER_S);
-        end_.tv_nsec = long(end_ns % NS_PER_S);
-    }
-    // Milliseconds left, rounded up; 0 once the deadline has passed.
-    int64_t remaining_ms() const
-    {
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        int64_t left_ns =
-            int64_t{end_.tv_sec - now.tv_sec} * NS_PER_S + (end_.tv_nsec - now.tv_nsec);
-        return left_ns > 0 ? (left_ns + NS_PER_MS - 1) / NS_PER_MS : 0;
-    }
-
-private:
-    static constexpr int64_t NS_PER_MS = 1000000, NS_PER_S = 1000000000;
-    timespec end_{};
-};
-
-// An exclusive lock, waited for until `deadline` at most: any reader of the
-// file can hold a lock on it, so a blocking flock could be held hostage for
-// ever. A file system without locks gives none, and that is no failure.
-Cause lock_within(int fd, const Deadline &deadline)
-{
-    constexpr int64_t LONGEST_PAUSE_MS = 50;
-    int64_t pause_ms = 1;
-    for (;;) {
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
-            return {};
-        if (errno == EINTR)
-            continue;
-        if (errno != EWOULDBLOCK)
-            return {};
-        int64_t left_ms = deadline.remaining_ms();
-        if (left_ms == 0)
-            return LOCK_HELD;
-        // At most LONGEST_PAUSE_MS: always under the second tv_nsec allows.
-        timespec pause{0, long(pause_ms < left_ms ? pause_ms : left_ms) * 1000000L};
-        nanosleep(&pause, nullptr);
-        pause_ms = pause_ms * 2 < LONGEST_PAUSE_MS ? pause_ms * 2 : LONGEST_PAUSE_MS;
-    }
-}
 
 // The regular file `name` holds, into `file`, locked if `lock_wait_ms` asks
 // for it.
@@ -140,8 +87,9 @@ Cause replace_held(JSON_File *file, const char *text)
     FileDescriptor new_file;
     Cause cause = replace_regular(file->dir_fd, file->name, &file->held, NameCheck::STILL_HELD,
                                   text, new_file);
-    // Written in place, the file is the same inode; renamed, the new one,
-    // even when only the directory's sync failed after the rename.
+    // Renamed, the new file; written in place, the same inode again: once
+    // the new text is the file's, even when only the directory's sync failed
+    // after that.
     struct stat new_status;
     bool renamed = new_file.get() >= 0 && fstat(new_file.get(), &new_status) == 0;
     if (renamed) {
@@ -155,6 +103,19 @@ Cause replace_held(JSON_File *file, const char *text)
         file->length = length;
     }
     return cause;
+}
+
+Cause write_journal_name(const JSON_File *file, char *buffer, size_t size)
+{
+    if (!file || !buffer)
+        return Cause{EINVAL};
+    char name[NAME_MAX + 1];
+    journal_name(name, file->name);
+    size_t length = strlen(name);
+    if (length >= size)
+        return Cause{ERANGE};
+    memcpy(buffer, name, length + 1);
+    return {};
 }
 
 }  // namespace
@@ -179,6 +140,11 @@ size_t json_file_length(const JSON_File *file)
 JSON_Status json_file_replace(JSON_File *file, const char *text)
 {
     return succeeded(replace_held(file, text)) ? JSONSuccess : JSONFailure;
+}
+
+JSON_Status json_file_journal_name(const JSON_File *file, char *buffer, size_t size)
+{
+    return succeeded(write_journal_name(file, buffer, size)) ? JSONSuccess : JSONFailure;
 }
 
 void json_file_close(JSON_File *file)

@@ -275,8 +275,8 @@ namespace jsontree::detail {
 
 // Renamed over, the target shows readers the old file or the new one, and
 // on failure keeps its bytes and its inode. Written in place, it may hold a
-// part of the new text until the journal is settled by the next read or
-// store.
+// part of the new text until the store ends or the next access settles its
+// journal, both putting the old text back unless the store succeeded.
 Cause replace_regular(int dir_fd, const char *name, const HeldInode *held, NameCheck check,
                       const char *text, FileDescriptor &new_file)
 {
@@ -288,7 +288,7 @@ Cause replace_regular(int dir_fd, const char *name, const HeldInode *held, NameC
     if (held && is_mount_of_its_own(dir_fd, held->fd)) {
         if (Cause cause = still_held())
             return cause;
-        return overwrite_in_place(dir_fd, name, *held, text);
+        return overwrite_in_place(dir_fd, name, *held, text, new_file);
     }
     remove_strays(dir_fd, name);
     TemporaryFile temporary(dir_fd);
@@ -314,7 +314,7 @@ Cause replace_regular(int dir_fd, const char *name, const HeldInode *held, NameC
         if (cause.error != EBUSY || !held)
             return cause;
         temporary.discard();
-        return overwrite_in_place(dir_fd, name, *held, text);
+        return overwrite_in_place(dir_fd, name, *held, text, new_file);
     }
     new_file.reset(temporary.release());
     // The rename lasts only once the directory is on disk.

@@ -180,6 +180,27 @@ bool lock_now(int fd)
     return flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
 }
 
+Cause lock_within(int fd, const Deadline &deadline)
+{
+    constexpr int64_t LONGEST_PAUSE_MS = 50;
+    int64_t pause_ms = 1;
+    for (;;) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return {};
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK)
+            return {};
+        int64_t left_ms = deadline.remaining_ms();
+        if (left_ms == 0)
+            return LOCK_HELD;
+        // At most LONGEST_PAUSE_MS: always under the second tv_nsec allows.
+        timespec pause{0, long(pause_ms < left_ms ? pause_ms : left_ms) * 1000000L};
+        nanosleep(&pause, nullptr);
+        pause_ms = pause_ms * 2 < LONGEST_PAUSE_MS ? pause_ms * 2 : LONGEST_PAUSE_MS;
+    }
+}
+
 // File systems that cannot sync a directory report EINVAL: nothing more can
 // be done there.
 Cause sync_directory(int dir_fd)

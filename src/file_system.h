@@ -29,6 +29,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <ctime>
 
 namespace jsontree::detail {
 
@@ -154,6 +156,37 @@ Cause write_all(int fd, std::string_view text);
 bool lock_now(int fd);
 constexpr Cause LOCK_HELD{EWOULDBLOCK};
 
+// A point on the monotonic clock that a whole open must end by, however
+// often the name moves meanwhile.
+class Deadline {
+public:
+    explicit Deadline(int wait_ms)
+    {
+        clock_gettime(CLOCK_MONOTONIC, &end_);
+        int64_t end_ns = end_.tv_nsec + int64_t{wait_ms} * NS_PER_MS;
+        end_.tv_sec += time_t(end_ns / NS_PER_S);
+        end_.tv_nsec = long(end_ns % NS_PER_S);
+    }
+    // Milliseconds left, rounded up; 0 once the deadline has passed.
+    int64_t remaining_ms() const
+    {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        int64_t left_ns =
+            int64_t{end_.tv_sec - now.tv_sec} * NS_PER_S + (end_.tv_nsec - now.tv_nsec);
+        return left_ns > 0 ? (left_ns + NS_PER_MS - 1) / NS_PER_MS : 0;
+    }
+
+private:
+    static constexpr int64_t NS_PER_MS = 1000000, NS_PER_S = 1000000000;
+    timespec end_{};
+};
+
+// An exclusive lock, waited for until `deadline` at most: any reader of the
+// file can hold a lock on it, so a blocking flock could be held hostage for
+// ever. A file system without locks gives none, and that is no failure.
+Cause lock_within(int fd, const Deadline &deadline);
+
 Cause sync_directory(int dir_fd);
 
 // Opens `name` into `file` for writing, never through a link and without
@@ -177,24 +210,34 @@ Cause take_properties(const HeldInode &held, int to, mode_t kept);
 // Removes the regular file `name` unless a live writer holds it locked.
 void remove_if_abandoned(int dir_fd, const char *name);
 
+// The name of the journal of in-place writes to `target_name`, beside it.
+void journal_name(char (&name)[NAME_MAX + 1], const char *target_name);
+
 // Writes `text` over the regular file `name`, which cannot be renamed over,
-// journaled: a kill or a crash at any step leaves what the next access
-// reads as the old text or the new one, though the file itself may hold a
-// part until then.
-Cause overwrite_in_place(int dir_fd, const char *name, const HeldInode &held, const char *text);
+// behind a journal of the text it replaces: a kill, a failure or a crash
+// before success is reported leaves what the next access reads as the old
+// text. The file's lock is waited for at most 10 seconds (EWOULDBLOCK).
+// EEXIST when the journal's name is taken (journal_name).
+// Once the journal is gone, even when the directory's sync fails after that,
+// `written` holds the file (the held descriptor's lock with it).
+Cause overwrite_in_place(int dir_fd, const char *name, const HeldInode &held, const char *text,
+                         FileDescriptor &written);
 
 // The text of the regular file `fd`, `name` in `dir_fd`, read from its
-// start. A journal that an interrupted in-place write left beside it is
-// settled first (with the file's lock, taken here unless `locked`): the write
-// is finished where this process may write, else its new text is returned.
-// `status` is the file's, and is updated.
+// start: never a write of ours half done. A journal that an interrupted
+// in-place write left beside it is settled (the old text put back) where the
+// file's lock can be had (taken here unless `locked`) and this process may
+// write; else the old text is read from the journal. A reader without the
+// lock that finds something it cannot confirm waits for the lock, at most
+// 10 seconds (EWOULDBLOCK). `status` is the file's, and is updated.
 Cause read_settled(int dir_fd, const char *name, int fd, struct stat &status, bool locked,
                    FileText &text);
 
 // Replaces the regular file `name` in `dir_fd` (`held` is null for a new
 // file). With STILL_HELD nothing is renamed over a name that no longer holds
-// the held inode (ESTALE). Once the new file has taken the name, even when
-// the directory's sync fails after that, `new_file` holds it, still locked.
+// the held inode (ESTALE). Once the new file has taken the name (written in
+// place: once its journal is gone), even when the directory's sync fails
+// after that, `new_file` holds it, still locked.
 Cause replace_regular(int dir_fd, const char *name, const HeldInode *held, NameCheck check,
                       const char *text, FileDescriptor &new_file);
 

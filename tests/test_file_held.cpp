@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -133,6 +134,26 @@ TEST_F(FileReplaceTest, HeldFileIsReplacedOnlyWhileItsNameHoldsIt)
     }
     EXPECT_EQ(read_file_bytes(path), "{\"first\":null,\"second\":null}");
     EXPECT_EQ(directory_entries(dir_.path()), (Strings{"conf.json", "victim"}));
+}
+
+// Each file name has a journal name of its own, however long: names that
+// share their start must not share a journal, whose settling would then
+// serve one file the other's text.
+TEST_F(FileReplaceTest, EachFileNameHasAJournalNameOfItsOwn)
+{
+    const std::string start(240, 'n');
+    const Strings names = {"conf.json", start + "a", start + "b", std::string(NAME_MAX, 'n')};
+    Strings journals;
+    for (const std::string &name : names) {
+        SCOPED_TRACE(name.size());
+        HeldFile file(json_file_open(dir_.write(name, "{}").c_str(), -1));
+        ASSERT_TRUE(file) << strerror(errno);
+        char journal[NAME_MAX + 1];
+        ASSERT_EQ(json_file_journal_name(file.get(), journal, sizeof journal), JSONSuccess);
+        journals.push_back(journal);
+        EXPECT_FALSE(std::ranges::count(journals, journal) > 1) << journal;
+    }
+    EXPECT_EQ(journals[0], ".conf.json.~jsontree-journal~");
 }
 
 TEST_F(FileReplaceTest, LockIsWaitedForABoundedTime)

@@ -64,6 +64,7 @@ TEST_F(NullArgumentTest, EachCallGivesItsNeutralResult)
         {[] { return shown(json_parse_file(nullptr)); }, none},
         {[] { return shown(json_parse_file_strict_report(nullptr, nullptr)); }, none},
         {[] { return shown(json_parse_buffer_strict_report(nullptr, 2, nullptr)); }, none},
+        {[] { return shown(json_file_journal_name(nullptr, nullptr, 0)); }, failure},
         {[&] { return shown(json_object_get_string(object, nullptr)); }, none},
         {[] { return shown(json_object_get_string(nullptr, "text")); }, none},
         {[] { return shown(json_array_get_string_len(nullptr, 0)); }, no_length},

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -23,6 +24,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -164,6 +166,57 @@ private:
     sighandler_t saved_handler_;
     bool active_;
 };
+
+// A bind-mounted file is written behind a journal of its own name. Whatever
+// else holds that name, put there by anyone who may write the directory or
+// by a store still running, fails the store, stays as it was, and is named.
+TEST(ToolWriteFailure, TakenJournalNameIsNamedAndKept)
+{
+    const std::string document = "{\"a\": 1}";
+    int live = -1;
+    const std::pair<const char *, std::function<bool(const std::string &)>> takers[] = {
+        // Neither reused (its bytes kept) nor removed.
+        {"the journal of a live store",
+         [&](const std::string &name) {
+             std::ofstream(name) << "being written";
+             live = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+             return live >= 0 && flock(live, LOCK_EX) == 0;
+         }},
+        {"a FIFO", [](const std::string &name) { return mkfifo(name.c_str(), 0600) == 0; }},
+        {"a directory", [](const std::string &name) { return mkdir(name.c_str(), 0700) == 0; }},
+        {"a link", [](const std::string &name) { return symlink("conf.json", name.c_str()) == 0; }},
+    };
+    for (const auto &[what, take] : takers) {
+        SCOPED_TRACE(what);
+        TempDir elsewhere;
+        ConfFile conf(document);
+        const std::string source = elsewhere.write("conf.json", document);
+        ScopedMount bind(source.c_str(), conf.path, nullptr, MS_BIND, nullptr);
+        if (!bind.mounted())
+            GTEST_SKIP() << "mount not permitted: " << bind.error();
+        const std::string journal = conf.dir.file(".conf.json.~jsontree-journal~");
+        ASSERT_TRUE(take(journal)) << strerror(errno);
+        struct stat before {
+        }, after{};
+        ASSERT_EQ(lstat(journal.c_str(), &before), 0);
+
+        expect_result(run_tool({"-v", "-f", conf.path, "a", "2"}),
+                      {"",
+                       SERIALIZE_FAILED + "<3> " + conf.path + ": the name of its journal, " +
+                           journal + ", is taken: File exists\n",
+                       1});
+        EXPECT_EQ(read_file_bytes(source), document);
+        ASSERT_EQ(lstat(journal.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_size, before.st_size);
+        if (live >= 0) {
+            EXPECT_EQ(read_file_bytes(journal), "being written");
+            close(live);
+            live = -1;
+        }
+    }
+}
 
 TEST(ToolWriteFailure, FileSizeLimitKeepsTheFile)
 {

@@ -5,6 +5,7 @@
 #include "value_typing.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -88,15 +89,23 @@ bool store_at_path(JSON_Value *root, const char *name, JSON_Value *stored)
 void explain_failed_replace(const ConfigFile &file, const char *text)
 {
     const int error = errno;
-    if (error == ESTALE)
+    char journal[NAME_MAX + 1];
+    if (error == ESTALE) {
         log_line(LOGGER_NOTICE, "%s: another file took the name during the store\n", file.name);
-    else if (strcmp(json_file_text(file.held), text) == 0)
+    } else if (error == EEXIST &&
+               json_file_journal_name(file.held, journal, sizeof journal) == JSONSuccess) {
+        // The name is canonical: its directory is the journal's.
+        const int directory = int(strrchr(file.name, '/') - file.name) + 1;
+        log_line(LOGGER_NOTICE, "%s: the name of its journal, %.*s%s, is taken: %s\n", file.name,
+                 directory, file.name, journal, strerror(error));
+    } else if (strcmp(json_file_text(file.held), text) == 0) {
         log_line(LOGGER_NOTICE,
                  "%s: the new text is in place, but syncing its directory failed: %s\n", file.name,
                  strerror(error));
-    else
+    } else {
         log_line(LOGGER_NOTICE, "%s: writing the new text failed: %s\n", file.name,
                  strerror(error));
+    }
 }
 
 }  // namespace

@@ -76,10 +76,10 @@ JSONTREE_API JSON_Status json_canonical_filename(const char *filename, char *buf
  * once and its target replaced; a FIFO or a device is written in place. A
  * file that is missing is created, with mode 0666 less the umask. A file
  * that is a mount of its own (bind-mounted), which no rename can replace, is
- * written in place, through a journal beside it: while the write lasts, or
- * after it was interrupted, the file itself may hold part of the new text,
- * but the next read (json_parse_file*, json_file_open) settles it and finds
- * the old text or the new one, whole. */
+ * written in place, behind a journal of its old text beside it: while the
+ * write lasts, or after it was interrupted, the file itself may hold part of
+ * the new text, but the readers here (json_parse_file*, json_file_open) read
+ * the old text, and the next of them that may write the file puts it back. */
 
 /* The size of the text, NUL included; 0 when the value cannot be serialized. */
 JSONTREE_API size_t json_serialization_size(const JSON_Value *value);
@@ -91,10 +91,9 @@ JSONTREE_API JSON_Status json_serialize_to_buffer(const JSON_Value *value, char 
 /* Makes the text the content of the file `filename` names (see File names).
  * JSONFailure when `filename` is null or the value cannot be serialized,
  * touching no file, or when a step of the write fails (errno tells why when
- * a system call failed). A regular file is then read as it was (one written
- * in place: as it was or with the new text, whole), except after a failure
- * of the last step, the sync of its directory, when the new text is in place
- * already. */
+ * a system call failed). A regular file is then read as it was, except after
+ * a failure of the last step, the sync of its directory, when the new text is
+ * in place already. */
 JSONTREE_API JSON_Status json_serialize_to_file(const JSON_Value *value, const char *filename);
 /* The text in a new block from the allocation hook, which belongs to the
  * caller, who releases it with json_free_serialized_string. Null when the
@@ -155,6 +154,13 @@ JSONTREE_API size_t json_file_length(const JSON_File *file);
  * leaves the handle holding the new file and its text too. Every failure
  * sets errno; ESTALE means the name no longer holds the file read. */
 JSONTREE_API JSON_Status json_file_replace(JSON_File *file, const char *text);
+/* Writes into `buffer` the name, in the file's directory, of the journal
+ * that in-place writes of the file keep beside it (see File names): the
+ * file's name between "." and ".~jsontree-journal~", its start and a hash
+ * where it is too long for that. A store fails with EEXIST when another file
+ * has that name. JSONFailure with errno EINVAL for null, ERANGE when the name
+ * and its NUL do not fit in `size` bytes. */
+JSONTREE_API JSON_Status json_file_journal_name(const JSON_File *file, char *buffer, size_t size);
 /* Releases the lock and the handle; null is ignored. */
 JSONTREE_API void json_file_close(JSON_File *file);
 

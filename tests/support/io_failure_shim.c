@@ -12,6 +12,16 @@
  *   JSONTREE_FAIL_TIMES  how many counted calls fail (default 1; 0 counts only)
  *   JSONTREE_CALL_LOG    file that gets the name of each counted call, a line
  *                        each
+ *   JSONTREE_TRACE_LOG   file that gets what each counted call that went
+ *                        through changed, for a model of what a power cut
+ *                        can leave: a line each, files named by inode and
+ *                        names taken within the directory
+ *                          write INODE OFFSET LENGTH  (the bytes follow)
+ *                          size INODE LENGTH  (truncated, extended)
+ *                          sync INODE  (fsync, fdatasync; also a directory)
+ *                          link INODE NAME  (created, linked)
+ *                          rename NAME NAME
+ *                          unlink NAME
  *   JSONTREE_SWAP_FILE   with JSONTREE_SWAP_LINK: instead of failing, a call
  *   JSONTREE_SWAP_LINK   replaces this file by a symbolic link to that target
  *                        and then goes ahead, as another user might do at
@@ -110,17 +120,22 @@ static int descriptor_matches(int fd)
 
 /* A relative path counts from its directory; an empty one (AT_EMPTY_PATH)
  * names the descriptor itself. */
-static int path_matches(int dir_fd, const char *path)
+static int full_path(int dir_fd, const char *path, char (*joined)[2 * PATH_MAX])
 {
-    if (!path)
+    char dir[PATH_MAX];
+    if (!path || (path[0] != '/' && !descriptor_name(dir_fd, &dir)))
         return 0;
     if (path[0] == '/')
-        return name_matches(path);
-    char dir[PATH_MAX], joined[2 * PATH_MAX];
-    if (!descriptor_name(dir_fd, &dir))
-        return 0;
-    snprintf(joined, sizeof joined, "%s/%s", dir, path);
-    return name_matches(joined);
+        snprintf(*joined, sizeof *joined, "%s", path);
+    else
+        snprintf(*joined, sizeof *joined, "%s/%s", dir, path);
+    return 1;
+}
+
+static int path_matches(int dir_fd, const char *path)
+{
+    char joined[2 * PATH_MAX];
+    return full_path(dir_fd, path, &joined) && name_matches(joined);
 }
 
 static void log_call(const char *call)
@@ -178,6 +193,107 @@ static int fails(const char *call, int matches, int error)
     return 1;
 }
 
+/* ---- The trace of changes */
+
+static int tracing(void)
+{
+    return getenv("JSONTREE_TRACE_LOG") != NULL;
+}
+
+/* A line of the trace, and `size` bytes after it. */
+static void trace(const void *bytes, size_t size, const char *format, ...)
+{
+    int saved_errno = errno;
+    char line[3 * PATH_MAX];
+    va_list arguments;
+    va_start(arguments, format);
+    int length = vsnprintf(line, sizeof line - 1, format, arguments);
+    va_end(arguments);
+    if (length < 0 || (size_t)length >= sizeof line - 1)
+        abort();
+    line[length++] = '\n';
+    int fd =
+        NEXT(open)(getenv("JSONTREE_TRACE_LOG"), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0 || NEXT(write)(fd, line, (size_t)length) != length ||
+        (size && NEXT(write)(fd, bytes, size) != (ssize_t)size))
+        abort();
+    NEXT(close)(fd);
+    errno = saved_errno;
+}
+
+static unsigned long long inode_of(int fd)
+{
+    struct stat64 status;
+    if (NEXT(fstat64)(fd, &status) != 0)
+        abort();
+    return (unsigned long long)status.st_ino;
+}
+
+/* `path` as a name within the directory; a path elsewhere whole. */
+static const char *name_within(int dir_fd, const char *path, char (*joined)[2 * PATH_MAX])
+{
+    if (!full_path(dir_fd, path, joined))
+        abort();
+    if (!name_matches(*joined))
+        return *joined;
+    const char *rest = *joined + strlen(getenv("JSONTREE_FAIL_PATH"));
+    return *rest == '/' ? rest + 1 : rest;
+}
+
+/* Where a write through `fd` lands, asked before it is made. */
+static off64_t position(int fd)
+{
+    int saved_errno = errno;
+    off64_t offset = tracing() ? lseek64(fd, 0, SEEK_CUR) : -1;
+    errno = saved_errno;
+    return offset;
+}
+
+static void trace_write(int fd, off64_t offset, const void *bytes, ssize_t written)
+{
+    if (tracing() && written > 0 && offset >= 0)
+        trace(bytes, (size_t)written, "write %llu %lld %zd", inode_of(fd), (long long)offset,
+              written);
+}
+
+static void trace_size(int fd)
+{
+    struct stat64 status;
+    if (tracing() && NEXT(fstat64)(fd, &status) == 0)
+        trace(NULL, 0, "size %llu %lld", (unsigned long long)status.st_ino,
+              (long long)status.st_size);
+}
+
+static void trace_sync(int fd)
+{
+    if (tracing())
+        trace(NULL, 0, "sync %llu", inode_of(fd));
+}
+
+static void trace_link(int dir_fd, const char *path)
+{
+    char joined[2 * PATH_MAX];
+    struct stat64 status;
+    if (tracing() && NEXT(fstatat64)(dir_fd, path, &status, AT_SYMLINK_NOFOLLOW) == 0)
+        trace(NULL, 0, "link %llu %s", (unsigned long long)status.st_ino,
+              name_within(dir_fd, path, &joined));
+}
+
+static void trace_rename(int old_dir, const char *old_path, int new_dir, const char *new_path)
+{
+    char old_joined[2 * PATH_MAX], new_joined[2 * PATH_MAX];
+    if (tracing())
+        trace(NULL, 0, "rename %s %s", name_within(old_dir, old_path, &old_joined),
+              name_within(new_dir, new_path, &new_joined));
+}
+
+static void trace_unlink(int dir_fd, const char *path)
+{
+    char joined[2 * PATH_MAX];
+    if (tracing())
+        trace(NULL, 0, "unlink %s", name_within(dir_fd, path, &joined));
+}
+
 /* ---- Calls of fixed arguments */
 
 /* `function`, which takes `parameters` and hands `arguments` on to the
@@ -188,6 +304,22 @@ static int fails(const char *call, int matches, int error)
     {                                                                                \
         return fails(#function, matches, error) ? failed : NEXT(function) arguments; \
     }
+/* As WRAP, and a call that matched and `succeeded` then leaves its `record`
+ * in the trace, which sees what it returned as `result`. */
+#define TRACED(type, function, parameters, arguments, matches, error, failed, succeeded, record) \
+    type function parameters                                                                     \
+    {                                                                                            \
+        int matched = (matches);                                                                 \
+        if (fails(#function, matched, error))                                                    \
+            return failed;                                                                       \
+        type result = NEXT(function) arguments;                                                  \
+        if (matched && (succeeded))                                                              \
+            record;                                                                              \
+        return result;                                                                           \
+    }
+#define TRACED_ON_FD(type, function, error, parameters, arguments, record)                        \
+    TRACED(type, function, parameters, arguments, descriptor_matches(fd), error, -1, result >= 0, \
+           record)
 /* Calls on the descriptor `fd`, on the name `path`, and on the name `path`
  * in the directory `dir_fd`, which fail returning -1. */
 #define ON_FD(type, function, error, parameters, arguments) \
@@ -210,31 +342,47 @@ ON_FD(ssize_t, pread, EIO, (int fd, void *buffer, size_t count, off_t offset),
       (fd, buffer, count, offset))
 ON_FD(ssize_t, pread64, EIO, (int fd, void *buffer, size_t count, off64_t offset),
       (fd, buffer, count, offset))
-ON_FD(ssize_t, write, ENOSPC, (int fd, const void *buffer, size_t count), (fd, buffer, count))
-ON_FD(ssize_t, pwrite, ENOSPC, (int fd, const void *buffer, size_t count, off_t offset),
-      (fd, buffer, count, offset))
-ON_FD(ssize_t, pwrite64, ENOSPC, (int fd, const void *buffer, size_t count, off64_t offset),
-      (fd, buffer, count, offset))
-ON_FD(int, fsync, EIO, (int fd), (fd))
-ON_FD(int, fdatasync, EIO, (int fd), (fd))
+ssize_t write(int fd, const void *buffer, size_t count)
+{
+    int matched = descriptor_matches(fd);
+    if (fails("write", matched, ENOSPC))
+        return -1;
+    off64_t offset = matched ? position(fd) : -1;
+    ssize_t written = NEXT(write)(fd, buffer, count);
+    if (matched)
+        trace_write(fd, offset, buffer, written);
+    return written;
+}
+TRACED_ON_FD(ssize_t, pwrite, ENOSPC, (int fd, const void *buffer, size_t count, off_t offset),
+             (fd, buffer, count, offset), trace_write(fd, offset, buffer, result))
+TRACED_ON_FD(ssize_t, pwrite64, ENOSPC, (int fd, const void *buffer, size_t count, off64_t offset),
+             (fd, buffer, count, offset), trace_write(fd, offset, buffer, result))
+TRACED_ON_FD(int, fsync, EIO, (int fd), (fd), trace_sync(fd))
+TRACED_ON_FD(int, fdatasync, EIO, (int fd), (fd), trace_sync(fd))
 
 /* Names: a rename or a link counts when either of its names is on the
  * directory. */
-WRAP(int, rename, (const char *old_path, const char *new_path), (old_path, new_path),
-     path_matches(AT_FDCWD, old_path) || path_matches(AT_FDCWD, new_path), EIO, -1)
-WRAP(int, renameat, (int old_dir, const char *old_path, int new_dir, const char *new_path),
-     (old_dir, old_path, new_dir, new_path),
-     path_matches(old_dir, old_path) || path_matches(new_dir, new_path), EIO, -1)
-WRAP(int, renameat2,
-     (int old_dir, const char *old_path, int new_dir, const char *new_path, unsigned int flags),
-     (old_dir, old_path, new_dir, new_path, flags),
-     path_matches(old_dir, old_path) || path_matches(new_dir, new_path), EIO, -1)
-WRAP(int, linkat, (int old_dir, const char *old_path, int new_dir, const char *new_path, int flags),
-     (old_dir, old_path, new_dir, new_path, flags),
-     path_matches(new_dir, new_path) ||
-         ((flags & AT_EMPTY_PATH) ? descriptor_matches(old_dir) : path_matches(old_dir, old_path)),
-     EIO, -1)
-ON_PATH_AT(int, unlinkat, EIO, (int dir_fd, const char *path, int flags), (dir_fd, path, flags))
+TRACED(int, rename, (const char *old_path, const char *new_path), (old_path, new_path),
+       path_matches(AT_FDCWD, old_path) || path_matches(AT_FDCWD, new_path), EIO, -1, result == 0,
+       trace_rename(AT_FDCWD, old_path, AT_FDCWD, new_path))
+TRACED(int, renameat, (int old_dir, const char *old_path, int new_dir, const char *new_path),
+       (old_dir, old_path, new_dir, new_path),
+       path_matches(old_dir, old_path) || path_matches(new_dir, new_path), EIO, -1, result == 0,
+       trace_rename(old_dir, old_path, new_dir, new_path))
+TRACED(int, renameat2,
+       (int old_dir, const char *old_path, int new_dir, const char *new_path, unsigned int flags),
+       (old_dir, old_path, new_dir, new_path, flags),
+       path_matches(old_dir, old_path) || path_matches(new_dir, new_path), EIO, -1, result == 0,
+       trace_rename(old_dir, old_path, new_dir, new_path))
+TRACED(int, linkat,
+       (int old_dir, const char *old_path, int new_dir, const char *new_path, int flags),
+       (old_dir, old_path, new_dir, new_path, flags),
+       path_matches(new_dir, new_path) ||
+           ((flags & AT_EMPTY_PATH) ? descriptor_matches(old_dir)
+                                    : path_matches(old_dir, old_path)),
+       EIO, -1, result == 0, trace_link(new_dir, new_path))
+TRACED(int, unlinkat, (int dir_fd, const char *path, int flags), (dir_fd, path, flags),
+       path_matches(dir_fd, path), EIO, -1, result == 0, trace_unlink(dir_fd, path))
 WRAP(char *, realpath, (const char *path, char *resolved), (path, resolved),
      path_matches(AT_FDCWD, path), EIO, NULL)
 ON_PATH(ssize_t, readlink, EIO, (const char *path, char *buffer, size_t size), (path, buffer, size))
@@ -261,16 +409,16 @@ ON_PATH_AT(int, statx, ENOMEM,
 ON_FD(int, fchown, EIO, (int fd, uid_t owner, gid_t group), (fd, owner, group))
 ON_FD(int, fchmod, EIO, (int fd, mode_t mode), (fd, mode))
 ON_FD(int, flock, ENOLCK, (int fd, int operation), (fd, operation))
-WRAP(int, posix_fallocate, (int fd, off_t offset, off_t length), (fd, offset, length),
-     descriptor_matches(fd), ENOSPC, ENOSPC)
-WRAP(int, posix_fallocate64, (int fd, off64_t offset, off64_t length), (fd, offset, length),
-     descriptor_matches(fd), ENOSPC, ENOSPC)
-ON_FD(int, fallocate, ENOSPC, (int fd, int mode, off_t offset, off_t length),
-      (fd, mode, offset, length))
-ON_FD(int, fallocate64, ENOSPC, (int fd, int mode, off64_t offset, off64_t length),
-      (fd, mode, offset, length))
-ON_FD(int, ftruncate, EIO, (int fd, off_t length), (fd, length))
-ON_FD(int, ftruncate64, EIO, (int fd, off64_t length), (fd, length))
+TRACED(int, posix_fallocate, (int fd, off_t offset, off_t length), (fd, offset, length),
+       descriptor_matches(fd), ENOSPC, ENOSPC, result == 0, trace_size(fd))
+TRACED(int, posix_fallocate64, (int fd, off64_t offset, off64_t length), (fd, offset, length),
+       descriptor_matches(fd), ENOSPC, ENOSPC, result == 0, trace_size(fd))
+TRACED_ON_FD(int, fallocate, ENOSPC, (int fd, int mode, off_t offset, off_t length),
+             (fd, mode, offset, length), trace_size(fd))
+TRACED_ON_FD(int, fallocate64, ENOSPC, (int fd, int mode, off64_t offset, off64_t length),
+             (fd, mode, offset, length), trace_size(fd))
+TRACED_ON_FD(int, ftruncate, EIO, (int fd, off_t length), (fd, length), trace_size(fd))
+TRACED_ON_FD(int, ftruncate64, EIO, (int fd, off64_t length), (fd, length), trace_size(fd))
 
 /* Directories and extended attributes */
 ON_FD(ssize_t, getdents64, EIO, (int fd, void *buffer, size_t size), (fd, buffer, size))
@@ -315,6 +463,27 @@ static int counts(int dir_fd, const char *path, int flags)
     return path_matches(dir_fd, path) && (!getenv("JSONTREE_STALE_TEXT") || (flags & O_CREAT));
 }
 
+/* A name, absent before, that an open made. */
+static int absent(int dir_fd, const char *path, int flags)
+{
+    struct stat64 status;
+    int saved_errno = errno;
+    int missing = tracing() && (flags & O_TMPFILE) != O_TMPFILE && (flags & O_CREAT) &&
+                  NEXT(fstatat64)(dir_fd, path, &status, AT_SYMLINK_NOFOLLOW) != 0;
+    errno = saved_errno;
+    return missing;
+}
+
+static void trace_open(int fd, int dir_fd, const char *path, int flags, int created)
+{
+    if (fd < 0)
+        return;
+    if (created)
+        trace_link(dir_fd, path);
+    if (flags & O_TRUNC)
+        trace_size(fd);
+}
+
 #define WRAP_OPEN(function, parameters, arguments, dir_fd)           \
     int function parameters                                          \
     {                                                                \
@@ -322,10 +491,15 @@ static int counts(int dir_fd, const char *path, int flags)
         va_start(variadic, flags);                                   \
         mode_t mode = mode_argument(flags, variadic);                \
         va_end(variadic);                                            \
+        int matched = path_matches(dir_fd, path);                    \
         if (fails(#function, counts(dir_fd, path, flags), EMFILE) && \
             !planted_stale_text(dir_fd, path))                       \
             return -1;                                               \
-        return NEXT(function) arguments;                             \
+        int created = matched && absent(dir_fd, path, flags);        \
+        int fd = NEXT(function) arguments;                           \
+        if (matched)                                                 \
+            trace_open(fd, dir_fd, path, flags, created);            \
+        return fd;                                                   \
     }
 WRAP_OPEN(open, (const char *path, int flags, ...), (path, flags, mode), AT_FDCWD)
 WRAP_OPEN(open64, (const char *path, int flags, ...), (path, flags, mode), AT_FDCWD)

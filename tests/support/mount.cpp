@@ -1,5 +1,7 @@
 #include "mount.h"
 
+#include "process.h"
+
 #include <sys/mount.h>
 
 #include <cerrno>
@@ -28,4 +30,12 @@ bool ScopedMount::remount_read_only() const
 {
     unsigned long bind = flags_ & MS_BIND;
     return mount(nullptr, target_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY | bind, nullptr) == 0;
+}
+
+bool bind_mounts_permitted()
+{
+    TempDir dir;
+    ScopedMount bind(dir.write("source", "").c_str(), dir.write("target", ""), nullptr, MS_BIND,
+                     nullptr);
+    return bind.mounted();
 }

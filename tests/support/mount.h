@@ -27,4 +27,7 @@ private:
     int error_;
 };
 
+// Whether this process may bind-mount a file over another.
+bool bind_mounts_permitted();
+
 #endif
