@@ -190,19 +190,6 @@ TEST_F(FileReplaceTest, CharacterDeviceIsWrittenInPlace)
     EXPECT_EQ(directory_entries(dir_.path()), Strings{"null"});
 }
 
-// Name and value of every extended attribute of `path`.
-std::map<std::string, std::string> attributes_of(const std::string &path)
-{
-    std::map<std::string, std::string> attributes;
-    char names[4096], value[4096];
-    ssize_t length = llistxattr(path.c_str(), names, sizeof names);
-    for (const char *name = names; length > 0 && name < names + length; name += strlen(name) + 1) {
-        ssize_t size = lgetxattr(path.c_str(), name, value, sizeof value);
-        attributes[name] = std::string(value, size > 0 ? size_t(size) : 0);
-    }
-    return attributes;
-}
-
 // An access ACL in the kernel's form: the owner, group 1234 and others as
 // mode 0600 has them, and user 33 allowed to read and write.
 std::string access_acl()

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/xattr.h>
+
 #include <csignal>
 #include <cstring>
 
@@ -42,4 +44,16 @@ bool limit_file_size(rlim_t limit)
 Snapshot Snapshot::of(const std::string &path, const std::string &dir)
 {
     return {read_file_bytes(path), lstat_of(path).st_ino, directory_entries(dir)};
+}
+
+std::map<std::string, std::string> attributes_of(const std::string &path)
+{
+    std::map<std::string, std::string> attributes;
+    char names[4096], value[4096];
+    ssize_t length = llistxattr(path.c_str(), names, sizeof names);
+    for (const char *name = names; length > 0 && name < names + length; name += strlen(name) + 1) {
+        ssize_t size = lgetxattr(path.c_str(), name, value, sizeof value);
+        attributes[name] = std::string(value, size > 0 ? size_t(size) : 0);
+    }
+    return attributes;
 }

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ protected:
 ValuePtr document(const char *text, size_t copies = 1);
 
 struct stat lstat_of(const std::string &path);
+
+// Name and value of every extended attribute of `path`.
+std::map<std::string, std::string> attributes_of(const std::string &path);
 
 // 0 when every check holds, else the position (from 1) of the first that
 // fails: what a child process can tell its parent in its exit status.
