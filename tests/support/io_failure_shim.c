@@ -14,14 +14,10 @@
  *                        each
  *   JSONTREE_TRACE_LOG   file that gets what each counted call that went
  *                        through changed, for a model of what a power cut
- *                        can leave: a line each, files named by inode and
- *                        names taken within the directory
- *                          write INODE OFFSET LENGTH  (the bytes follow)
- *                          size INODE LENGTH  (truncated, extended)
- *                          sync INODE  (fsync, fdatasync; also a directory)
- *                          link INODE NAME  (created, linked)
- *                          rename NAME NAME
- *                          unlink NAME
+ *                        can leave: a line each, "CALL INODE NUMBER LENGTH
+ *                        [PATH [NEW_PATH]]", LENGTH bytes written after it;
+ *                        CALL is write (NUMBER its offset), size or sync
+ *                        (NUMBER the size after it), link, rename or unlink
  *   JSONTREE_SWAP_FILE   with JSONTREE_SWAP_LINK: instead of failing, a call
  *   JSONTREE_SWAP_LINK   replaces this file by a symbolic link to that target
  *                        and then goes ahead, as another user might do at
@@ -195,103 +191,55 @@ static int fails(const char *call, int matches, int error)
 
 /* ---- The trace of changes */
 
-static int tracing(void)
+static const char *trace_log(void)
 {
-    return getenv("JSONTREE_TRACE_LOG") != NULL;
+    return getenv("JSONTREE_TRACE_LOG");
 }
 
-/* A line of the trace, and `size` bytes after it. */
-static void trace(const void *bytes, size_t size, const char *format, ...)
+/* Appends `line` to the trace, then the `size` bytes written. */
+static void trace(const char *line, const void *bytes, size_t size)
 {
-    int saved_errno = errno;
-    char line[3 * PATH_MAX];
-    va_list arguments;
-    va_start(arguments, format);
-    int length = vsnprintf(line, sizeof line - 1, format, arguments);
-    va_end(arguments);
-    if (length < 0 || (size_t)length >= sizeof line - 1)
-        abort();
-    line[length++] = '\n';
-    int fd =
-        NEXT(open)(getenv("JSONTREE_TRACE_LOG"), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (fd < 0 || NEXT(write)(fd, line, (size_t)length) != length ||
-        (size && NEXT(write)(fd, bytes, size) != (ssize_t)size))
+    int fd = NEXT(open)(trace_log(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0 || NEXT(write)(fd, line, strlen(line)) != (ssize_t)strlen(line) ||
+        NEXT(write)(fd, bytes, size) != (ssize_t)size)
         abort();
     NEXT(close)(fd);
-    errno = saved_errno;
 }
 
-static unsigned long long inode_of(int fd)
+/* A change of the file `fd`: `written` bytes at `offset` when `bytes` are
+ * given, else its size afterwards. */
+static void trace_file(const char *call, int fd, off64_t offset, const void *bytes, ssize_t written)
 {
     struct stat64 status;
+    char line[128];
+    if (!trace_log() || (bytes && written <= 0))
+        return;
+    int saved_errno = errno;
     if (NEXT(fstat64)(fd, &status) != 0)
         abort();
-    return (unsigned long long)status.st_ino;
-}
-
-/* `path` as a name within the directory; a path elsewhere whole. */
-static const char *name_within(int dir_fd, const char *path, char (*joined)[2 * PATH_MAX])
-{
-    if (!full_path(dir_fd, path, joined))
-        abort();
-    if (!name_matches(*joined))
-        return *joined;
-    const char *rest = *joined + strlen(getenv("JSONTREE_FAIL_PATH"));
-    return *rest == '/' ? rest + 1 : rest;
-}
-
-/* Where a write through `fd` lands, asked before it is made. */
-static off64_t position(int fd)
-{
-    int saved_errno = errno;
-    off64_t offset = tracing() ? lseek64(fd, 0, SEEK_CUR) : -1;
+    snprintf(line, sizeof line, "%s %llu %lld %zd\n", call, (unsigned long long)status.st_ino,
+             bytes ? (long long)offset : (long long)status.st_size, bytes ? written : 0);
+    trace(line, bytes, bytes ? (size_t)written : 0);
     errno = saved_errno;
-    return offset;
 }
 
-static void trace_write(int fd, off64_t offset, const void *bytes, ssize_t written)
+/* A change of names: `path` in `dir_fd` linked to its file, unlinked, or
+ * renamed to `new_path` in `new_dir`. */
+static void trace_names(const char *call, int dir_fd, const char *path, int new_dir,
+                        const char *new_path)
 {
-    if (tracing() && written > 0 && offset >= 0)
-        trace(bytes, (size_t)written, "write %llu %lld %zd", inode_of(fd), (long long)offset,
-              written);
-}
-
-static void trace_size(int fd)
-{
-    struct stat64 status;
-    if (tracing() && NEXT(fstat64)(fd, &status) == 0)
-        trace(NULL, 0, "size %llu %lld", (unsigned long long)status.st_ino,
-              (long long)status.st_size);
-}
-
-static void trace_sync(int fd)
-{
-    if (tracing())
-        trace(NULL, 0, "sync %llu", inode_of(fd));
-}
-
-static void trace_link(int dir_fd, const char *path)
-{
-    char joined[2 * PATH_MAX];
-    struct stat64 status;
-    if (tracing() && NEXT(fstatat64)(dir_fd, path, &status, AT_SYMLINK_NOFOLLOW) == 0)
-        trace(NULL, 0, "link %llu %s", (unsigned long long)status.st_ino,
-              name_within(dir_fd, path, &joined));
-}
-
-static void trace_rename(int old_dir, const char *old_path, int new_dir, const char *new_path)
-{
-    char old_joined[2 * PATH_MAX], new_joined[2 * PATH_MAX];
-    if (tracing())
-        trace(NULL, 0, "rename %s %s", name_within(old_dir, old_path, &old_joined),
-              name_within(new_dir, new_path, &new_joined));
-}
-
-static void trace_unlink(int dir_fd, const char *path)
-{
-    char joined[2 * PATH_MAX];
-    if (tracing())
-        trace(NULL, 0, "unlink %s", name_within(dir_fd, path, &joined));
+    char name[2 * PATH_MAX], new_name[2 * PATH_MAX] = "", line[5 * PATH_MAX];
+    struct stat64 status = {0};
+    if (!trace_log())
+        return;
+    int saved_errno = errno;
+    if (!full_path(dir_fd, path, &name) || (new_path && !full_path(new_dir, new_path, &new_name)))
+        abort();
+    NEXT(lstat64)(name, &status);
+    snprintf(line, sizeof line, "%s %llu 0 0 %s %s\n", call, (unsigned long long)status.st_ino,
+             name, new_name);
+    trace(line, NULL, 0);
+    errno = saved_errno;
 }
 
 /* ---- Calls of fixed arguments */
@@ -347,42 +295,44 @@ ssize_t write(int fd, const void *buffer, size_t count)
     int matched = descriptor_matches(fd);
     if (fails("write", matched, ENOSPC))
         return -1;
-    off64_t offset = matched ? position(fd) : -1;
+    /* Where the write lands, asked before it is made. */
+    off64_t offset = matched && trace_log() ? lseek64(fd, 0, SEEK_CUR) : 0;
     ssize_t written = NEXT(write)(fd, buffer, count);
     if (matched)
-        trace_write(fd, offset, buffer, written);
+        trace_file("write", fd, offset, buffer, written);
     return written;
 }
 TRACED_ON_FD(ssize_t, pwrite, ENOSPC, (int fd, const void *buffer, size_t count, off_t offset),
-             (fd, buffer, count, offset), trace_write(fd, offset, buffer, result))
+             (fd, buffer, count, offset), trace_file("write", fd, offset, buffer, result))
 TRACED_ON_FD(ssize_t, pwrite64, ENOSPC, (int fd, const void *buffer, size_t count, off64_t offset),
-             (fd, buffer, count, offset), trace_write(fd, offset, buffer, result))
-TRACED_ON_FD(int, fsync, EIO, (int fd), (fd), trace_sync(fd))
-TRACED_ON_FD(int, fdatasync, EIO, (int fd), (fd), trace_sync(fd))
+             (fd, buffer, count, offset), trace_file("write", fd, offset, buffer, result))
+TRACED_ON_FD(int, fsync, EIO, (int fd), (fd), trace_file("sync", fd, 0, NULL, 0))
+TRACED_ON_FD(int, fdatasync, EIO, (int fd), (fd), trace_file("sync", fd, 0, NULL, 0))
 
 /* Names: a rename or a link counts when either of its names is on the
  * directory. */
 TRACED(int, rename, (const char *old_path, const char *new_path), (old_path, new_path),
        path_matches(AT_FDCWD, old_path) || path_matches(AT_FDCWD, new_path), EIO, -1, result == 0,
-       trace_rename(AT_FDCWD, old_path, AT_FDCWD, new_path))
+       trace_names("rename", AT_FDCWD, old_path, AT_FDCWD, new_path))
 TRACED(int, renameat, (int old_dir, const char *old_path, int new_dir, const char *new_path),
        (old_dir, old_path, new_dir, new_path),
        path_matches(old_dir, old_path) || path_matches(new_dir, new_path), EIO, -1, result == 0,
-       trace_rename(old_dir, old_path, new_dir, new_path))
+       trace_names("rename", old_dir, old_path, new_dir, new_path))
 TRACED(int, renameat2,
        (int old_dir, const char *old_path, int new_dir, const char *new_path, unsigned int flags),
        (old_dir, old_path, new_dir, new_path, flags),
        path_matches(old_dir, old_path) || path_matches(new_dir, new_path), EIO, -1, result == 0,
-       trace_rename(old_dir, old_path, new_dir, new_path))
+       trace_names("rename", old_dir, old_path, new_dir, new_path))
 TRACED(int, linkat,
        (int old_dir, const char *old_path, int new_dir, const char *new_path, int flags),
        (old_dir, old_path, new_dir, new_path, flags),
        path_matches(new_dir, new_path) ||
            ((flags & AT_EMPTY_PATH) ? descriptor_matches(old_dir)
                                     : path_matches(old_dir, old_path)),
-       EIO, -1, result == 0, trace_link(new_dir, new_path))
+       EIO, -1, result == 0, trace_names("link", new_dir, new_path, AT_FDCWD, NULL))
 TRACED(int, unlinkat, (int dir_fd, const char *path, int flags), (dir_fd, path, flags),
-       path_matches(dir_fd, path), EIO, -1, result == 0, trace_unlink(dir_fd, path))
+       path_matches(dir_fd, path), EIO, -1, result == 0,
+       trace_names("unlink", dir_fd, path, AT_FDCWD, NULL))
 WRAP(char *, realpath, (const char *path, char *resolved), (path, resolved),
      path_matches(AT_FDCWD, path), EIO, NULL)
 ON_PATH(ssize_t, readlink, EIO, (const char *path, char *buffer, size_t size), (path, buffer, size))
@@ -410,15 +360,17 @@ ON_FD(int, fchown, EIO, (int fd, uid_t owner, gid_t group), (fd, owner, group))
 ON_FD(int, fchmod, EIO, (int fd, mode_t mode), (fd, mode))
 ON_FD(int, flock, ENOLCK, (int fd, int operation), (fd, operation))
 TRACED(int, posix_fallocate, (int fd, off_t offset, off_t length), (fd, offset, length),
-       descriptor_matches(fd), ENOSPC, ENOSPC, result == 0, trace_size(fd))
+       descriptor_matches(fd), ENOSPC, ENOSPC, result == 0, trace_file("size", fd, 0, NULL, 0))
 TRACED(int, posix_fallocate64, (int fd, off64_t offset, off64_t length), (fd, offset, length),
-       descriptor_matches(fd), ENOSPC, ENOSPC, result == 0, trace_size(fd))
+       descriptor_matches(fd), ENOSPC, ENOSPC, result == 0, trace_file("size", fd, 0, NULL, 0))
 TRACED_ON_FD(int, fallocate, ENOSPC, (int fd, int mode, off_t offset, off_t length),
-             (fd, mode, offset, length), trace_size(fd))
+             (fd, mode, offset, length), trace_file("size", fd, 0, NULL, 0))
 TRACED_ON_FD(int, fallocate64, ENOSPC, (int fd, int mode, off64_t offset, off64_t length),
-             (fd, mode, offset, length), trace_size(fd))
-TRACED_ON_FD(int, ftruncate, EIO, (int fd, off_t length), (fd, length), trace_size(fd))
-TRACED_ON_FD(int, ftruncate64, EIO, (int fd, off64_t length), (fd, length), trace_size(fd))
+             (fd, mode, offset, length), trace_file("size", fd, 0, NULL, 0))
+TRACED_ON_FD(int, ftruncate, EIO, (int fd, off_t length), (fd, length),
+             trace_file("size", fd, 0, NULL, 0))
+TRACED_ON_FD(int, ftruncate64, EIO, (int fd, off64_t length), (fd, length),
+             trace_file("size", fd, 0, NULL, 0))
 
 /* Directories and extended attributes */
 ON_FD(ssize_t, getdents64, EIO, (int fd, void *buffer, size_t size), (fd, buffer, size))
@@ -463,27 +415,8 @@ static int counts(int dir_fd, const char *path, int flags)
     return path_matches(dir_fd, path) && (!getenv("JSONTREE_STALE_TEXT") || (flags & O_CREAT));
 }
 
-/* A name, absent before, that an open made. */
-static int absent(int dir_fd, const char *path, int flags)
-{
-    struct stat64 status;
-    int saved_errno = errno;
-    int missing = tracing() && (flags & O_TMPFILE) != O_TMPFILE && (flags & O_CREAT) &&
-                  NEXT(fstatat64)(dir_fd, path, &status, AT_SYMLINK_NOFOLLOW) != 0;
-    errno = saved_errno;
-    return missing;
-}
-
-static void trace_open(int fd, int dir_fd, const char *path, int flags, int created)
-{
-    if (fd < 0)
-        return;
-    if (created)
-        trace_link(dir_fd, path);
-    if (flags & O_TRUNC)
-        trace_size(fd);
-}
-
+/* An open that may create the name is traced as a link: linking a name to
+ * the file it already names changes nothing. */
 #define WRAP_OPEN(function, parameters, arguments, dir_fd)           \
     int function parameters                                          \
     {                                                                \
@@ -491,14 +424,16 @@ static void trace_open(int fd, int dir_fd, const char *path, int flags, int crea
         va_start(variadic, flags);                                   \
         mode_t mode = mode_argument(flags, variadic);                \
         va_end(variadic);                                            \
-        int matched = path_matches(dir_fd, path);                    \
         if (fails(#function, counts(dir_fd, path, flags), EMFILE) && \
             !planted_stale_text(dir_fd, path))                       \
             return -1;                                               \
-        int created = matched && absent(dir_fd, path, flags);        \
         int fd = NEXT(function) arguments;                           \
-        if (matched)                                                 \
-            trace_open(fd, dir_fd, path, flags, created);            \
+        if (fd >= 0 && path_matches(dir_fd, path)) {                 \
+            if (flags & O_CREAT)                                     \
+                trace_names("link", dir_fd, path, AT_FDCWD, NULL);   \
+            if (flags & O_TRUNC)                                     \
+                trace_file("size", fd, 0, NULL, 0);                  \
+        }                                                            \
         return fd;                                                   \
     }
 WRAP_OPEN(open, (const char *path, int flags, ...), (path, flags, mode), AT_FDCWD)
