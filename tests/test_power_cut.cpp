@@ -50,6 +50,8 @@ struct Change {
     std::string name, new_name, bytes;
 };
 
+const std::set<std::string> CALLS = {"write", "size", "sync", "link", "rename", "unlink"};
+
 std::vector<Change> traced_changes(const std::string &log)
 {
     std::istringstream trace(read_file_bytes(log));
@@ -57,7 +59,8 @@ std::vector<Change> traced_changes(const std::string &log)
     for (Change change; std::getline(trace, change.line); changes.push_back(change)) {
         std::istringstream words(change.line);
         words >> change.call >> change.inode >> change.number >> change.length;
-        EXPECT_TRUE(words) << "unreadable trace line: " << change.line;
+        EXPECT_TRUE(words && CALLS.contains(change.call))
+            << "unreadable trace line: " << change.line;
         change.name = change.new_name = "";
         words >> change.name >> change.new_name;
         change.bytes.resize(change.length);
@@ -281,7 +284,8 @@ std::vector<Change> traced_tool_run(const std::string &dir, const Strings &args)
     RunOptions options;
     options.env = {"LD_PRELOAD=" IO_FAILURE_SHIM, "JSONTREE_FAIL_PATH=" + dir,
                    "JSONTREE_FAIL_TIMES=0", "JSONTREE_TRACE_LOG=" + log_dir.file("trace")};
-    EXPECT_EQ(run_tool(args, options).status, 0) << args.back();
+    const RunResult result = run_tool(args, options);
+    EXPECT_EQ(result.status, 0) << result.err;
     return traced_changes(log_dir.file("trace"));
 }
 
